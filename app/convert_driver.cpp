@@ -1,0 +1,1 @@
+#include "app/convert_driver.h"

@@ -1,0 +1,1 @@
+#include "app/input_list.h"

@@ -1,0 +1,1 @@
+#include "app/output_name.h"

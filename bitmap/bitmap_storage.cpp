@@ -1,0 +1,1 @@
+#include "bitmap/bitmap_storage.h"

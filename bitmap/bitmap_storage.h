@@ -1,0 +1,30 @@
+// Gives an ImageRecord the storage of a bitmap: row layout, a 40-byte bitmap header with
+// the palette behind it, and optionally pixel memory owned by the record.
+#pragma once
+
+#include <cstdint>
+
+#include "core/image_record.h"
+
+inline constexpr int32_t kAllocNoRecord = -110;
+inline constexpr int32_t kAllocNoHeaderMemory = -112;
+inline constexpr int32_t kAllocNoDeviceContext = -113;
+inline constexpr int32_t kLayoutNoRecord = -120;
+inline constexpr int32_t kLayoutNotPositive = -121;
+inline constexpr int32_t kAllocSectionRefused = -162;
+/// A bitmap whose pixel bytes exceed this is refused: it would not fit a signed 32-bit
+/// count, and no real page comes near it.
+inline constexpr uint64_t kMaxBitmapBytes = uint64_t{1} << 30;
+
+enum class BitmapMode : int32_t { HeaderOnly = 0, DeviceBitmap = 2 };
+
+inline constexpr uint32_t kBitmapHeaderSize = 40;
+
+/// 2, 4, 16, 256 for depths 1, 2, 4, 8; 256 for 0; 0 otherwise.
+int32_t paletteEntriesForDepth(uint32_t bitsPerPixel);
+/// Sets bytesPerRow and imageSize from width, height and bitsPerPixel (0 counts as 8).
+/// 0, -120 (null), -121 (width or height not positive), -112 (size over kMaxBitmapBytes).
+int32_t computeLayout(ImageRecord* record);
+/// Builds the header block (and, in DeviceBitmap mode, the pixel memory). 0, -110, -112,
+/// -113, -121 (no positive size), -162.
+int32_t allocateBitmap(ImageRecord* record, BitmapMode mode);

@@ -1,0 +1,18 @@
+// Conversions of 4-, 8-, 16- and 32-bit bitmaps into new 24-bit bitmaps that own their
+// pixels. The destination must hold nothing; it is initialised here, and its holder
+// releases it (also after a failure).
+#pragma once
+
+#include <cstdint>
+
+#include "core/image_record.h"
+
+inline constexpr int32_t kNoConversion = -91;
+
+int32_t convert4To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
+int32_t convert8To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
+int32_t convert16To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
+/// CMYK to RGB: each channel is 255 - ink - black, limited at 0.
+int32_t convert32To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
+/// Dispatches on the source depth; -91 for depths without a conversion (destination untouched).
+int32_t convertTo24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);

@@ -1,0 +1,1 @@
+#include "jpegout/jpeg_writer.h"

@@ -1,0 +1,19 @@
+// Writes a decoded page as a JPEG file: brought to 24 bits, packed with its resolution as
+// a bitmap block, and handed to the encoder.
+#pragma once
+
+#include <cstdint>
+
+#include "core/image_record.h"
+
+inline constexpr int32_t kWriteNoConversion = -1; // depth without conversion, or no memory
+inline constexpr int32_t kWriteLockFailed = -2;
+inline constexpr int32_t kWriteEncoderFailed = -77;
+
+/// 0 when the file was written; -1, -2 or -77. A 24-bit `bitmap` is taken over and left
+/// cleared; any other keeps its storage. Prints nothing.
+int32_t writeJpeg(ImageRecord* bitmap, const char* fileName);
+/// Expands a 1-bit bitmap into a new 24-bit one by `source->photometric`. 0 or an
+/// allocation code.
+int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,
+                             ImageRecord* target);

@@ -1,0 +1,36 @@
+#include "platform/global_memory.h"
+
+#include <cstdlib>
+#include <new>
+
+struct GlobalBlock {
+    uint8_t* bytes;
+    size_t size;
+};
+
+namespace platform {
+
+GlobalHandle globalAlloc(size_t size) {
+    auto* bytes = static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
+    if (bytes == nullptr)
+        return nullptr;
+    auto* block = new (std::nothrow) GlobalBlock{bytes, size};
+    if (block == nullptr)
+        std::free(bytes);
+    return block;
+}
+
+uint8_t* globalLock(GlobalHandle handle) { return handle == nullptr ? nullptr : handle->bytes; }
+
+void globalUnlock(GlobalHandle) {}
+
+size_t globalSize(GlobalHandle handle) { return handle == nullptr ? 0 : handle->size; }
+
+void globalFree(GlobalHandle handle) {
+    if (handle == nullptr)
+        return;
+    std::free(handle->bytes);
+    delete handle;
+}
+
+} // namespace platform

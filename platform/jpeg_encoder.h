@@ -1,0 +1,13 @@
+// Stands in for the closed encoder library's save call: a packed 24-bit bitmap (40-byte
+// header, then bottom-up rows of blue, green, red padded to 4 bytes) becomes a JPEG file.
+#pragma once
+
+#include "platform/global_memory.h"
+
+namespace platform {
+/// Encodes the packed bitmap in `block` at quality 75 into `fileName` (created or
+/// truncated), writing its resolution as the JFIF density in dots per inch when both
+/// values fit 1..65535. Returns non-zero only when the whole file was written; 0 on any
+/// failure (bad header, open, encode, write, close). Prints nothing.
+int saveJpegFile(const char* fileName, GlobalHandle block);
+} // namespace platform

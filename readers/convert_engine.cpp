@@ -1,0 +1,1 @@
+#include "readers/convert_engine.h"

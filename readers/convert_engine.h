@@ -1,0 +1,42 @@
+// Turns a page record into a decoded bitmap whose rows lie in a buffer the engine owns
+// and reuses; keeps the current file's libtiff handle open across its pages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/image_record.h"
+#include "readers/tiff_page_reader.h"
+
+namespace readers {
+
+inline constexpr int32_t kLoadFailed = -1;
+
+class ConvertEngine : public PageBufferSource {
+  public:
+    ConvertEngine();
+    ~ConvertEngine() override;
+    ConvertEngine(const ConvertEngine&) = delete;
+    ConvertEngine& operator=(const ConvertEngine&) = delete;
+
+    /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released). On success
+    /// the bitmap's pixels lie in the page buffer, except a 32-bit page, which becomes a
+    /// 24-bit bitmap owning its pixels. 0, -1, -970 or a reader/conversion code; after a
+    /// failure the bitmap holds nothing that needs freeing.
+    int32_t loadPage(DeviceContext context, const char* tiffPath, ImageRecord& page,
+                     ImageRecord& bitmap);
+    /// Closes the file kept open for the pages of the last file loaded.
+    void finishFile();
+
+    uint8_t* pageBufferOf(uint64_t bytes) override;
+
+    uint8_t* pageBuffer = nullptr;
+    int32_t pageBufferSize = 0;
+    uint32_t pageBufferAllocations = 0; // how often the buffer was (re)allocated
+
+  private:
+    TiffHandle tif_;
+    std::string tifPath_;
+};
+
+} // namespace readers

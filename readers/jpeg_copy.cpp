@@ -1,0 +1,1 @@
+#include "readers/jpeg_copy.h"

@@ -1,0 +1,1 @@
+#include "readers/tiff_page_reader.h"

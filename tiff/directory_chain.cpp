@@ -1,0 +1,1 @@
+#include "tiff/directory_chain.h"

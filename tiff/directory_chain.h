@@ -1,0 +1,38 @@
+// Walks the directory chain and lists a file's pages in page order.
+#pragma once
+
+#include <cstdint>
+
+#include "core/file_list.h"
+#include "tiff/tag_decode.h"
+#include "tiff/tiff_reader.h"
+
+namespace tiff {
+
+/// readDirectory's report for a directory with no entries (count 0, or 0x8000 and more).
+inline constexpr int32_t kNoEntries = 1;
+/// A chain ends after this many directories; the directories before stand as pages.
+inline constexpr int kMaxDirectories = 65536;
+
+/// In-memory copy of one directory, one block of `reader.directories`, in host form.
+struct DirectoryBlock {
+    uint16_t entryCount;
+    uint32_t nextOffset;
+    uint32_t offset; // where the directory lies in the file
+    DirectoryEntry entries[1]; // entryCount entries follow in the block
+};
+
+/// Reads the directory at `offset` into a new block. 0, kNoEntries, -301, -302, -304.
+int32_t readDirectory(TiffReader& reader, uint32_t offset);
+/// Reads the whole chain (ending at a repeated offset or after kMaxDirectories) and sets
+/// directoryCount. 0 when at least one directory was read, else -306.
+int32_t readDirectoryChain(TiffReader& reader);
+/// Makes the directory in `block` current: reset, decode every entry, derive.
+void loadDirectory(TiffReader& reader, const DirectoryBlock& block);
+/// Fills the empty `pageList` with one ImageRecord per directory of the file at `path`, in
+/// page order. 0, a reader status (-300 ... -306) or a list status.
+int32_t listPages(const char* path, FileList& pageList);
+/// Puts the page list in page order and numbers it 0, 1, 2 ... 0 or a list status.
+int32_t orderPages(FileList& pageList);
+
+} // namespace tiff

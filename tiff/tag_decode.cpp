@@ -1,0 +1,1 @@
+#include "tiff/tag_decode.h"

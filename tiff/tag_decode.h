@@ -1,0 +1,36 @@
+// Turns a directory's entries into the reader's directory values.
+#pragma once
+
+#include <cstdint>
+
+#include "tiff/tiff_reader.h"
+
+namespace tiff {
+
+inline constexpr int32_t kEntryRefused = -1;  // type (or PageNumber count) not accepted
+inline constexpr int32_t kTooManyValues = -3; // an array of more than kMaxArrayValues
+inline constexpr uint32_t kMaxArrayValues = 16384;
+
+inline constexpr uint16_t kTypeShort = 3;
+inline constexpr uint16_t kTypeLong = 4;
+
+/// One 12-byte directory entry in host form: the value field holds the raw four bytes as
+/// stored in the file (values held there are read at their own positions in the file's
+/// byte order); `valueOffset` is the field read as one 32-bit number in that order.
+struct DirectoryEntry {
+    uint16_t tag;
+    uint16_t type;
+    uint32_t count;
+    uint8_t valueField[4];
+    uint32_t valueOffset;
+};
+
+/// Gives every directory value its default (arrays are forgotten, not freed).
+void resetDirectoryValues(TiffReader& reader);
+/// Decodes one entry. 0, -1, -3, -309, -301 or -302; a refused entry changes nothing.
+int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry);
+/// Computes bitsPerPixel, bytesPerRow and, when missing, one strip byte count for the
+/// whole image. Returns 0.
+int32_t deriveDirectoryValues(TiffReader& reader);
+
+} // namespace tiff

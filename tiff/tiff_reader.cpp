@@ -1,0 +1,1 @@
+#include "tiff/tiff_reader.h"

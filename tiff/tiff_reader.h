@@ -1,0 +1,72 @@
+// The system's own reader of TIFF structure: header, byte order, directory chain and the
+// tag values that describe a page. It decodes no pixels. Nothing here prints.
+#pragma once
+
+#include <cstdint>
+
+#include "core/kbf_buffer.h"
+
+namespace tiff {
+
+inline constexpr int32_t kOpenError = -300;      // path missing/empty, or not openable
+inline constexpr int32_t kReadError = -301;      // a read returned fewer bytes than asked
+inline constexpr int32_t kSeekError = -302;      // a seek did not arrive at its offset
+inline constexpr int32_t kNotTiff = -303;        // byte-order mark neither "II" nor "MM"
+inline constexpr int32_t kDirectoryStoreError = -304;
+inline constexpr int32_t kTagStoreError = -305;
+inline constexpr int32_t kNoDirectory = -306;     // not one directory could be read
+inline constexpr int32_t kDataBufferError = -309; // a value array cannot be created
+
+/// The reader's own text for a status code (Shift-JIS), or null. Never printed by pelc.
+const char* statusText(int32_t status);
+
+/// One opened TIFF file. Its owner clears it whole before `open` and calls `close`.
+struct TiffReader {
+    int fileHandle; // -1 after close
+    int byteOrder;  // 0 little-endian ("II"), 1 big-endian ("MM")
+    uint16_t version;
+    uint32_t firstDirectoryOffset;
+    int directoryCount;
+    KbfBuffer directories; // one DirectoryBlock per directory read, in chain order
+    KbfBuffer tagData;     // value arrays created while decoding entries
+
+    // Values of the directory decoded last (see tag_decode.h).
+    uint32_t imageWidth;
+    uint32_t imageLength;
+    uint16_t bitsPerSample;
+    uint16_t samplesPerPixel;
+    uint16_t compression;
+    int stripCount;
+    uint32_t* stripOffsets;    // in tagData, or null
+    uint32_t* stripByteCounts; // in tagData, or null
+    uint32_t stripOffsetsLength;    // values in stripOffsets
+    uint32_t stripByteCountsLength; // values in stripByteCounts
+    uint16_t pageNumber;
+    uint16_t pageTotal;
+    uint32_t jpegInterchangeFormat;
+    uint32_t jpegInterchangeFormatLength;
+    uint16_t bitsPerPixel;
+    uint32_t bytesPerRow;
+
+    uint64_t fileSize;       // bytes in the file, taken at open
+    uint32_t directoryReads; // directories read from the file, for bounds checks
+};
+
+/// Opens `path` (regular files only) and reads the header. 0, -300, -301, -303, -304, -305.
+/// A failed open leaves nothing open.
+int32_t open(TiffReader& reader, const char* path);
+/// Closes the file and frees both stores. Returns the sum of the two release results.
+int32_t close(TiffReader& reader);
+/// Reads `count` 16-bit values at `offset` into host order. 0, -302 or -301.
+int32_t readShorts(TiffReader& reader, uint32_t offset, uint32_t count, uint16_t* destination);
+/// Reads `count` 32-bit values at `offset` into host order. 0, -302 or -301.
+int32_t readLongs(TiffReader& reader, uint32_t offset, uint32_t count, uint32_t* destination);
+/// Reads `count` raw bytes at `offset`. 0, -302 or -301.
+int32_t readBytes(TiffReader& reader, uint32_t offset, uint32_t count, void* destination);
+
+uint16_t swap16(uint16_t value);
+uint32_t swap32(uint32_t value);
+/// Bytes per value of a TIFF field type (1 for unknown codes).
+uint32_t typeSize(uint16_t type);
+
+} // namespace tiff
