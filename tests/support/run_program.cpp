@@ -1,0 +1,187 @@
+#include "tests/support/run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/unique_fd.h"
+
+namespace {
+constexpr int kRunLimitMs = 120'000;
+
+#ifdef PELC_BINARY
+constexpr const char* kBinary = PELC_BINARY;
+#else
+constexpr const char* kBinary = "pelc";
+#endif
+
+// Drains both pipes together, so a child that fills one while we wait on the other cannot
+// stall. Returns false when the time limit passed first.
+bool drain(int outFd, int errFd, std::string& out, std::string& err) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&out, &err};
+    int open = 2;
+    int waitedMs = 0;
+    constexpr int kStepMs = 500;
+    while (open > 0) {
+        const int ready = poll(fds, 2, kStepMs);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (ready == 0) {
+            waitedMs += kStepMs;
+            if (waitedMs >= kRunLimitMs)
+                return false;
+            continue;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char chunk[4096];
+            const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
+            if (got > 0) {
+                sinks[i]->append(chunk, static_cast<size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    return true;
+}
+
+int removeEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
+} // namespace
+
+const char* pelcBinary() { return kBinary; }
+
+RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir) {
+    RunResult result;
+    const std::string binary = pelcBinary();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(binary.c_str()));
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0)
+        return result;
+    UniqueFd outRead(outPipe[0]), outWrite(outPipe[1]);
+    if (pipe2(errPipe, O_CLOEXEC) != 0)
+        return result;
+    UniqueFd errRead(errPipe[0]), errWrite(errPipe[1]);
+    UniqueFd devNull(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!devNull.valid())
+        return result;
+
+    const pid_t child = fork();
+    if (child < 0)
+        return result;
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (chdir(workDir.c_str()) != 0 || dup2(devNull.get(), STDIN_FILENO) < 0 ||
+            dup2(outWrite.get(), STDOUT_FILENO) < 0 || dup2(errWrite.get(), STDERR_FILENO) < 0)
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    outWrite.reset();
+    errWrite.reset();
+    const bool finished = drain(outRead.get(), errRead.get(), result.out, result.err);
+    if (!finished)
+        kill(child, SIGKILL);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.exitCode = 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string sjis(const Message& message) { return std::string(message.sjis); }
+
+std::string consoleLine(std::string_view bytes) { return std::string(bytes) + "\n"; }
+
+std::string pathLine(std::string_view path, const Message& message) {
+    return std::string(path) + std::string(message.sjis) + "\n";
+}
+
+ScratchDir::ScratchDir() {
+    std::string base = ::testing::TempDir();
+    if (base.empty() || base.back() != '/')
+        base += '/';
+    std::string pattern = base + "pelc-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "cannot create a scratch folder under " << base;
+        return;
+    }
+    // The program sees its folder as getcwd reports it, with every symlink resolved.
+    char resolved[PATH_MAX];
+    path_ = realpath(pattern.c_str(), resolved) != nullptr ? resolved : pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    if (!path_.empty())
+        nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string ScratchDir::file(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+std::string ScratchDir::write(std::string_view name, std::string_view bytes) const {
+    const std::string target = file(name);
+    UniqueFd fd(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.valid()) {
+        ADD_FAILURE() << "cannot create " << target;
+        return target;
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            ADD_FAILURE() << "cannot write " << target;
+            break;
+        }
+        done += static_cast<size_t>(put);
+    }
+    return target;
+}
+
+std::string readFileBytes(const std::string& path) {
+    std::string bytes;
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
+        return bytes;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = read(fd.get(), chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        bytes.append(chunk, static_cast<size_t>(got));
+    }
+    return bytes;
+}
+
+bool pathExists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}

@@ -1,0 +1,55 @@
+// Whole-program runs for tests: start the built pelc with arguments in a folder of the
+// test's own and capture exactly the bytes it writes.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/messages.h"
+
+struct RunResult {
+    std::string out;  // stdout bytes, as written (a pipe: texts are Shift-JIS)
+    std::string err;  // stderr bytes
+    int exitCode = -1; // exit status; 128 + signal number when the process was killed
+};
+
+/// Path of the built pelc binary.
+const char* pelcBinary();
+
+/// Runs pelc with `args` (argv[1]...; no shell, so bytes pass unchanged, empty ones too) in
+/// the folder `workDir`, stdin from /dev/null. A run that has not ended after two minutes is
+/// killed and reported with exit code 128 + SIGKILL.
+RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir);
+
+/// The bytes a message shows on a pipe: its Shift-JIS form.
+std::string sjis(const Message& message);
+/// One console line as pelc writes it on a pipe: the bytes and "\n".
+std::string consoleLine(std::string_view bytes);
+/// A "%s ..." message line: the path's bytes, then the message's Shift-JIS text.
+std::string pathLine(std::string_view path, const Message& message);
+
+/// A fresh, empty folder under ::testing::TempDir(), removed with everything in it when the
+/// object ends.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    /// The folder's absolute path, without a trailing "/".
+    const std::string& path() const { return path_; }
+    /// `path()` + "/" + `name`.
+    std::string file(std::string_view name) const;
+    /// Writes `bytes` to `name` inside the folder (created or truncated); returns its path.
+    std::string write(std::string_view name, std::string_view bytes) const;
+
+  private:
+    std::string path_;
+};
+
+/// The whole content of a file; empty when it cannot be read.
+std::string readFileBytes(const std::string& path);
+/// True when something exists under `path`.
+bool pathExists(const std::string& path);
