@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up, builds build/pelc and converts the bundled sample into a scratch folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELC_TESTS=OFF >/dev/null
+cmake --build build --target pelc
+out=$(mktemp -d "${TMPDIR:-/tmp}/pelc-sample.XXXXXX")
+cp samples/sample.tif "$out/"
+build/pelc "$out/sample.tif" | iconv -f CP932 -t UTF-8
+echo "JPEG files written to: $out"
+ls -l "$out"

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs whatever Debian packages pelc needs that are missing, then builds it.
+# Usage: scripts/setup.sh [extra packages...]
+set -euo pipefail
+
+packages=(g++ cmake ninja-build pkg-config libtiff-dev libjpeg62-turbo-dev libgtest-dev
+          libbenchmark-dev libc-bin "$@")
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
