@@ -1,1 +1,154 @@
 #include "jpegout/jpeg_writer.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "bitmap/bitmap_storage.h"
+#include "bitmap/pixel_convert.h"
+#include "core/checked_math.h"
+#include "core/clear_record.h"
+#include "core/scope_exit.h"
+#include "platform/device_context.h"
+#include "platform/global_memory.h"
+#include "platform/jpeg_encoder.h"
+
+namespace {
+
+constexpr double kInchesPerMetre = 39.370078740157474;
+constexpr double kCentimetresPerMetre = 100.0;
+
+int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord* working) {
+    switch (bitmap->bitsPerPixel) {
+    case 1:
+        return expandBilevelForJpeg(context, bitmap, working);
+    case 4:
+        return convert4To24(context, bitmap, working);
+    case 8:
+        return convert8To24(context, bitmap, working);
+    case 16:
+        return convert16To24(context, bitmap, working);
+    case 24:
+        return moveImageRecord(context, bitmap, working);
+    case 32:
+        return convert32To24(context, bitmap, working);
+    default:
+        return kWriteNoConversion;
+    }
+}
+
+// The packed block is filled from these fields alone; a record that does not describe
+// its own rows would send the copy past its pixels.
+bool workingRecordConsistent(const ImageRecord& working) {
+    if (working.pixels == nullptr || working.width <= 0 || working.height <= 0 ||
+        working.bitsPerPixel != 24)
+        return false;
+    const uint64_t rowBytes = paddedRowBytes(static_cast<uint64_t>(working.width), 24);
+    return static_cast<uint64_t>(working.bytesPerRow) == rowBytes &&
+           rowBytes * static_cast<uint64_t>(working.height) == working.imageSize;
+}
+
+} // namespace
+
+int32_t pixelsPerMetre(int32_t unit, double resolution) {
+    double perMetre = 0.0;
+    if (unit == 2)
+        perMetre = resolution * kInchesPerMetre;
+    else if (unit == 3)
+        perMetre = resolution * kCentimetresPerMetre;
+    // A hostile resolution (huge, negative, not a number) must not overflow the 32-bit
+    // header field; beyond its range it saturates, nonsense counts as none.
+    if (!(perMetre > 0.0))
+        return 0;
+    if (perMetre >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+        return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(perMetre);
+}
+
+int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
+    if (bitmap == nullptr)
+        return kWriteNoConversion;
+    const int32_t xPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->xResolution);
+    const int32_t yPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->yResolution);
+
+    ImageRecord working;
+    clearRecord(working);
+    ScopeExit releaseWorking([&] { releaseImageRecord(&working); });
+
+    DeviceContext context = platform::screenDeviceContext();
+    const int32_t converted = makeWorkingCopy(context, bitmap, &working);
+    platform::releaseDeviceContext(context);
+    if (converted != 0 || !workingRecordConsistent(working))
+        return kWriteNoConversion;
+
+    GlobalHandle block = platform::globalAlloc(size_t{kBitmapHeaderSize} + working.imageSize);
+    if (block == nullptr)
+        return kWriteNoConversion;
+    ScopeExit freeBlock([&] { platform::globalFree(block); });
+    uint8_t* packed = platform::globalLock(block);
+    if (packed == nullptr)
+        return kWriteLockFailed;
+    writeBitmapHeader(packed, working.width, working.height, 24, working.imageSize, xPels,
+                      yPels);
+    std::memcpy(packed + kBitmapHeaderSize, working.pixels, working.imageSize);
+    platform::globalUnlock(block);
+
+    return platform::saveJpegFile(fileName, block) != 0 ? 0 : kWriteEncoderFailed;
+}
+
+int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,
+                             ImageRecord* target) {
+    if (target == nullptr)
+        return kAllocNoRecord;
+    initImageRecord(context, target);
+    if (source == nullptr || source->pixels == nullptr || source->width <= 0 ||
+        source->bytesPerRow < 0 ||
+        static_cast<uint64_t>(source->bytesPerRow) <
+            paddedRowBytes(static_cast<uint64_t>(source->width), 1))
+        return kAllocNoRecord;
+    copyResolution(source, target);
+    target->width = source->width;
+    target->height = source->height;
+    target->bitsPerPixel = 24;
+    if (int32_t status = allocateBitmap(target, BitmapMode::DeviceBitmap); status != 0)
+        return status;
+
+    static constexpr uint8_t kBlack[3] = {0, 0, 0};
+    static constexpr uint8_t kWhite[3] = {255, 255, 255};
+    uint8_t set[3];
+    uint8_t clear[3];
+    if (source->photometric == 3) {
+        // A palette shorter than two entries leaves the missing colours black.
+        std::memset(set, 0, 3);
+        std::memset(clear, 0, 3);
+        if (source->palette != nullptr && source->paletteEntries >= 1)
+            std::memcpy(set, source->palette, 3);
+        if (source->palette != nullptr && source->paletteEntries >= 2)
+            std::memcpy(clear, source->palette + 4, 3);
+    } else {
+        std::memcpy(set, source->photometric == 0 ? kBlack : kWhite, 3);
+        std::memcpy(clear, source->photometric == 0 ? kWhite : kBlack, 3);
+    }
+
+    // Each source byte becomes 24 target bytes at once, from a table of its 256 patterns.
+    uint8_t patterns[256][24];
+    for (int byte = 0; byte < 256; ++byte)
+        for (int bit = 0; bit < 8; ++bit)
+            std::memcpy(patterns[byte] + 3 * bit, (byte << bit & 0x80) != 0 ? set : clear, 3);
+
+    const int32_t width = source->width;
+    const int32_t wholeBytes = width / 8;
+    const int32_t leftOver = width % 8;
+    const uint8_t* from = source->pixels;
+    uint8_t* to = target->pixels;
+    for (int32_t row = 0; row < source->height; ++row) {
+        uint8_t* out = to;
+        for (int32_t i = 0; i < wholeBytes; ++i, out += 24)
+            std::memcpy(out, patterns[from[i]], 24);
+        if (leftOver != 0)
+            std::memcpy(out, patterns[from[wholeBytes]], 3 * size_t(leftOver));
+        from += source->bytesPerRow;
+        to += target->bytesPerRow;
+    }
+    return 0;
+}

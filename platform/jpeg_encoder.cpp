@@ -1,1 +1,171 @@
 #include "platform/jpeg_encoder.h"
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+namespace platform {
+namespace {
+
+constexpr int kQuality = 75;
+constexpr uint32_t kHeaderSize = 40;
+constexpr int kRowsPerCall = 16; // one MCU row at 2x2 chroma subsampling
+
+// The block as the encoder sees it, after its header has been checked.
+struct PackedBitmap {
+    const uint8_t* bottomRow;
+    uint32_t width;
+    uint32_t height;
+    size_t bytesPerRow;
+    int32_t xPelsPerMeter;
+    int32_t yPelsPerMeter;
+};
+
+uint32_t read32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// Accepts only what the writer packs: a 40-byte header, a positive size, 24 bits, and
+// exactly the padded rows behind it, so no row read can leave the block.
+bool readPackedBitmap(const uint8_t* bytes, size_t size, PackedBitmap& bitmap) {
+    if (bytes == nullptr || size < kHeaderSize || read32(bytes) != kHeaderSize)
+        return false;
+    const auto width = static_cast<int32_t>(read32(bytes + 4));
+    const auto height = static_cast<int32_t>(read32(bytes + 8));
+    if (width <= 0 || height <= 0 || read16(bytes + 14) != 24 || read32(bytes + 16) != 0)
+        return false;
+    const uint64_t rowBytes = (uint64_t(width) * 24 + 31) / 32 * 4;
+    if (size - kHeaderSize != rowBytes * uint64_t(height))
+        return false;
+    bitmap.bottomRow = bytes + kHeaderSize;
+    bitmap.width = static_cast<uint32_t>(width);
+    bitmap.height = static_cast<uint32_t>(height);
+    bitmap.bytesPerRow = static_cast<size_t>(rowBytes);
+    bitmap.xPelsPerMeter = static_cast<int32_t>(read32(bytes + 24));
+    bitmap.yPelsPerMeter = static_cast<int32_t>(read32(bytes + 28));
+    return true;
+}
+
+// Pixels per metre to whole dots per inch; 0 when out of what JFIF can hold.
+uint16_t dotsPerInch(int32_t pelsPerMeter) {
+    if (pelsPerMeter <= 0)
+        return 0;
+    const double dpi = pelsPerMeter * 0.0254 + 0.5;
+    return dpi >= 1.0 && dpi < 65536.0 ? static_cast<uint16_t>(dpi) : 0;
+}
+
+// Scanned and faxed pages are mostly grey: one component encodes about three times less
+// data and gives a smaller file that looks the same.
+bool everyPixelGrey(const PackedBitmap& bitmap) {
+    const uint8_t* row = bitmap.bottomRow;
+    for (uint32_t y = 0; y < bitmap.height; ++y, row += bitmap.bytesPerRow) {
+        const uint8_t* end = row + size_t(bitmap.width) * 3;
+        for (const uint8_t* p = row; p != end; p += 3)
+            if (p[0] != p[1] || p[1] != p[2])
+                return false;
+    }
+    return true;
+}
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf escape;
+};
+
+void escapeOnError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->escape, 1);
+}
+
+void stayQuiet(j_common_ptr) {}
+
+// Holds only plain data, so the longjmp out of libjpeg skips no destructor; everything
+// libjpeg allocates, the grey row included, goes with jpeg_destroy_compress.
+bool encodeRows(FILE* out, const PackedBitmap& bitmap, bool grey) {
+    jpeg_compress_struct info;
+    ErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = escapeOnError;
+    errors.base.output_message = stayQuiet;
+    if (setjmp(errors.escape)) {
+        jpeg_destroy_compress(&info);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, out);
+    info.image_width = bitmap.width;
+    info.image_height = bitmap.height;
+    info.input_components = grey ? 1 : 3;
+    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR; // our rows are blue, green, red
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, kQuality, TRUE);
+    const uint16_t xDpi = dotsPerInch(bitmap.xPelsPerMeter);
+    const uint16_t yDpi = dotsPerInch(bitmap.yPelsPerMeter);
+    info.write_JFIF_header = TRUE;
+    info.density_unit = xDpi != 0 && yDpi != 0 ? 1 : 0;
+    info.X_density = info.density_unit == 1 ? xDpi : 1;
+    info.Y_density = info.density_unit == 1 ? yDpi : 1;
+    jpeg_start_compress(&info, TRUE);
+
+    JSAMPARRAY greyRows =
+        grey ? (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                         bitmap.width, kRowsPerCall)
+             : nullptr;
+    JSAMPROW rows[kRowsPerCall];
+    while (info.next_scanline < info.image_height) {
+        const uint32_t first = info.next_scanline;
+        uint32_t count = info.image_height - first;
+        if (count > kRowsPerCall)
+            count = kRowsPerCall;
+        for (uint32_t i = 0; i < count; ++i) {
+            // Image row r (0 at the top) is the (height - 1 - r)-th row from the bottom.
+            const uint8_t* row =
+                bitmap.bottomRow + size_t(bitmap.height - 1 - (first + i)) * bitmap.bytesPerRow;
+            if (grey) {
+                for (uint32_t x = 0; x < bitmap.width; ++x)
+                    greyRows[i][x] = row[3 * x];
+                rows[i] = greyRows[i];
+            } else {
+                rows[i] = const_cast<JSAMPROW>(row);
+            }
+        }
+        jpeg_write_scanlines(&info, rows, count);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return true;
+}
+
+} // namespace
+
+int saveJpegFile(const char* fileName, GlobalHandle block) {
+    if (fileName == nullptr)
+        return 0;
+    const uint8_t* bytes = globalLock(block);
+    PackedBitmap bitmap;
+    const bool valid = readPackedBitmap(bytes, globalSize(block), bitmap);
+    if (!valid) {
+        globalUnlock(block);
+        return 0;
+    }
+    FILE* out = std::fopen(fileName, "wb");
+    if (out == nullptr) {
+        globalUnlock(block);
+        return 0;
+    }
+    const bool encoded = encodeRows(out, bitmap, everyPixelGrey(bitmap));
+    globalUnlock(block);
+    const bool flushed = std::fflush(out) == 0 && std::ferror(out) == 0;
+    const bool closed = std::fclose(out) == 0;
+    if (encoded && flushed && closed)
+        return 1;
+    // A cut-off JPEG opens as a grey or broken page; better no file than one that looks
+    // written.
+    std::remove(fileName);
+    return 0;
+}
+
+} // namespace platform
