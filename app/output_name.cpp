@@ -1,1 +1,121 @@
 #include "app/output_name.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+constexpr size_t kNameCapacity = 260;
+
+// The parts of a path as the runtime's path splitting finds them, with "/" the only
+// separator: directory up to and including the last "/", extension from the last dot of
+// the last component.
+struct Split {
+    std::string_view directory;
+    std::string_view baseName;
+    std::string_view extension;
+};
+
+Split splitPath(std::string_view path) {
+    Split parts;
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+    parts.directory = path.substr(0, nameStart);
+    const std::string_view name = path.substr(nameStart);
+    const size_t dot = name.rfind('.');
+    parts.baseName = dot == std::string_view::npos ? name : name.substr(0, dot);
+    parts.extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+    return parts;
+}
+
+// Copies `text` into a field of `N` bytes; a text that does not fit leaves it empty.
+template <size_t N> bool setField(char (&field)[N], std::string_view text) {
+    field[0] = '\0';
+    if (text.size() >= N)
+        return false;
+    std::memcpy(field, text.data(), text.size());
+    field[text.size()] = '\0';
+    return true;
+}
+
+// The page number, zero-padded to the width of `pageCount` when that has 2 to 7 digits.
+// Both fit: an int32 has at most 11 characters.
+void formatPageNumber(int32_t pageCount, int32_t pageNumber, char (&text)[16]) {
+    char countText[16];
+    const int digits = std::snprintf(countText, sizeof countText, "%d", pageCount);
+    const int width = digits >= 2 && digits <= 7 ? digits : 0;
+    std::snprintf(text, sizeof text, "%0*d", width, pageNumber);
+}
+} // namespace
+
+PathParts::PathParts() {
+    drive[0] = directory[0] = baseName[0] = extension[0] = folder[0] = '\0';
+}
+
+PathParts::~PathParts() = default;
+
+int32_t PathParts::split(const char* path) {
+    drive[0] = directory[0] = baseName[0] = extension[0] = folder[0] = '\0';
+    if (path == nullptr)
+        return -1;
+    const Split parts = splitPath(path);
+    bool fits = setField(directory, parts.directory);
+    fits = setField(baseName, parts.baseName) && fits;
+    fits = setField(extension, parts.extension) && fits;
+    // The folder is drive and directory together; the drive is always empty here.
+    fits = setField(folder, std::string_view(directory)) && fits;
+    return fits ? 0 : -1;
+}
+
+void stripTrailingSeparator(char* folder) {
+    if (folder == nullptr)
+        return;
+    const size_t length = std::strlen(folder);
+    if (length > 0 && folder[length - 1] == '/')
+        folder[length - 1] = '\0';
+}
+
+int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
+                       int32_t pageCount, int32_t pageNumber) {
+    if (outputName == nullptr)
+        return -1;
+    outputName[0] = '\0';
+    if (inputPath == nullptr || outputFolder == nullptr)
+        return -1;
+    char number[16];
+    formatPageNumber(pageCount, pageNumber, number);
+    const std::string_view folder(outputFolder);
+    const std::string_view base = splitPath(inputPath).baseName;
+    const std::string_view numberText(number);
+    constexpr std::string_view kSuffix = ".jpg";
+    // Each length is below the memory size, so the sum cannot wrap.
+    const size_t length = folder.size() + 1 + base.size() + 1 + numberText.size() + kSuffix.size();
+    if (length >= kNameCapacity)
+        return -1;
+    char* out = outputName;
+    const auto append = [&out](std::string_view text) {
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
+    };
+    append(folder);
+    append("/");
+    append(base);
+    append("_");
+    append(numberText);
+    append(kSuffix);
+    *out = '\0';
+    return 0;
+}
+
+std::string composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
+                              int32_t pageNumber) {
+    char number[16];
+    formatPageNumber(pageCount, pageNumber, number);
+    std::string name(outputFolder != nullptr ? outputFolder : "");
+    name += '/';
+    name += splitPath(inputPath != nullptr ? inputPath : "").baseName;
+    name += '_';
+    name += number;
+    name += ".jpg";
+    return name;
+}

@@ -1,1 +1,66 @@
 #include "app/program.h"
+
+#include <cstring>
+
+#include "app/convert_driver.h"
+#include "app/input_list.h"
+#include "app/messages.h"
+#include "core/file_list.h"
+#include "platform/console.h"
+#include "platform/paths.h"
+
+namespace {
+// Only the first two characters count, so "/?x" asks for the usage too. Every other
+// argument that begins with "/" is an absolute path.
+bool asksForUsage(const char* argument) {
+    return (argument[0] == '/' && argument[1] == '?') || std::strcmp(argument, "-h") == 0 ||
+           std::strcmp(argument, "--help") == 0;
+}
+
+int formatError() {
+    printMessage(messages::kFormatError);
+    return 1;
+}
+} // namespace
+
+int printUsage() {
+    printMessage(messages::kUsageTitle);
+    printMessage(messages::kUsageSyntax);
+    printMessage(messages::kUsageInputs);
+    return 0;
+}
+
+int pelcMain(int argc, char** argv) {
+    platform::initConsole();
+    printMessage(messages::kStartBanner);
+    // Start-up needs nothing more on this system: the framework step cannot fail here.
+
+    FileList inputList;
+    if (argc < 2) {
+        printUsage();
+        return 2;
+    }
+    for (int index = 1; index < argc; ++index) {
+        const char* argument = argv[index] != nullptr ? argv[index] : "";
+        printRaw(argument);
+        if (index == 1 && asksForUsage(argument)) {
+            printUsage();
+            return 0;
+        }
+        char argumentBuffer[platform::kMaxPath];
+        if (copyArgument(argument, argumentBuffer, sizeof argumentBuffer) != 0)
+            return formatError();
+        char fullPath[platform::kMaxPath];
+        if (resolveInputPath(argumentBuffer, fullPath, 1) != 0)
+            return formatError();
+        // A file that cannot be listed would be skipped while the run reports success;
+        // the run stops before converting anything instead.
+        if (inputList.add(fullPath, static_cast<int32_t>(std::strlen(fullPath))) != 0)
+            return formatError();
+    }
+
+    const int result = convertFiles(inputList);
+    printMessage(messages::kEndBanner);
+    printRaw("");
+    return result;
+}

@@ -1,1 +1,47 @@
 #include "platform/console.h"
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <langinfo.h>
+#include <strings.h>
+#include <unistd.h>
+
+namespace {
+bool showsUtf8 = false;
+
+bool localeIsUtf8() {
+    if (std::setlocale(LC_CTYPE, "") == nullptr)
+        return false;
+    const char* codeset = nl_langinfo(CODESET);
+    const bool utf8 = codeset != nullptr &&
+                      (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+    // Only the decision is needed: the program's own byte handling stays in the "C" locale.
+    std::setlocale(LC_CTYPE, "C");
+    return utf8;
+}
+
+// A failed write (closed pipe, full disk) loses the line but never stops the run.
+void writeLine(std::FILE* stream, std::string_view bytes) {
+    if (!bytes.empty())
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+    std::clearerr(stream);
+}
+} // namespace
+
+namespace platform {
+void initConsole() {
+    // A reader that goes away (pelc | head) must not kill the conversion half-way.
+    std::signal(SIGPIPE, SIG_IGN);
+    showsUtf8 = isatty(STDOUT_FILENO) == 1 && localeIsUtf8();
+}
+
+bool consoleShowsUtf8() { return showsUtf8; }
+
+void writeOutputLine(std::string_view bytes) { writeLine(stdout, bytes); }
+
+void writeErrorLine(std::string_view bytes) { writeLine(stderr, bytes); }
+} // namespace platform
