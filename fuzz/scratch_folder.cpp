@@ -1,0 +1,66 @@
+#include "fuzz/scratch_folder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/file_io.h"
+
+namespace fuzz {
+
+ScratchFolder::ScratchFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                          "/pelc-fuzz.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("pelc fuzz: mkdtemp");
+        std::abort();
+    }
+    folder = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    removeAllBut(nullptr);
+    rmdir(folder.c_str());
+}
+
+std::string ScratchFolder::path(const char* name) const { return folder + "/" + name; }
+
+void ScratchFolder::writeFile(const char* name, const uint8_t* data, size_t size) const {
+    const std::string target = path(name);
+    UniqueFd fd = platform::openOutputFile(target.c_str());
+    if (!fd.valid() || !platform::writeFully(fd.get(), data, size)) {
+        std::perror("pelc fuzz: writing the input");
+        std::abort();
+    }
+}
+
+void ScratchFolder::removeAllBut(const char* keep) const {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        if (keep != nullptr && std::strcmp(name, keep) == 0)
+            continue;
+        // Outputs are plain files; a folder here would be a fault worth seeing, not hiding.
+        unlinkat(dirfd(dir), name, 0);
+    }
+    closedir(dir);
+}
+
+void silenceStandardOutput() {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0)
+        return;
+    std::fflush(stdout);
+    dup2(null, STDOUT_FILENO);
+    ::close(null);
+}
+
+} // namespace fuzz

@@ -1,0 +1,36 @@
+// A per-process scratch folder for the fuzz targets: each input goes to disk under a fixed
+// name there, because every reader under test takes a path, and whatever a run writes is
+// removed before the next input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzz {
+
+class ScratchFolder {
+  public:
+    /// Makes a fresh folder under $TMPDIR (or /tmp); aborts when none can be made, since
+    /// no input could be tried.
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    /// Full path of `name` inside the folder.
+    std::string path(const char* name) const;
+    /// Writes `data` to `name` in the folder, replacing it; aborts on a failed write, which
+    /// would otherwise test a stale input.
+    void writeFile(const char* name, const uint8_t* data, size_t size) const;
+    /// Removes every entry of the folder except `keep` (may be null).
+    void removeAllBut(const char* keep) const;
+
+  private:
+    std::string folder;
+};
+
+/// Sends standard output to /dev/null once: the program under test prints every output name.
+void silenceStandardOutput();
+
+} // namespace fuzz
