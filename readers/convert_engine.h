@@ -3,7 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <cstdlib>
+#include <memory>
 
 #include "core/image_record.h"
 #include "readers/tiff_page_reader.h"
@@ -22,12 +23,16 @@ class ConvertEngine : public PageBufferSource {
     /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released). On success
     /// the bitmap's pixels lie in the page buffer, except a 32-bit page, which becomes a
     /// 24-bit bitmap owning its pixels. 0, -1, -970 or a reader/conversion code; after a
-    /// failure the bitmap holds nothing that needs freeing.
+    /// failure the bitmap holds nothing that needs freeing. A page record whose width or
+    /// height is not positive, or whose size does not fit 31 bits, gives -1 without the
+    /// file being opened; `page.bytesPerRow` and `page.imageSize` are set otherwise.
     int32_t loadPage(DeviceContext context, const char* tiffPath, ImageRecord& page,
                      ImageRecord& bitmap);
     /// Closes the file kept open for the pages of the last file loaded.
     void finishFile();
 
+    /// Grows the page buffer to `bytes` (never shrinks it). Null above kMaxBitmapBytes or
+    /// when memory runs out; the engine then holds no buffer.
     uint8_t* pageBufferOf(uint64_t bytes) override;
 
     uint8_t* pageBuffer = nullptr;
@@ -35,8 +40,14 @@ class ConvertEngine : public PageBufferSource {
     uint32_t pageBufferAllocations = 0; // how often the buffer was (re)allocated
 
   private:
+    struct FreeDeleter {
+        void operator()(char* p) const { std::free(p); }
+    };
+    /// The handle for `path`: the one held when the path is the same, else a fresh one.
+    TIFF* fileFor(const char* path);
+
     TiffHandle tif_;
-    std::string tifPath_;
+    std::unique_ptr<char, FreeDeleter> tifPath_; // path of tif_; null: tif_ is not reused
 };
 
 } // namespace readers

@@ -1,1 +1,348 @@
 #include "readers/tiff_page_reader.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <limits>
+
+#include "bitmap/bitmap_storage.h"
+#include "core/checked_math.h"
+
+namespace readers {
+
+namespace {
+
+void ignoreMessage(const char*, const char*, va_list) {}
+
+// libtiff reports damaged files on stderr by default; pelc has its own message per page.
+void silenceLibtiff() {
+    static const bool silenced = [] {
+        TIFFSetErrorHandler(ignoreMessage);
+        TIFFSetWarningHandler(ignoreMessage);
+        return true;
+    }();
+    (void)silenced;
+}
+
+struct OptionsDeleter {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+struct DirectoryFields {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t samplesPerPixel = 0;
+    uint16_t bitsPerSample = 0;
+    uint16_t* red = nullptr;
+    uint16_t* green = nullptr;
+    uint16_t* blue = nullptr;
+    uint16_t photometric = 0;
+    float xResolution = 0;
+    float yResolution = 0;
+    uint16_t resolutionUnit = RESUNIT_INCH;
+};
+
+// Results of TIFFGetField are not looked at: an absent field keeps its preset.
+DirectoryFields readFields(TIFF* tif) {
+    DirectoryFields f;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f.height);
+    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &f.samplesPerPixel);
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &f.bitsPerSample);
+    TIFFGetField(tif, TIFFTAG_COLORMAP, &f.red, &f.green, &f.blue);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f.photometric);
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &f.xResolution);
+    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &f.yResolution);
+    TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &f.resolutionUnit);
+    if (f.samplesPerPixel == 0)
+        f.samplesPerPixel = 1;
+    return f;
+}
+
+// How the RGBA raster's colours relate to its alpha, so the page can be laid on white.
+enum class AlphaRule {
+    Opaque,        // no alpha sample: the colours stand as they are
+    Premultiplied, // colours already scaled by alpha: c + 255 - a
+    Straight,      // colours not scaled: c * a / 255 + 255 - a
+};
+
+AlphaRule alphaRuleOf(TIFF* tif, uint16_t photometric) {
+    uint16_t count = 0;
+    uint16_t* kinds = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) != 1 || count == 0 ||
+        kinds == nullptr)
+        return AlphaRule::Opaque;
+    switch (kinds[0]) {
+    case EXTRASAMPLE_ASSOCALPHA:
+        return AlphaRule::Premultiplied;
+    case EXTRASAMPLE_UNASSALPHA:
+        // libtiff premultiplies colour pages itself but hands grey values on unscaled.
+        return photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK
+                   ? AlphaRule::Straight
+                   : AlphaRule::Premultiplied;
+    default:
+        // An unspecified extra sample is data, not coverage.
+        return AlphaRule::Opaque;
+    }
+}
+
+inline uint8_t onWhite(uint32_t colour, uint32_t alpha, AlphaRule rule) {
+    const uint32_t paper = 255 - alpha;
+    if (rule == AlphaRule::Straight)
+        return static_cast<uint8_t>(colour * alpha / 255 + paper);
+    // Damaged premultiplied data can hold colours above their alpha.
+    return static_cast<uint8_t>(std::min<uint32_t>(colour + paper, 255));
+}
+
+struct RasterFree {
+    void operator()(uint32_t* raster) const { _TIFFfree(raster); }
+};
+
+constexpr uint8_t kWhite[4] = {255, 255, 255, 0};
+constexpr uint8_t kBlack[4] = {0, 0, 0, 0};
+
+} // namespace
+
+TiffHandle openTiff(const char* path) {
+    silenceLibtiff();
+    if (path == nullptr || path[0] == '\0')
+        return nullptr;
+    // libtiff's own buffers stay within what a bitmap may take, whatever a file claims.
+    std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+    if (options == nullptr)
+        return nullptr;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxBitmapBytes));
+    // "m": a mapped file that shrinks under us would end the process with SIGBUS.
+    return TiffHandle(TIFFOpenExt(path, "rm", options.get()));
+}
+
+void swapRedBlue(uint8_t* row, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, row += 3)
+        std::swap(row[0], row[2]);
+}
+
+int colormapDepth(TIFF* tif, uint32_t count, const uint16_t* red, const uint16_t* green,
+                  const uint16_t* blue) {
+    if (tif == nullptr || red == nullptr || green == nullptr || blue == nullptr)
+        return 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        if (red[k] >= 256 || green[k] >= 256 || blue[k] >= 256)
+            return 16;
+    }
+    return 8;
+}
+
+bool readsRowByRow(TIFF* tif) {
+    if (TIFFIsTiled(tif))
+        return false;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    uint16_t inkSet = INKSET_CMYK;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
+    if (planar != PLANARCONFIG_CONTIG || sampleFormat != SAMPLEFORMAT_UINT)
+        return false;
+    const DirectoryFields f = readFields(tif);
+    const uint16_t bits = f.bitsPerSample;
+    switch (f.samplesPerPixel) {
+    case 1:
+        if (bits == 1)
+            return f.photometric == PHOTOMETRIC_MINISWHITE ||
+                   f.photometric == PHOTOMETRIC_MINISBLACK || f.photometric == PHOTOMETRIC_MASK;
+        if (f.photometric == PHOTOMETRIC_PALETTE)
+            return bits == 4 || bits == 8;
+        return bits == 8 && f.photometric == PHOTOMETRIC_MINISBLACK;
+    case 3:
+        return bits == 8 && f.photometric == PHOTOMETRIC_RGB;
+    case 4:
+        return bits == 8 && f.photometric == PHOTOMETRIC_SEPARATED && inkSet == INKSET_CMYK;
+    default:
+        return false;
+    }
+}
+
+int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
+                          uint32_t bitsPerPixel) {
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.bitsPerPixel = bitsPerPixel;
+    bitmap.imageSize = 0;
+    bitmap.compression = 0;
+    bitmap.pixels = nullptr;
+    return allocateBitmap(&bitmap, BitmapMode::HeaderOnly);
+}
+
+int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
+                         uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
+                         const uint16_t* blue) {
+    if (bitmap.palette == nullptr)
+        return -1;
+    const uint32_t room = bitmap.paletteEntries > 0 ? static_cast<uint32_t>(bitmap.paletteEntries) : 0;
+    uint8_t* palette = bitmap.palette;
+
+    if (bitsPerPixel == 1) {
+        uint16_t photometric = 0;
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+        TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+        const bool whiteFirst = photometric == PHOTOMETRIC_MINISWHITE ||
+                                compression == COMPRESSION_CCITTRLE ||
+                                compression == COMPRESSION_CCITTFAX3 ||
+                                compression == COMPRESSION_CCITTFAX4 ||
+                                compression == COMPRESSION_CCITTRLEW;
+        if (room >= 2) {
+            std::memcpy(palette, whiteFirst ? kWhite : kBlack, 4);
+            std::memcpy(palette + 4, whiteFirst ? kBlack : kWhite, 4);
+        }
+        return 0;
+    }
+    if (bitsPerPixel > 8)
+        return 0;
+
+    // A map of 2^bitsPerSample entries, bounded by the palette's room.
+    const uint32_t mapEntries = bitsPerSample < 16 ? uint32_t{1} << bitsPerSample : 65536;
+    const uint32_t count = std::min(mapEntries, room);
+    if (red == nullptr && green == nullptr && blue == nullptr) {
+        for (uint32_t k = 0; k < count; ++k) {
+            const auto level = static_cast<uint8_t>(k);
+            uint8_t* entry = palette + 4 * k;
+            entry[0] = entry[1] = entry[2] = level;
+            entry[3] = 0;
+        }
+        return 0;
+    }
+    const int depth = colormapDepth(tif, count, red, green, blue);
+    if (depth < 1)
+        return -2;
+    for (uint32_t k = 0; k < count; ++k) {
+        uint8_t* entry = palette + 4 * k;
+        if (depth == 16) {
+            entry[0] = static_cast<uint8_t>(uint32_t{blue[k]} * 255 / 65535);
+            entry[1] = static_cast<uint8_t>(uint32_t{green[k]} * 255 / 65535);
+            entry[2] = static_cast<uint8_t>(uint32_t{red[k]} * 255 / 65535);
+        } else {
+            entry[0] = static_cast<uint8_t>(blue[k]);
+            entry[1] = static_cast<uint8_t>(green[k]);
+            entry[2] = static_cast<uint8_t>(red[k]);
+        }
+        entry[3] = 0;
+    }
+    return 0;
+}
+
+int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif) {
+    if (bitmap.bitsPerPixel != 24 || bitmap.width <= 0 || bitmap.height <= 0 ||
+        buffer == nullptr)
+        return kDirectoryNotFound;
+    const auto width = static_cast<uint32_t>(bitmap.width);
+    const auto height = static_cast<uint32_t>(bitmap.height);
+    const uint64_t rowBytes = paddedRowBytes(width, 24);
+    if (static_cast<uint64_t>(bitmap.bytesPerRow) < rowBytes ||
+        uint64_t{bitmap.imageSize} < rowBytes * height)
+        return kDirectoryNotFound;
+    const auto pixelCount = checkedMul<uint64_t>(width, height);
+    if (!pixelCount || *pixelCount > kMaxBitmapBytes / 4)
+        return kDirectoryNotFound;
+    std::unique_ptr<uint32_t, RasterFree> raster(
+        static_cast<uint32_t*>(_TIFFmalloc(static_cast<tmsize_t>(*pixelCount * 4))));
+    if (raster == nullptr)
+        return kDirectoryNotFound;
+    uint16_t photometric = 0;
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    const AlphaRule rule = alphaRuleOf(tif, photometric);
+    if (TIFFReadRGBAImage(tif, width, height, raster.get(), 0) == 0)
+        return kRgbaFailed;
+
+    // The raster starts at the bottom row, as the bitmap does: raster row i is buffer row i.
+    const uint32_t* word = raster.get();
+    for (uint32_t i = 0; i < height; ++i) {
+        uint8_t* out = buffer + uint64_t{i} * static_cast<uint32_t>(bitmap.bytesPerRow);
+        for (uint32_t j = 0; j < width; ++j, ++word, out += 3) {
+            const uint32_t w = *word;
+            const uint32_t alpha = w >> 24;
+            if (rule == AlphaRule::Opaque || alpha == 255) {
+                out[0] = static_cast<uint8_t>(w >> 16);
+                out[1] = static_cast<uint8_t>(w >> 8);
+                out[2] = static_cast<uint8_t>(w);
+            } else {
+                out[0] = onWhite((w >> 16) & 255, alpha, rule);
+                out[1] = onWhite((w >> 8) & 255, alpha, rule);
+                out[2] = onWhite(w & 255, alpha, rule);
+            }
+        }
+    }
+    return 0;
+}
+
+int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers) {
+    const DirectoryFields f = readFields(tif);
+    const bool rowByRow = readsRowByRow(tif);
+    const uint32_t bitsPerPixel = rowByRow ? uint32_t{f.bitsPerSample} * f.samplesPerPixel : 24;
+
+    bitmap.resolutionUnit = f.resolutionUnit >= RESUNIT_NONE &&
+                                    f.resolutionUnit <= RESUNIT_CENTIMETER
+                                ? f.resolutionUnit
+                                : 0;
+    bitmap.xResolution = f.xResolution;
+    bitmap.yResolution = f.yResolution;
+    bitmap.photometric = static_cast<int16_t>(f.photometric);
+
+    // Sizes come from the file: refuse what no buffer should hold before anything is built.
+    constexpr uint32_t kMaxSide = std::numeric_limits<int32_t>::max();
+    if (f.width == 0 || f.height == 0 || f.width > kMaxSide || f.height > kMaxSide)
+        return kDirectoryNotFound;
+    const auto imageBytes =
+        checkedMul<uint64_t>(paddedRowBytes(f.width, bitsPerPixel), f.height);
+    if (!imageBytes || *imageBytes > kMaxBitmapBytes)
+        return kDirectoryNotFound;
+
+    if (int32_t status = setBitmapGeometry(bitmap, static_cast<int32_t>(f.width),
+                                           static_cast<int32_t>(f.height), bitsPerPixel);
+        status != 0)
+        return status;
+    if (int32_t status = buildTiffPalette(tif, bitmap, bitmap.bitsPerPixel, f.bitsPerSample,
+                                          f.red, f.green, f.blue);
+        status != 0)
+        return status;
+
+    uint8_t* buffer = buffers.pageBufferOf(bitmap.imageSize);
+    if (buffer == nullptr)
+        return kDirectoryNotFound;
+    bitmap.pixels = buffer;
+    if (!rowByRow)
+        return readRgbaPage(bitmap, buffer, tif);
+
+    const auto bytesPerRow = static_cast<uint32_t>(bitmap.bytesPerRow);
+    const tmsize_t scanline = TIFFScanlineSize(tif);
+    if (scanline <= 0 || static_cast<uint64_t>(scanline) > bytesPerRow)
+        return kDirectoryNotFound;
+    for (uint32_t r = 0; r < f.height; ++r) {
+        uint8_t* row = buffer + uint64_t{f.height - 1 - r} * bytesPerRow;
+        if (TIFFReadScanline(tif, row, r, 0) < 0)
+            return kScanlineFailed;
+        if (bitsPerPixel == 24)
+            swapRedBlue(row, f.width);
+    }
+    return 0;
+}
+
+int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers) {
+    int32_t status = 0;
+    if (tif == nullptr) {
+        status = kTiffOpenFailed;
+    } else if (bitmap.directoryOffset != 0) {
+        if (TIFFSetSubDirectory(tif, bitmap.directoryOffset) != 1)
+            status = kDirectoryNotFound;
+    } else if (bitmap.directoryIndex < 0 ||
+               TIFFSetDirectory(tif, static_cast<tdir_t>(bitmap.directoryIndex)) != 1) {
+        status = kDirectoryNotFound;
+    }
+    if (status == 0)
+        status = decodeTiffDirectory(bitmap, tif, buffers);
+    if (status != 0)
+        releaseImageRecord(&bitmap);
+    return status;
+}
+
+} // namespace readers
