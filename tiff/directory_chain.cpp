@@ -1,1 +1,244 @@
 #include "tiff/directory_chain.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "core/byte_order.h"
+#include "core/checked_math.h"
+#include "core/clear_record.h"
+#include "core/image_record.h"
+#include "core/scope_exit.h"
+#include "platform/file_io.h"
+
+namespace tiff {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T> using HeapArray = std::unique_ptr<T[], FreeDeleter>;
+
+constexpr size_t kRawEntrySize = 12;
+
+// Offsets of the directories met so far, so that a chain pointing back into itself ends.
+// Open addressing over a table that doubles when half full; offset 0 never enters (it
+// ends the chain), so 0 marks an empty slot. Out of memory is a failed insert, not a throw.
+class OffsetSet {
+  public:
+    /// True when `offset` was not there and is now; false for a repeat or no memory.
+    bool insert(uint32_t offset) {
+        if ((used_ + 1) * 2 > capacity_ && !grow())
+            return false;
+        size_t slot = indexOf(offset);
+        while (slots_[slot] != 0) {
+            if (slots_[slot] == offset)
+                return false;
+            slot = (slot + 1) & (capacity_ - 1);
+        }
+        slots_[slot] = offset;
+        ++used_;
+        return true;
+    }
+
+  private:
+    size_t indexOf(uint32_t offset) const {
+        return (offset * size_t{0x9E3779B1u} >> 7) & (capacity_ - 1);
+    }
+    bool grow() {
+        const size_t oldCapacity = capacity_;
+        const size_t newCapacity = oldCapacity == 0 ? 64 : oldCapacity * 2;
+        HeapArray<uint32_t> old(static_cast<uint32_t*>(std::calloc(newCapacity, sizeof(uint32_t))));
+        if (!old)
+            return false;
+        std::swap(slots_, old);
+        capacity_ = newCapacity;
+        used_ = 0;
+        for (size_t i = 0; i < oldCapacity; ++i)
+            if (old[i] != 0)
+                insert(old[i]);
+        return true;
+    }
+
+    HeapArray<uint32_t> slots_;
+    size_t capacity_ = 0;
+    size_t used_ = 0;
+};
+
+const ImageRecord& recordAt(const FileList& list) {
+    return *reinterpret_cast<const ImageRecord*>(list.current);
+}
+
+} // namespace
+
+int32_t readDirectory(TiffReader& reader, uint32_t offset) {
+    ++reader.directoryReads;
+    const bool big = reader.byteOrder == 1;
+    if (platform::seekTo(reader.fileHandle, offset) != static_cast<int64_t>(offset))
+        return kSeekError;
+    uint8_t countBytes[2];
+    if (platform::readFully(reader.fileHandle, countBytes, 2) != 2)
+        return kReadError;
+    const uint16_t count = load16(countBytes, big);
+    if (static_cast<int16_t>(count) <= 0)
+        return kNoEntries;
+
+    // Entries and next offset, read at once. A directory that cannot be whole inside the
+    // file is refused before any memory is spent on it.
+    const uint64_t rawSize = count * kRawEntrySize + 4;
+    if (!rangeInside(uint64_t{offset} + 2, rawSize, reader.fileSize))
+        return kReadError;
+    void* blockData = nullptr;
+    const size_t blockSize = offsetof(DirectoryBlock, entries) + count * sizeof(DirectoryEntry);
+    if (KbfCreate(&reader.directories, static_cast<int32_t>(blockSize), &blockData) != 0)
+        return kDirectoryStoreError;
+    auto* block = static_cast<DirectoryBlock*>(blockData);
+    block->offset = offset;
+
+    HeapArray<uint8_t> raw(static_cast<uint8_t*>(std::malloc(rawSize)));
+    if (!raw)
+        return kDirectoryStoreError;
+    const ssize_t got = platform::readFully(reader.fileHandle, raw.get(), rawSize);
+    if (got < 0 || static_cast<uint64_t>(got) != rawSize)
+        return kReadError;
+
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = raw.get() + i * kRawEntrySize;
+        DirectoryEntry& entry = block->entries[i];
+        entry.tag = load16(p, big);
+        entry.type = load16(p + 2, big);
+        entry.count = load32(p + 4, big);
+        std::memcpy(entry.valueField, p + 8, 4);
+        entry.valueOffset = load32(p + 8, big);
+    }
+    block->entryCount = count;
+    block->nextOffset = load32(raw.get() + count * kRawEntrySize, big);
+    return 0;
+}
+
+int32_t readDirectoryChain(TiffReader& reader) {
+    OffsetSet visited;
+    uint32_t offset = reader.firstDirectoryOffset;
+    int count = 0;
+    // A loop ends at its first repeated offset; a chain of distinct offsets ends after
+    // kMaxDirectories. Either way the directories read so far stand as pages.
+    while (offset != 0 && count < kMaxDirectories && visited.insert(offset)) {
+        if (readDirectory(reader, offset) != 0)
+            break;
+        ++count;
+        offset = reinterpret_cast<const DirectoryBlock*>(reader.directories.data)->nextOffset;
+    }
+    reader.directoryCount = count;
+    return count > 0 ? 0 : kNoDirectory;
+}
+
+void loadDirectory(TiffReader& reader, const DirectoryBlock& block) {
+    resetDirectoryValues(reader);
+    for (uint16_t i = 0; i < block.entryCount; ++i)
+        decodeEntry(reader, block.entries[i]);
+    deriveDirectoryValues(reader);
+}
+
+int32_t listPages(const char* path, FileList& pageList) {
+    TiffReader reader;
+    clearRecord(reader);
+    if (int32_t status = open(reader, path); status != 0)
+        return status;
+    ScopeExit closeReader([&] { close(reader); });
+    if (int32_t status = readDirectoryChain(reader); status != 0)
+        return status;
+
+    KbfRewind(&reader.directories);
+    for (int i = 0; i < reader.directoryCount; ++i) {
+        if (int32_t status = KbfNext(&reader.directories); status != 0)
+            return status;
+        const auto& block = *reinterpret_cast<const DirectoryBlock*>(reader.directories.data);
+        loadDirectory(reader, block);
+
+        ImageRecord page;
+        clearRecord(page);
+        page.fileKind = kFileKindTiff;
+        page.width = static_cast<int32_t>(reader.imageWidth);
+        page.height = static_cast<int32_t>(reader.imageLength);
+        page.bitsPerPixel = reader.bitsPerPixel;
+        page.compression = reader.compression;
+        page.directoryIndex = i;
+        page.pageCount = reader.directoryCount;
+        page.directoryOffset = block.offset;
+        page.pageNumber = i;
+        if (static_cast<int16_t>(reader.pageNumber) >= 0) {
+            const uint16_t number = reader.pageNumber;
+            const uint16_t total = reader.pageTotal;
+            page.pageNumber = number > total && total != 0 ? total : number;
+        }
+        // A page that cannot be stored fails the file: a silently shorter list would
+        // lose the page without a word.
+        if (int32_t status = pageList.add(&page, sizeof page); status != 0)
+            return status;
+    }
+    closeReader.release();
+    close(reader);
+    return orderPages(pageList);
+}
+
+int32_t orderPages(FileList& pageList) {
+    const int32_t n = pageList.count();
+    if (n <= 0)
+        return 0;
+
+    HeapArray<uint32_t> tally(static_cast<uint32_t*>(std::calloc(static_cast<size_t>(n), 4)));
+    if (!tally)
+        return kKbfNoMemory;
+    bool inOrder = true;
+    pageList.rewind();
+    for (int32_t i = 0; i < n; ++i) {
+        if (int32_t status = pageList.next(); status != 0)
+            return status;
+        const int32_t number = recordAt(pageList).pageNumber;
+        inOrder = inOrder && number == i;
+        if (number >= 0 && number < n)
+            ++tally[static_cast<size_t>(number)];
+    }
+    if (inOrder)
+        return 0;
+    bool permutation = true;
+    for (int32_t v = 0; v < n; ++v)
+        permutation = permutation && tally[static_cast<size_t>(v)] == 1;
+
+    if (!permutation) {
+        // File order, numbered by position.
+        pageList.rewind();
+        for (int32_t i = 0; i < n && pageList.next() == 0; ++i)
+            reinterpret_cast<ImageRecord*>(pageList.current)->pageNumber = i;
+        return 0;
+    }
+
+    // A permutation: each record goes to the position its page number names. The copy
+    // is taken first, so a lack of memory leaves the list as it was.
+    FileList copy;
+    if (int32_t status = pageList.copyTo(copy, sizeof(ImageRecord)); status != 0)
+        return status;
+    HeapArray<const ImageRecord*> byNumber(
+        static_cast<const ImageRecord**>(std::calloc(static_cast<size_t>(n), sizeof(void*))));
+    if (!byNumber)
+        return kKbfNoMemory;
+    copy.rewind();
+    for (int32_t i = 0; i < n && copy.next() == 0; ++i) {
+        const auto* record = reinterpret_cast<const ImageRecord*>(copy.current);
+        byNumber[static_cast<size_t>(record->pageNumber)] = record;
+    }
+    pageList.clear();
+    for (int32_t i = 0; i < n; ++i) {
+        ImageRecord record = *byNumber[static_cast<size_t>(i)];
+        record.pageNumber = i;
+        // Pages already added stay; the failure still fails the file, so none goes unsaid.
+        if (int32_t status = pageList.add(&record, sizeof record); status != 0)
+            return status;
+    }
+    return 0;
+}
+
+} // namespace tiff

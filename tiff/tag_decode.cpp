@@ -1,1 +1,210 @@
 #include "tiff/tag_decode.h"
+
+#include "core/byte_order.h"
+
+namespace tiff {
+
+namespace {
+
+constexpr uint16_t kImageWidth = 256;
+constexpr uint16_t kImageLength = 257;
+constexpr uint16_t kBitsPerSample = 258;
+constexpr uint16_t kCompression = 259;
+constexpr uint16_t kStripOffsets = 273;
+constexpr uint16_t kSamplesPerPixel = 277;
+constexpr uint16_t kStripByteCounts = 279;
+constexpr uint16_t kPageNumber = 297;
+constexpr uint16_t kJpegInterchangeFormat = 513;
+constexpr uint16_t kJpegInterchangeFormatLength = 514;
+
+bool bigEndian(const TiffReader& reader) { return reader.byteOrder == 1; }
+
+uint16_t shortAt(const TiffReader& reader, const DirectoryEntry& entry, int index) {
+    return load16(entry.valueField + 2 * index, bigEndian(reader));
+}
+
+// The single value of an entry, read at its own position in the value field.
+uint32_t singleValue(const TiffReader& reader, const DirectoryEntry& entry) {
+    switch (typeSize(entry.type)) {
+    case 1:
+        return entry.valueField[0];
+    case 2:
+        return shortAt(reader, entry, 0);
+    default:
+        return load32(entry.valueField, bigEndian(reader));
+    }
+}
+
+bool isShortOrLong(const DirectoryEntry& entry) {
+    return entry.type == kTypeShort || entry.type == kTypeLong;
+}
+
+// Creates a zero-filled array of `count` values in tagData; none for a count of 0.
+template <class T> int32_t createArray(TiffReader& reader, uint32_t count, T** array) {
+    if (count == 0)
+        return kDataBufferError;
+    void* block = nullptr;
+    // count is at most kMaxArrayValues here, so the size fits easily.
+    if (KbfCreate(&reader.tagData, static_cast<int32_t>(count * sizeof(T)), &block) != 0)
+        return kDataBufferError;
+    *array = static_cast<T*>(block);
+    return 0;
+}
+
+// Fills a 32-bit array from SHORT or LONG values, from the value field when they fit there.
+int32_t fillStripArray(TiffReader& reader, const DirectoryEntry& entry, uint32_t* array) {
+    const bool inField = entry.count * typeSize(entry.type) <= 4;
+    if (entry.type == kTypeLong) {
+        if (inField) {
+            array[0] = load32(entry.valueField, bigEndian(reader));
+            return 0;
+        }
+        return readLongs(reader, entry.valueOffset, entry.count, array);
+    }
+    if (inField) {
+        for (uint32_t i = 0; i < entry.count; ++i)
+            array[i] = shortAt(reader, entry, static_cast<int>(i));
+        return 0;
+    }
+    // The SHORTs are read into the front half of the array and widened from the last one
+    // down: value i lands on bytes 4i..4i+3, which hold only SHORTs i and above, all
+    // already widened by then.
+    auto* bytes = reinterpret_cast<uint8_t*>(array);
+    const int32_t status = readBytes(reader, entry.valueOffset, entry.count * 2, bytes);
+    for (uint32_t i = entry.count; i-- > 0;) {
+        const uint16_t value = load16(bytes + 2 * i, bigEndian(reader));
+        array[i] = value;
+    }
+    return status;
+}
+
+int32_t decodeStripArray(TiffReader& reader, const DirectoryEntry& entry) {
+    if (!isShortOrLong(entry))
+        return kEntryRefused;
+    if (entry.count > kMaxArrayValues)
+        return kTooManyValues;
+    uint32_t* array = nullptr;
+    if (int32_t status = createArray(reader, entry.count, &array); status != 0)
+        return status;
+    // The array is installed before it is filled, with its real length: a read that fails
+    // half-way leaves zeros, never values from beyond the array.
+    if (entry.tag == kStripOffsets) {
+        reader.stripOffsets = array;
+        reader.stripOffsetsLength = entry.count;
+        reader.stripCount = static_cast<int>(entry.count);
+    } else {
+        reader.stripByteCounts = array;
+        reader.stripByteCountsLength = entry.count;
+    }
+    return fillStripArray(reader, entry, array);
+}
+
+int32_t decodeBitsPerSample(TiffReader& reader, const DirectoryEntry& entry) {
+    if (entry.type != kTypeShort)
+        return kEntryRefused;
+    if (entry.count == 1) {
+        reader.bitsPerSample = shortAt(reader, entry, 0);
+        return 0;
+    }
+    if (entry.count > kMaxArrayValues)
+        return kTooManyValues;
+    uint16_t* array = nullptr;
+    if (int32_t status = createArray(reader, entry.count, &array); status != 0)
+        return status;
+    if (entry.count == 2) {
+        array[0] = shortAt(reader, entry, 0);
+        array[1] = shortAt(reader, entry, 1);
+    } else if (int32_t status = readShorts(reader, entry.valueOffset, entry.count, array);
+               status != 0) {
+        return status;
+    }
+    // Pages with several samples are decoded through libtiff, which reads the sizes
+    // itself; here they count as 8 bits each.
+    reader.bitsPerSample = 8;
+    return 0;
+}
+
+} // namespace
+
+void resetDirectoryValues(TiffReader& reader) {
+    reader.imageWidth = 0;
+    reader.imageLength = 0;
+    reader.bitsPerSample = 1;
+    reader.samplesPerPixel = 0;
+    reader.compression = 0;
+    reader.stripCount = 1;
+    reader.stripOffsets = nullptr;
+    reader.stripByteCounts = nullptr;
+    reader.stripOffsetsLength = 0;
+    reader.stripByteCountsLength = 0;
+    reader.pageNumber = 0xFFFF;
+    reader.pageTotal = 0;
+    reader.jpegInterchangeFormat = 0;
+    reader.jpegInterchangeFormatLength = 0;
+    reader.bitsPerPixel = 1;
+    reader.bytesPerRow = 0;
+}
+
+int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
+    switch (entry.tag) {
+    case kImageWidth:
+    case kImageLength:
+        if (!isShortOrLong(entry))
+            return kEntryRefused;
+        (entry.tag == kImageWidth ? reader.imageWidth : reader.imageLength) =
+            singleValue(reader, entry);
+        return 0;
+    case kBitsPerSample:
+        return decodeBitsPerSample(reader, entry);
+    case kCompression:
+    case kSamplesPerPixel:
+        if (entry.type != kTypeShort)
+            return kEntryRefused;
+        (entry.tag == kCompression ? reader.compression : reader.samplesPerPixel) =
+            shortAt(reader, entry, 0);
+        return 0;
+    case kStripOffsets:
+    case kStripByteCounts:
+        return decodeStripArray(reader, entry);
+    case kPageNumber:
+        if (entry.type != kTypeShort || entry.count != 2)
+            return kEntryRefused;
+        reader.pageNumber = shortAt(reader, entry, 0);
+        reader.pageTotal = shortAt(reader, entry, 1);
+        return 0;
+    case kJpegInterchangeFormat:
+        reader.jpegInterchangeFormat = singleValue(reader, entry);
+        return 0;
+    case kJpegInterchangeFormatLength:
+        if (entry.type != kTypeLong)
+            return kEntryRefused;
+        reader.jpegInterchangeFormatLength = singleValue(reader, entry);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+int32_t deriveDirectoryValues(TiffReader& reader) {
+    const uint32_t samples = reader.samplesPerPixel == 0 ? 1 : reader.samplesPerPixel;
+    reader.bitsPerPixel = static_cast<uint16_t>(reader.bitsPerSample * samples);
+    // Only a description of the page: the sizes used for memory are computed again, checked,
+    // by the page reader. Unsigned 32-bit arithmetic keeps a wrap defined.
+    reader.bytesPerRow = (reader.imageWidth * uint32_t{reader.bitsPerPixel} + 31) / 32 * 4;
+    if (reader.stripByteCounts == nullptr) {
+        // The whole image as one strip, decoded like a StripByteCounts entry of the file.
+        DirectoryEntry entry{};
+        entry.tag = kStripByteCounts;
+        entry.type = kTypeLong;
+        entry.count = 1;
+        entry.valueOffset = reader.imageLength * reader.bytesPerRow;
+        const uint32_t v = entry.valueOffset;
+        const bool big = bigEndian(reader);
+        for (int i = 0; i < 4; ++i)
+            entry.valueField[i] = static_cast<uint8_t>(v >> (big ? 24 - 8 * i : 8 * i));
+        decodeEntry(reader, entry);
+    }
+    return 0;
+}
+
+} // namespace tiff

@@ -1,1 +1,149 @@
 #include "tiff/tiff_reader.h"
+
+#include <cstring>
+
+#include "core/byte_order.h"
+#include "platform/file_io.h"
+
+namespace tiff {
+
+namespace {
+
+// Seeks to `offset` and reads exactly `bytes` bytes; the bytes that did arrive stay in
+// `destination` either way.
+int32_t readAt(TiffReader& reader, uint32_t offset, uint64_t bytes, void* destination) {
+    if (platform::seekTo(reader.fileHandle, offset) != static_cast<int64_t>(offset))
+        return kSeekError;
+    const ssize_t got = platform::readFully(reader.fileHandle, destination, bytes);
+    if (got < 0 || static_cast<uint64_t>(got) != bytes)
+        return kReadError;
+    return 0;
+}
+
+} // namespace
+
+const char* statusText(int32_t status) {
+    switch (status) {
+    case kOpenError: // オープンエラー
+        return "\x83\x49\x81\x5b\x83\x76\x83\x93\x83\x47\x83\x89\x81\x5b";
+    case kReadError: // 読み込みエラー,書き込みエラー
+        return "\x93\xc7\x82\xdd\x8d\x9e\x82\xdd\x83\x47\x83\x89\x81\x5b,"
+               "\x8f\x91\x82\xab\x8d\x9e\x82\xdd\x83\x47\x83\x89\x81\x5b";
+    case kSeekError: // シークエラー
+        return "\x83\x56\x81\x5b\x83\x4e\x83\x47\x83\x89\x81\x5b";
+    case kNotTiff: // TIFFファイルでない
+        return "TIFF\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xc5\x82\xc8\x82\xa2";
+    case kDirectoryStoreError: // ディレクトリバッファ開設エラー
+        return "\x83\x66\x83\x42\x83\x8c\x83\x4e\x83\x67\x83\x8a\x83\x6f\x83\x62\x83\x74\x83\x40"
+               "\x8a\x4a\x90\xdd\x83\x47\x83\x89\x81\x5b";
+    case kTagStoreError: // タグデータバッファ開設エラー
+        return "\x83\x5e\x83\x4f\x83\x66\x81\x5b\x83\x5e\x83\x6f\x83\x62\x83\x74\x83\x40"
+               "\x8a\x4a\x90\xdd\x83\x47\x83\x89\x81\x5b";
+    case kNoDirectory: // ディレクトリがない
+        return "\x83\x66\x83\x42\x83\x8c\x83\x4e\x83\x67\x83\x8a\x82\xaa\x82\xc8\x82\xa2";
+    case kDataBufferError: // データバッファ取得エラー
+        return "\x83\x66\x81\x5b\x83\x5e\x83\x6f\x83\x62\x83\x74\x83\x40"
+               "\x8e\xe6\x93\xbe\x83\x47\x83\x89\x81\x5b";
+    default:
+        return nullptr;
+    }
+}
+
+int32_t open(TiffReader& reader, const char* path) {
+    if (path == nullptr || path[0] == '\0')
+        return kOpenError;
+    UniqueFd file = platform::openInputFile(path);
+    if (!file.valid())
+        return kOpenError;
+    const int64_t size = platform::fileSize(file.get());
+    if (size < 0)
+        return kOpenError;
+
+    uint8_t header[8];
+    if (platform::readFully(file.get(), header, sizeof header) != sizeof header)
+        return kReadError;
+    int byteOrder;
+    if (header[0] == 'I' && header[1] == 'I')
+        byteOrder = 0;
+    else if (header[0] == 'M' && header[1] == 'M')
+        byteOrder = 1;
+    else
+        return kNotTiff;
+
+    if (KbfInit(&reader.directories) != 0)
+        return kDirectoryStoreError;
+    if (KbfInit(&reader.tagData) != 0) {
+        KbfFree(&reader.directories);
+        return kTagStoreError;
+    }
+    reader.byteOrder = byteOrder;
+    reader.version = load16(header + 2, byteOrder == 1);
+    reader.firstDirectoryOffset = load32(header + 4, byteOrder == 1);
+    reader.fileSize = static_cast<uint64_t>(size);
+    reader.fileHandle = file.release();
+    return 0;
+}
+
+int32_t close(TiffReader& reader) {
+    if (reader.fileHandle >= 0)
+        ::close(reader.fileHandle);
+    reader.fileHandle = -1;
+    // Arrays and blocks die with their stores: forget every pointer into them.
+    reader.stripOffsets = nullptr;
+    reader.stripByteCounts = nullptr;
+    reader.stripOffsetsLength = 0;
+    reader.stripByteCountsLength = 0;
+    return KbfFree(&reader.directories) + KbfFree(&reader.tagData);
+}
+
+int32_t readShorts(TiffReader& reader, uint32_t offset, uint32_t count, uint16_t* destination) {
+    const int32_t status = readAt(reader, offset, uint64_t{count} * 2, destination);
+    // Values are rebuilt from their bytes in place; a short read leaves zeros behind the
+    // bytes that arrived, as the caller's buffer held them.
+    auto* bytes = reinterpret_cast<uint8_t*>(destination);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint16_t value = load16(bytes + 2 * uint64_t{i}, reader.byteOrder == 1);
+        std::memcpy(bytes + 2 * uint64_t{i}, &value, 2);
+    }
+    return status;
+}
+
+int32_t readLongs(TiffReader& reader, uint32_t offset, uint32_t count, uint32_t* destination) {
+    const int32_t status = readAt(reader, offset, uint64_t{count} * 4, destination);
+    auto* bytes = reinterpret_cast<uint8_t*>(destination);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t value = load32(bytes + 4 * uint64_t{i}, reader.byteOrder == 1);
+        std::memcpy(bytes + 4 * uint64_t{i}, &value, 4);
+    }
+    return status;
+}
+
+int32_t readBytes(TiffReader& reader, uint32_t offset, uint32_t count, void* destination) {
+    return readAt(reader, offset, count, destination);
+}
+
+uint16_t swap16(uint16_t value) { return static_cast<uint16_t>(value >> 8 | value << 8); }
+
+uint32_t swap32(uint32_t value) {
+    return value >> 24 | (value >> 8 & 0xFF00) | (value << 8 & 0xFF0000) | value << 24;
+}
+
+uint32_t typeSize(uint16_t type) {
+    switch (type) {
+    case 3: // SHORT, SSHORT
+    case 8:
+        return 2;
+    case 4: // LONG, SLONG, FLOAT
+    case 9:
+    case 11:
+        return 4;
+    case 5: // RATIONAL, SRATIONAL, DOUBLE
+    case 10:
+    case 12:
+        return 8;
+    default: // BYTE, ASCII, SBYTE, UNDEFINED and unknown codes
+        return 1;
+    }
+}
+
+} // namespace tiff

@@ -1,0 +1,117 @@
+// Builds TIFF files byte by byte, well-formed or broken on purpose, so that each
+// structural case of a test is readable where the test is written.
+//
+//   const std::string path = TiffBuilder(ByteOrder::Big)
+//       .page().tag(kTagImageWidth, kShort, {8}).tag(kTagPageNumber, kShort, {2, 5})
+//       .page().entryCount(0)                        // ends the chain here
+//       .writeTemp("two_pages.tif");                 // under ::testing::TempDir()
+//
+// Layout: the 8-byte header, then every blob at the offset it was given, then each page's
+// directory followed by its values that do not fit in a value field. Blobs therefore take
+// small offsets (from 8 up) and the structure never collides with them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tiff_builder {
+
+enum class ByteOrder { Little, Big };
+
+// Field types.
+inline constexpr uint16_t kByte = 1;
+inline constexpr uint16_t kAscii = 2;
+inline constexpr uint16_t kShort = 3;
+inline constexpr uint16_t kLong = 4;
+inline constexpr uint16_t kRational = 5;
+
+// Tags the reader knows.
+inline constexpr uint16_t kTagImageWidth = 256;
+inline constexpr uint16_t kTagImageLength = 257;
+inline constexpr uint16_t kTagBitsPerSample = 258;
+inline constexpr uint16_t kTagCompression = 259;
+inline constexpr uint16_t kTagStripOffsets = 273;
+inline constexpr uint16_t kTagSamplesPerPixel = 277;
+inline constexpr uint16_t kTagRowsPerStrip = 278;
+inline constexpr uint16_t kTagStripByteCounts = 279;
+inline constexpr uint16_t kTagPageNumber = 297;
+inline constexpr uint16_t kTagJpegInterchangeFormat = 513;
+inline constexpr uint16_t kTagJpegInterchangeFormatLength = 514;
+
+class TiffBuilder {
+  public:
+    explicit TiffBuilder(ByteOrder order = ByteOrder::Little);
+
+    /// Starts a new page (directory); entries added after it belong to it.
+    TiffBuilder& page();
+    /// An entry whose values are encoded by type (1, 2, 4 bytes each; RATIONAL takes
+    /// numerator, denominator pairs). Values that fit in 4 bytes go in the value field,
+    /// left-justified; others are placed after the directory and the field holds their offset.
+    TiffBuilder& tag(uint16_t tag, uint16_t type, std::vector<uint32_t> values);
+    /// An entry with a given count whose value field holds `offset` (e.g. past the end).
+    TiffBuilder& tagAt(uint16_t tag, uint16_t type, uint32_t count, uint32_t offset);
+    /// An entry whose 4 value-field bytes are written exactly as given.
+    TiffBuilder& rawTag(uint16_t tag, uint16_t type, uint32_t count,
+                        std::array<uint8_t, 4> valueField);
+    /// Writes `count` in the current directory's entry-count field instead of the number of
+    /// entries (the entries themselves are still written).
+    TiffBuilder& entryCount(uint16_t count);
+    /// Writes `offset` as the current directory's next offset.
+    TiffBuilder& nextOffset(uint32_t offset);
+    /// Points the current directory's next offset at page `pageIndex`'s directory.
+    TiffBuilder& nextOffsetToPage(size_t pageIndex);
+    /// Writes `offset` in the header as the first directory offset.
+    TiffBuilder& firstOffset(uint32_t offset);
+    /// Places `bytes` at file offset `offset` (8 or more).
+    TiffBuilder& blob(uint32_t offset, std::vector<uint8_t> bytes);
+
+    /// The file's bytes.
+    std::vector<uint8_t> build();
+    /// Builds and writes the file under ::testing::TempDir(); returns its path.
+    std::string writeTemp(const std::string& name);
+    /// Directory offsets of the last build, one per page.
+    const std::vector<uint32_t>& directoryOffsets() const { return directoryOffsets_; }
+
+  private:
+    struct Entry {
+        uint16_t tag;
+        uint16_t type;
+        uint32_t count;
+        std::array<uint8_t, 4> field;
+        std::vector<uint8_t> outOfLine; // placed after the directory when not empty
+    };
+    struct Page {
+        std::vector<Entry> entries;
+        std::optional<uint16_t> entryCount;
+        std::optional<uint32_t> nextOffset;
+        std::optional<size_t> nextPage;
+    };
+    struct Blob {
+        uint32_t offset;
+        std::vector<uint8_t> bytes;
+    };
+
+    Page& current();
+    void put16(uint8_t* p, uint32_t v) const;
+    void put32(uint8_t* p, uint32_t v) const;
+
+    bool big_;
+    std::optional<uint32_t> firstOffset_;
+    std::vector<Page> pages_;
+    std::vector<Blob> blobs_;
+    std::vector<uint32_t> directoryOffsets_;
+};
+
+/// Bytes 0, 1, 2 ... (mod 251), so that misplaced or repeated bytes show in a comparison.
+std::vector<uint8_t> patternBytes(size_t count, uint8_t seed = 0);
+/// Writes `bytes` to a file under ::testing::TempDir(), its name prefixed with the running
+/// test's name so that test binaries running side by side never share a file; returns its path.
+std::string writeTempFile(const std::string& name, const std::vector<uint8_t>& bytes);
+/// The whole content of a file; empty when it cannot be read.
+std::vector<uint8_t> readWholeFile(const std::string& path);
+
+} // namespace tiff_builder

@@ -1,0 +1,204 @@
+#include "tiff/tiff_reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iconv.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "core/clear_record.h"
+#include "tests/support/tiff_builder.h"
+
+using namespace tiff_builder;
+
+namespace {
+
+// A reader opened on `path`, closed when the test is done with it.
+struct OpenedReader {
+    explicit OpenedReader(const std::string& path) : OpenedReader(path.c_str()) {}
+    explicit OpenedReader(const char* path) {
+        clearRecord(reader);
+        status = tiff::open(reader, path);
+    }
+    ~OpenedReader() {
+        if (status == 0)
+            tiff::close(reader);
+    }
+    tiff::TiffReader reader;
+    int32_t status;
+};
+
+std::string toUtf8(const char* cp932) {
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return "<no CP932 converter>";
+    char out[256] = {};
+    char* in = const_cast<char*>(cp932);
+    size_t inLeft = std::strlen(cp932);
+    char* outPtr = out;
+    size_t outLeft = sizeof out - 1;
+    const size_t done = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    return done == static_cast<size_t>(-1) ? "<not CP932>" : std::string(out);
+}
+
+} // namespace
+
+TEST(TiffReaderOpen, RefusesWhatCannotBeOpened) {
+    const std::string folder = ::testing::TempDir();
+    const std::string missing = folder + "no_such_file.tif";
+    const struct {
+        const char* what;
+        const char* path;
+    } cases[] = {{"null path", nullptr},
+                 {"empty path", ""},
+                 {"missing file", missing.c_str()},
+                 {"a folder", folder.c_str()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        OpenedReader opened(c.path);
+        EXPECT_EQ(opened.status, tiff::kOpenError);
+    }
+}
+
+TEST(TiffReaderOpen, RefusesAFifoWithoutWaitingForAWriter) {
+    const std::string path = ::testing::TempDir() + "TiffReaderOpen_fifo_x.tif";
+    ::unlink(path.c_str());
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
+    OpenedReader opened(path);
+    EXPECT_EQ(opened.status, tiff::kOpenError);
+    ::unlink(path.c_str());
+}
+
+TEST(TiffReaderOpen, RefusesShortAndForeignHeaders) {
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int32_t status;
+    } cases[] = {
+        {"empty file", {}, tiff::kReadError},
+        {"seven bytes", {'I', 'I', 42, 0, 8, 0, 0}, tiff::kReadError},
+        {"mixed mark", {'I', 'M', 42, 0, 8, 0, 0, 0}, tiff::kNotTiff},
+        {"a JPEG", {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F'}, tiff::kNotTiff},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        OpenedReader opened(writeTempFile("header.tif", c.bytes));
+        EXPECT_EQ(opened.status, c.status);
+    }
+}
+
+TEST(TiffReaderOpen, ReadsTheHeaderInItsByteOrder) {
+    const struct {
+        uint8_t mark;
+        uint8_t version[2];
+        int byteOrder;
+        uint16_t expectedVersion;
+        uint32_t expectedOffset;
+    } cases[] = {
+        {'M', {0, 42}, 1, 42, 8},
+        {'I', {42, 0}, 0, 42, 0x08000000},
+        {'I', {43, 0}, 0, 43, 0x08000000}, // the version is stored, never tested
+        {'M', {0, 0}, 1, 0, 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mark << " version " << c.expectedVersion);
+        const std::vector<uint8_t> bytes{c.mark, c.mark, c.version[0], c.version[1], 0, 0, 0, 8,
+                                         0,      0};
+        OpenedReader opened(writeTempFile("header.tif", bytes));
+        ASSERT_EQ(opened.status, 0);
+        EXPECT_EQ(opened.reader.byteOrder, c.byteOrder);
+        EXPECT_EQ(opened.reader.version, c.expectedVersion);
+        EXPECT_EQ(opened.reader.firstDirectoryOffset, c.expectedOffset);
+        EXPECT_EQ(opened.reader.fileSize, bytes.size());
+        EXPECT_GE(opened.reader.fileHandle, 0);
+    }
+}
+
+TEST(TiffReaderClose, ClosesTheFileAndForgetsItsStores) {
+    OpenedReader opened(TiffBuilder().page().tag(kTagImageWidth, kShort, {1}).writeTemp("c.tif"));
+    ASSERT_EQ(opened.status, 0);
+    const int fd = opened.reader.fileHandle;
+    EXPECT_EQ(tiff::close(opened.reader), 0);
+    opened.status = -1; // closed here already
+    EXPECT_EQ(opened.reader.fileHandle, -1);
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(KbfCheck(&opened.reader.directories), kKbfBadSignature);
+    EXPECT_EQ(KbfCheck(&opened.reader.tagData), kKbfBadSignature);
+}
+
+TEST(TiffReaderValues, ReadShortsAndLongsInTheFilesByteOrder) {
+    const std::vector<uint8_t> payload{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
+        const bool big = order == ByteOrder::Big;
+        SCOPED_TRACE(big ? "big-endian" : "little-endian");
+        OpenedReader opened(TiffBuilder(order).blob(16, payload).page().tag(kTagImageWidth,
+                                                                             kShort, {1})
+                                .writeTemp("values.tif"));
+        ASSERT_EQ(opened.status, 0);
+        uint16_t shorts[4] = {};
+        ASSERT_EQ(tiff::readShorts(opened.reader, 16, 4, shorts), 0);
+        EXPECT_EQ(shorts[0], big ? 0x1234 : 0x3412);
+        EXPECT_EQ(shorts[3], big ? 0xDEF0 : 0xF0DE);
+        uint32_t longs[2] = {};
+        ASSERT_EQ(tiff::readLongs(opened.reader, 16, 2, longs), 0);
+        EXPECT_EQ(longs[0], big ? 0x12345678u : 0x78563412u);
+        EXPECT_EQ(longs[1], big ? 0x9ABCDEF0u : 0xF0DEBC9Au);
+    }
+}
+
+TEST(TiffReaderValues, AReadPastTheEndIsAShortRead) {
+    const std::vector<uint8_t> file{'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0};
+    OpenedReader opened(writeTempFile("short.tif", file));
+    ASSERT_EQ(opened.status, 0);
+    uint32_t longs[4] = {};
+    // Two values exist, four are asked for: the two that arrived are kept.
+    EXPECT_EQ(tiff::readLongs(opened.reader, 8, 4, longs), tiff::kReadError);
+    EXPECT_EQ(longs[0], 1u);
+    EXPECT_EQ(longs[1], 2u);
+    EXPECT_EQ(longs[2], 0u);
+    EXPECT_EQ(tiff::readLongs(opened.reader, 0xFFFFFFF0u, 1, longs), tiff::kReadError);
+    uint16_t shorts[1] = {};
+    EXPECT_EQ(tiff::readShorts(opened.reader, 16, 1, shorts), tiff::kReadError);
+}
+
+TEST(TiffReaderValues, SwapsAndTypeSizes) {
+    EXPECT_EQ(tiff::swap16(0x1234), 0x3412);
+    EXPECT_EQ(tiff::swap32(0x12345678u), 0x78563412u);
+    const struct {
+        uint16_t type;
+        uint32_t size;
+    } cases[] = {{0, 1},  {1, 1}, {2, 1},  {3, 2},  {4, 4},  {5, 8},  {6, 1},
+                 {7, 1},  {8, 2}, {9, 4},  {10, 8}, {11, 4}, {12, 8}, {13, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.type);
+        EXPECT_EQ(tiff::typeSize(c.type), c.size);
+    }
+}
+
+TEST(TiffReaderStatus, TextsAreTheirShiftJisForms) {
+    const struct {
+        int32_t status;
+        const char* text;
+    } cases[] = {
+        {tiff::kOpenError, "オープンエラー"},
+        {tiff::kReadError, "読み込みエラー,書き込みエラー"},
+        {tiff::kSeekError, "シークエラー"},
+        {tiff::kNotTiff, "TIFFファイルでない"},
+        {tiff::kDirectoryStoreError, "ディレクトリバッファ開設エラー"},
+        {tiff::kTagStoreError, "タグデータバッファ開設エラー"},
+        {tiff::kNoDirectory, "ディレクトリがない"},
+        {tiff::kDataBufferError, "データバッファ取得エラー"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        ASSERT_NE(tiff::statusText(c.status), nullptr);
+        EXPECT_EQ(toUtf8(tiff::statusText(c.status)), c.text);
+    }
+    EXPECT_EQ(tiff::statusText(-307), nullptr);
+    EXPECT_EQ(tiff::statusText(0), nullptr);
+}
