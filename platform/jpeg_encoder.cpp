@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include <jpeglib.h>
+#include <sys/stat.h>
 
 namespace platform {
 namespace {
@@ -156,6 +157,8 @@ int saveJpegFile(const char* fileName, GlobalHandle block) {
         globalUnlock(block);
         return 0;
     }
+    struct stat opened;
+    const bool regularFile = fstat(fileno(out), &opened) == 0 && S_ISREG(opened.st_mode);
     const bool encoded = encodeRows(out, bitmap, everyPixelGrey(bitmap));
     globalUnlock(block);
     const bool flushed = std::fflush(out) == 0 && std::ferror(out) == 0;
@@ -163,8 +166,9 @@ int saveJpegFile(const char* fileName, GlobalHandle block) {
     if (encoded && flushed && closed)
         return 1;
     // A cut-off JPEG opens as a grey or broken page; better no file than one that looks
-    // written.
-    std::remove(fileName);
+    // written. Only a regular file goes: a device given as the output name stays.
+    if (regularFile)
+        std::remove(fileName);
     return 0;
 }
 

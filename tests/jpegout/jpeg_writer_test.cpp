@@ -1,0 +1,302 @@
+#include "jpegout/jpeg_writer.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "bitmap/bitmap_storage.h"
+#include "core/clear_record.h"
+#include "platform/device_context.h"
+#include "tests/support/jpeg_decode.h"
+
+namespace {
+
+using testsupport::DecodedJpeg;
+using testsupport::decodeJpegFile;
+using testsupport::meanAbsoluteError;
+
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "writer_" + name; }
+
+bool fileExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// A page as the loader hands it to the writer: header and palette allocated, pixels in a
+// buffer of the test's own (bottom row first).
+struct Page {
+    ImageRecord record;
+    std::vector<uint8_t> rows;
+
+    Page(int32_t width, int32_t height, uint32_t depth) {
+        initImageRecord(nullptr, &record);
+        record.width = width;
+        record.height = height;
+        record.bitsPerPixel = depth;
+        EXPECT_EQ(allocateBitmap(&record, BitmapMode::HeaderOnly), 0);
+        rows.assign(record.imageSize, 0);
+        record.pixels = rows.data();
+    }
+    ~Page() { releaseImageRecord(&record); }
+    uint8_t* topRow(int32_t y) { return rows.data() + (record.height - 1 - y) * record.bytesPerRow; }
+    void setEntry(int index, uint8_t b, uint8_t g, uint8_t r) {
+        const uint8_t entry[4] = {b, g, r, 0};
+        std::memcpy(record.palette + 4 * index, entry, 4);
+    }
+};
+
+// Writes `page`, decodes the file and returns it; fails the test when either step fails.
+DecodedJpeg writeAndDecode(Page& page, const std::string& name) {
+    const std::string path = tempPath(name);
+    std::remove(path.c_str());
+    EXPECT_EQ(writeJpeg(&page.record, path.c_str()), 0);
+    DecodedJpeg decoded;
+    std::string error;
+    EXPECT_TRUE(decodeJpegFile(path, decoded, &error)) << error;
+    return decoded;
+}
+
+// Smooth colours a quality-75 JPEG keeps closely: every channel a gentle ramp.
+uint8_t ramp(int32_t at, int32_t length, int32_t offset) {
+    return static_cast<uint8_t>((at * 200 / std::max(length - 1, 1) + offset) % 256);
+}
+
+TEST(WriterResolution, DotsPerUnitBecomePixelsPerMetre) {
+    const struct { int32_t unit; double resolution; int32_t perMetre; } cases[] = {
+        {2, 300, 11811}, {2, 72, 2834}, {2, 200, 7874}, {3, 80, 8000}, {3, 0.5, 50},
+        {1, 300, 0},     {0, 300, 0},   {4, 300, 0},    {2, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.resolution << " per unit " << c.unit);
+        EXPECT_EQ(pixelsPerMetre(c.unit, c.resolution), c.perMetre);
+    }
+}
+
+TEST(WriterResolution, HostileValuesSaturateInsteadOfOverflowing) {
+    const int32_t most = std::numeric_limits<int32_t>::max();
+    const struct { int32_t unit; double resolution; int32_t perMetre; } cases[] = {
+        {2, 4294967295.0, most}, {3, 1e300, most}, {2, INFINITY, most},
+        {2, -300, 0},            {3, NAN, 0},       {2, -INFINITY, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.resolution << " per unit " << c.unit);
+        EXPECT_EQ(pixelsPerMetre(c.unit, c.resolution), c.perMetre);
+    }
+}
+
+TEST(WriterResolution, ReachesTheFileAsDotsPerInch) {
+    const struct { int32_t unit; double x, y; int densityUnit, xDensity, yDensity; } cases[] = {
+        {2, 300, 300, 1, 300, 300}, {2, 72, 72, 1, 72, 72},   {2, 200, 100, 1, 200, 100},
+        {3, 80, 80, 1, 203, 203},   {1, 300, 300, 0, 1, 1},   {0, 0, 0, 0, 1, 1},
+        {2, 4294967295.0, 300, 0, 1, 1}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << " x " << c.y << " per unit " << c.unit);
+        Page page(8, 8, 24);
+        page.record.resolutionUnit = c.unit;
+        page.record.xResolution = c.x;
+        page.record.yResolution = c.y;
+        const DecodedJpeg decoded = writeAndDecode(page, "density" + std::to_string(n++) + ".jpg");
+        EXPECT_EQ(decoded.densityUnit, c.densityUnit);
+        EXPECT_EQ(decoded.xDensity, c.xDensity);
+        EXPECT_EQ(decoded.yDensity, c.yDensity);
+    }
+}
+
+TEST(WriterRoundTrip, EveryDepthComesBackCloseToItsColours) {
+    constexpr int32_t kWidth = 61, kHeight = 37; // odd sizes: padded rows, partial blocks
+    for (uint32_t depth : {4u, 8u, 16u, 24u, 32u}) {
+        SCOPED_TRACE(testing::Message() << depth << " bpp");
+        Page page(kWidth, kHeight, depth);
+        std::vector<uint8_t> expected(size_t(kWidth) * kHeight * 3);
+        if (depth <= 8) {
+            const int entries = 1 << depth;
+            for (int i = 0; i < entries; ++i)
+                page.setEntry(i, ramp(i, entries, 10), ramp(i, entries, 30), ramp(i, entries, 50));
+        }
+        for (int32_t y = 0; y < kHeight; ++y) {
+            uint8_t* row = page.topRow(y);
+            for (int32_t x = 0; x < kWidth; ++x) {
+                uint8_t* rgb = &expected[(size_t(y) * kWidth + x) * 3];
+                if (depth == 4 || depth == 8) {
+                    const int entries = 1 << depth;
+                    const int index = x * entries / kWidth;
+                    if (depth == 4)
+                        row[x / 2] |= uint8_t(x % 2 == 0 ? index << 4 : index);
+                    else
+                        row[x] = uint8_t(index);
+                    rgb[0] = ramp(index, entries, 50);
+                    rgb[1] = ramp(index, entries, 30);
+                    rgb[2] = ramp(index, entries, 10);
+                } else if (depth == 16) {
+                    const uint32_t r = x * 31 / kWidth, g = y * 31 / kHeight, b = 16;
+                    const uint32_t word = r << 10 | g << 5 | b;
+                    row[2 * x] = uint8_t(word);
+                    row[2 * x + 1] = uint8_t(word >> 8);
+                    rgb[0] = uint8_t(r << 3);
+                    rgb[1] = uint8_t(g << 3);
+                    rgb[2] = uint8_t(b << 3);
+                } else if (depth == 24) {
+                    row[3 * x] = ramp(x + y, kWidth + kHeight, 20);
+                    row[3 * x + 1] = ramp(y, kHeight, 0);
+                    row[3 * x + 2] = ramp(x, kWidth, 40);
+                    rgb[0] = row[3 * x + 2];
+                    rgb[1] = row[3 * x + 1];
+                    rgb[2] = row[3 * x];
+                } else {
+                    const uint8_t c = ramp(x, kWidth, 0), m = ramp(y, kHeight, 0), k = 20;
+                    const uint8_t inks[4] = {c, m, 0, k};
+                    std::memcpy(row + 4 * x, inks, 4);
+                    rgb[0] = uint8_t(std::max(0, 255 - c - k));
+                    rgb[1] = uint8_t(std::max(0, 255 - m - k));
+                    rgb[2] = uint8_t(255 - k);
+                }
+            }
+        }
+        const DecodedJpeg decoded = writeAndDecode(page, "depth" + std::to_string(depth) + ".jpg");
+        ASSERT_EQ(decoded.width, kWidth);
+        ASSERT_EQ(decoded.height, kHeight);
+        EXPECT_EQ(decoded.components, 3);
+        const auto error = meanAbsoluteError(decoded.rgb, expected, kWidth, kHeight);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_LE(error[c], 6.0) << "channel " << c;
+    }
+}
+
+// A page of black strokes on white, as a scanned letter: bars one to four pixels thick.
+void drawStrokes(Page& page, std::vector<uint8_t>& expected, bool setBitIsBlack) {
+    const int32_t width = page.record.width, height = page.record.height;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const bool ink = (x % 23 < 1 + y % 4) || (y % 17 < 2 && x % 40 < 30);
+            if (ink == setBitIsBlack)
+                page.topRow(y)[x / 8] |= uint8_t(0x80 >> x % 8);
+            std::memset(&expected[(size_t(y) * width + x) * 3], ink ? 0 : 255, 3);
+        }
+}
+
+TEST(WriterBilevel, TextLikePageStaysLegible) {
+    constexpr int32_t kWidth = 203, kHeight = 97;
+    for (int32_t photometric : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "photometric " << photometric);
+        Page page(kWidth, kHeight, 1);
+        page.record.photometric = photometric;
+        std::vector<uint8_t> expected(size_t(kWidth) * kHeight * 3);
+        drawStrokes(page, expected, photometric == 0);
+        const DecodedJpeg decoded =
+            writeAndDecode(page, "strokes" + std::to_string(photometric) + ".jpg");
+        ASSERT_EQ(decoded.width, kWidth);
+        ASSERT_EQ(decoded.height, kHeight);
+        EXPECT_EQ(decoded.components, 1); // a black and white page needs no colour
+        const auto error = meanAbsoluteError(decoded.rgb, expected, kWidth, kHeight);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_LE(error[c], 12.0) << "channel " << c;
+        // Every pixel still falls on the right side of mid-grey: the text reads the same.
+        size_t wrong = 0;
+        for (size_t i = 0; i < expected.size(); i += 3)
+            wrong += (decoded.rgb[i] < 128) != (expected[i] < 128);
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
+TEST(WriterBilevel, ExpansionChoosesColoursByPhotometric) {
+    // Width 10: byte 0 holds pixels 0-7, the top bits of byte 1 pixels 8-9; the rest of
+    // byte 1 is set to prove it is ignored.
+    const uint8_t bits[2] = {0b10110001, 0b01111111};
+    const bool set[10] = {1, 0, 1, 1, 0, 0, 0, 1, 0, 1};
+    const struct { int32_t photometric; uint8_t setBgr[3], clearBgr[3]; } cases[] = {
+        {0, {0, 0, 0}, {255, 255, 255}},
+        {1, {255, 255, 255}, {0, 0, 0}},
+        {3, {10, 20, 30}, {40, 50, 60}}, // a set bit takes entry 0
+        {2, {255, 255, 255}, {0, 0, 0}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "photometric " << c.photometric);
+        Page page(10, 2, 1);
+        page.record.photometric = c.photometric;
+        page.setEntry(0, 10, 20, 30);
+        page.setEntry(1, 40, 50, 60);
+        for (int32_t y = 0; y < 2; ++y)
+            std::memcpy(page.topRow(y), bits, 2);
+        ImageRecord target;
+        clearRecord(target);
+        ASSERT_EQ(expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target), 0);
+        EXPECT_EQ(target.bitsPerPixel, 24u);
+        EXPECT_EQ(target.bytesPerRow, 32);
+        for (int32_t row = 0; row < 2; ++row)
+            for (int x = 0; x < 10; ++x) {
+                const uint8_t* pixel = target.pixels + row * target.bytesPerRow + 3 * x;
+                EXPECT_EQ(std::memcmp(pixel, set[x] ? c.setBgr : c.clearBgr, 3), 0)
+                    << "row " << row << " pixel " << x;
+            }
+        EXPECT_EQ(releaseImageRecord(&target), 0);
+    }
+}
+
+TEST(WriterBilevel, PaletteMissingGivesBlackRatherThanAStrayRead) {
+    Page page(9, 1, 1);
+    page.record.photometric = 3;
+    page.record.paletteEntries = 1; // only entry 0 exists
+    page.setEntry(0, 7, 8, 9);
+    page.topRow(0)[0] = 0x80;
+    ImageRecord target;
+    clearRecord(target);
+    ASSERT_EQ(expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target), 0);
+    const uint8_t first[3] = {7, 8, 9}, black[3] = {0, 0, 0};
+    EXPECT_EQ(std::memcmp(target.pixels, first, 3), 0);
+    EXPECT_EQ(std::memcmp(target.pixels + 3, black, 3), 0);
+    releaseImageRecord(&target);
+}
+
+TEST(WriterOwnership, TwentyFourBitPageIsTakenOverOthersAreKept) {
+    Page colour(4, 4, 24);
+    ASSERT_EQ(writeJpeg(&colour.record, tempPath("taken.jpg").c_str()), 0);
+    const std::vector<uint8_t> zero(sizeof(ImageRecord), 0);
+    EXPECT_EQ(std::memcmp(&colour.record, zero.data(), zero.size()), 0);
+    EXPECT_EQ(releaseImageRecord(&colour.record), 1);
+
+    Page indexed(4, 4, 8);
+    const ImageRecord before = indexed.record;
+    ASSERT_EQ(writeJpeg(&indexed.record, tempPath("kept.jpg").c_str()), 0);
+    EXPECT_EQ(std::memcmp(&indexed.record, &before, sizeof before), 0);
+    EXPECT_EQ(releaseImageRecord(&indexed.record), 0);
+}
+
+TEST(WriterFailures, DepthWithoutConversionWritesNothing) {
+    for (uint32_t depth : {2u, 12u, 0u}) {
+        SCOPED_TRACE(testing::Message() << depth << " bpp");
+        Page page(4, 4, depth);
+        page.record.bitsPerPixel = depth; // allocation turns 0 into 8; the writer sees 0
+        const std::string path = tempPath("refused" + std::to_string(depth) + ".jpg");
+        std::remove(path.c_str());
+        EXPECT_EQ(writeJpeg(&page.record, path.c_str()), kWriteNoConversion);
+        EXPECT_FALSE(fileExists(path));
+        EXPECT_EQ(releaseImageRecord(&page.record), 0);
+    }
+}
+
+TEST(WriterFailures, EncoderFailureLeavesNoFile) {
+    for (uint32_t depth : {1u, 24u}) {
+        SCOPED_TRACE(testing::Message() << depth << " bpp");
+        Page page(16, 16, depth);
+        const std::string path = tempPath("no_such_folder/page_1.jpg");
+        EXPECT_EQ(writeJpeg(&page.record, path.c_str()), kWriteEncoderFailed);
+        EXPECT_FALSE(fileExists(path));
+    }
+    Page wide(65501, 1, 1); // wider than any JPEG can be
+    const std::string path = tempPath("too_wide.jpg");
+    EXPECT_EQ(writeJpeg(&wide.record, path.c_str()), kWriteEncoderFailed);
+    EXPECT_FALSE(fileExists(path));
+}
+
+TEST(WriterFailures, RecordThatDoesNotDescribeItsRowsIsRefused) {
+    Page page(8, 8, 24);
+    page.record.imageSize = 8; // fewer bytes than eight rows
+    EXPECT_EQ(writeJpeg(&page.record, tempPath("inconsistent.jpg").c_str()), kWriteNoConversion);
+    EXPECT_EQ(writeJpeg(nullptr, tempPath("null.jpg").c_str()), kWriteNoConversion);
+}
+
+} // namespace
