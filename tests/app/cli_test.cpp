@@ -1,0 +1,242 @@
+// The whole program as a user runs it: exact stdout bytes (Shift-JIS, stdout being a pipe),
+// stderr and exit codes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <sys/stat.h>
+#include <tiffio.h>
+#include <vector>
+
+#include "app/messages.h"
+#include "tests/support/run_program.h"
+
+namespace {
+using messages::kEndBanner;
+using messages::kFormatError;
+using messages::kStartBanner;
+
+std::string usageLines() {
+    return consoleLine(sjis(messages::kUsageTitle)) + consoleLine(sjis(messages::kUsageSyntax)) +
+           consoleLine(sjis(messages::kUsageInputs));
+}
+
+std::string lines(std::initializer_list<std::string> texts) {
+    std::string all;
+    for (const std::string& text : texts)
+        all += consoleLine(text);
+    return all;
+}
+
+// The output of a run that stopped on a bad argument: banner, echoed arguments, the
+// argument's own message if any, the format error.
+std::string formatErrorRun(std::initializer_list<std::string> echoed, const std::string& message) {
+    std::string all = consoleLine(sjis(kStartBanner));
+    for (const std::string& argument : echoed)
+        all += consoleLine(argument);
+    return all + message + consoleLine(sjis(kFormatError));
+}
+
+// A grey page of `width` x `height` pixels per entry of `sizes`, written with libtiff.
+bool writeGreyTiff(const std::string& path, std::initializer_list<int> sizes) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (tif == nullptr)
+        return false;
+    bool ok = true;
+    for (int size : sizes) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(size));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(size));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(size));
+        std::vector<uint8_t> row(static_cast<size_t>(size), 0x80);
+        for (int y = 0; y < size && ok; ++y)
+            ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
+        ok = ok && TIFFWriteDirectory(tif) == 1;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+} // namespace
+
+TEST(CommandLine, NoArgumentsShowsTheUsageAndExitsWithTwo) {
+    ScratchDir dir;
+    const RunResult run = runPelc({}, dir.path());
+    EXPECT_EQ(run.out, consoleLine(sjis(kStartBanner)) + usageLines());
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+TEST(CommandLine, UsageOptionFirstShowsTheUsageAndIgnoresTheRest) {
+    ScratchDir dir;
+    for (const char* option : {"/?", "/?x", "-h", "--help"}) {
+        SCOPED_TRACE(option);
+        const RunResult run = runPelc({option, "missing.tif", "/nowhere"}, dir.path());
+        EXPECT_EQ(run.out, consoleLine(sjis(kStartBanner)) + consoleLine(option) + usageLines());
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.exitCode, 0);
+    }
+}
+
+TEST(CommandLine, UsageOptionsAfterTheFirstArgumentAreFileNames) {
+    ScratchDir dir;
+    dir.write("a.txt", "text");
+    for (const char* option : {"-h", "--help", "/?"}) {
+        SCOPED_TRACE(option);
+        const RunResult run = runPelc({"a.txt", option}, dir.path());
+        const std::string out = run.out;
+        // "/?" second is an absolute wildcard path: whether "/" holds a one-letter name
+        // depends on the machine, so only the names below are checked for it.
+        if (std::string(option) != "/?") {
+            EXPECT_EQ(out, formatErrorRun({"a.txt", option},
+                                          pathLine(option, messages::kNotFound)));
+            EXPECT_EQ(run.exitCode, 1);
+        }
+        EXPECT_EQ(out.find(usageLines()), std::string::npos);
+    }
+}
+
+TEST(CommandLine, RootFolderAloneIsAcceptedAndSkipped) {
+    ScratchDir dir;
+    const RunResult run = runPelc({"/"}, dir.path());
+    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "/", sjis(kEndBanner), ""}));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(CommandLine, EachBadArgumentEndsTheRunWithAFormatError) {
+    ScratchDir dir;
+    dir.write("a.tif", "not a tiff");
+    const std::string longRelative(259, 'r');                  // full form cannot fit
+    const std::string longAbsolute = "/" + std::string(258, 'n'); // fits, but nothing there
+    const std::string tooLong(260, 'x');
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string expected;
+    } cases[] = {
+        {"absolute name that does not exist",
+         {"/nonexistent-pelc-input.tif"},
+         formatErrorRun({"/nonexistent-pelc-input.tif"},
+                        pathLine("/nonexistent-pelc-input.tif", messages::kNotFound))},
+        {"empty argument", {""}, formatErrorRun({""}, "")},
+        {"empty argument after a good one", {"a.tif", "", "a.tif"}, formatErrorRun({"a.tif", ""}, "")},
+        {"argument of 260 bytes", {tooLong}, formatErrorRun({tooLong}, "")},
+        {"full path of 260 bytes or more",
+         {longRelative},
+         formatErrorRun({longRelative}, pathLine(longRelative, messages::kPathFailed))},
+        {"argument of 259 bytes naming nothing",
+         {longAbsolute},
+         formatErrorRun({longAbsolute}, pathLine(longAbsolute, messages::kNotFound))},
+        {"second of three missing",
+         {"a.tif", "missing.tif", "c.tif"},
+         formatErrorRun({"a.tif", "missing.tif"}, pathLine("missing.tif", messages::kNotFound))},
+        {"message shows the argument as typed",
+         {"./sub/../missing.tif"},
+         formatErrorRun({"./sub/../missing.tif"},
+                        pathLine("./sub/../missing.tif", messages::kNotFound))},
+        {"a file used as a folder", {"a.tif/"}, formatErrorRun({"a.tif/"}, pathLine("a.tif/", messages::kNotFound))},
+        {"wildcard matching nothing",
+         {"*.png"},
+         formatErrorRun({"*.png"}, pathLine("*.png", messages::kNotFound))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunResult run = runPelc(c.args, dir.path());
+        EXPECT_EQ(run.out, c.expected);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.exitCode, 1);
+    }
+}
+
+TEST(CommandLine, NothingIsConvertedWhenALaterArgumentIsBad) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeGreyTiff(dir.file("doc.tif"), {8}));
+    const RunResult run = runPelc({"doc.tif", "missing.tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(pathExists(dir.file("doc_1.jpg")));
+}
+
+TEST(CommandLine, FilesOfOtherKindsAreAcceptedAndSkippedSilently) {
+    ScratchDir dir;
+    dir.write("notes.txt", "text");
+    dir.write("photo.jpg", "not even a jpeg");
+    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
+    const RunResult run = runPelc({"notes.txt", "photo.jpg", "folder", "*.txt"}, dir.path());
+    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "notes.txt", "photo.jpg", "folder", "*.txt",
+                              sjis(kEndBanner), ""}));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(CommandLine, ArgumentsAreEchoedAsTheirOwnBytes) {
+    ScratchDir dir;
+    const std::string utf8Name = "\xe5\x8e\x9f\xe7\xa8\xbf.txt";  // 原稿.txt in UTF-8
+    const std::string sjisName = "\x8c\xb4\x8d\x65.txt";          // 原稿.txt in Shift-JIS
+    dir.write(utf8Name, "");
+    dir.write(sjisName, "");
+    const RunResult run = runPelc({utf8Name, sjisName}, dir.path());
+    EXPECT_EQ(run.out, lines({sjis(kStartBanner), utf8Name, sjisName, sjis(kEndBanner), ""}));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(CommandLine, InputsAreStoredAsFullPaths) {
+    ScratchDir dir;
+    dir.write("bad.tif", "this is not a TIFF file");
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    // A relative name, with "." and ".." in it, reaches the driver as its full form.
+    const RunResult run = runPelc({"sub/../bad.tif", "./sub/.././bad.tif"}, dir.path());
+    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "sub/../bad.tif", "./sub/.././bad.tif"}) +
+                           pathLine(dir.file("bad.tif"), messages::kFileFailed) +
+                           pathLine(dir.file("bad.tif"), messages::kFileFailed) +
+                           lines({sjis(kEndBanner), ""}));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(CommandLine, WildcardIsAcceptedWhenSomethingMatchesAndKeptInThePath) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeGreyTiff(dir.file("a.tif"), {8}));
+    const RunResult run = runPelc({"*.tif"}, dir.path());
+    // No file of that literal name can be read, so the driver reports it.
+    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "*.tif"}) +
+                           pathLine(dir.file("*.tif"), messages::kFileFailed) +
+                           lines({sjis(kEndBanner), ""}));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(pathExists(dir.file("a_1.jpg")));
+}
+
+TEST(CommandLine, ASuccessfulRunNamesEveryOutputAndEndsWithTheEndBanner) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeGreyTiff(dir.file("doc.tif"), {8, 12, 16}));
+    const RunResult run = runPelc({"doc.tif", "doc.tif"}, dir.path());
+    const std::string names = lines({dir.file("doc_1.jpg"), dir.file("doc_2.jpg"),
+                                     dir.file("doc_3.jpg")});
+    // The same file named twice is converted twice.
+    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "doc.tif", "doc.tif"}) + names + names +
+                           lines({sjis(kEndBanner), ""}));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+    for (const char* name : {"doc_1.jpg", "doc_2.jpg", "doc_3.jpg"}) {
+        SCOPED_TRACE(name);
+        const std::string jpeg = readFileBytes(dir.file(name));
+        ASSERT_GE(jpeg.size(), 4u);
+        EXPECT_EQ(jpeg.substr(0, 2), "\xff\xd8");
+    }
+}
+
+TEST(CommandLine, FailedPagesNeverChangeTheExitCode) {
+    ScratchDir dir;
+    dir.write("empty.tif", "");
+    dir.write("header-only.tif", std::string("II*\0\0\0\0\0", 8));
+    const RunResult run = runPelc({"empty.tif", "header-only.tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string ending = lines({sjis(kEndBanner), ""});
+    ASSERT_GE(run.out.size(), ending.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
+    EXPECT_NE(run.out.find(pathLine(dir.file("empty.tif"), messages::kFileFailed)),
+              std::string::npos);
+}
