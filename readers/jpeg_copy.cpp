@@ -1,1 +1,171 @@
 #include "readers/jpeg_copy.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "core/clear_record.h"
+#include "core/scope_exit.h"
+#include "platform/file_io.h"
+#include "tiff/directory_chain.h"
+
+namespace readers {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T> using HeapArray = std::unique_ptr<T[], FreeDeleter>;
+
+struct Block {
+    uint64_t offset;
+    uint64_t count;
+};
+
+// The blocks a page's copy writes, in order, each clipped to the file so that the plan
+// says exactly how many bytes the output gets.
+struct CopyPlan {
+    HeapArray<Block> blocks;
+    size_t blockCount = 0;
+    uint64_t total = 0;
+};
+
+uint32_t stripsOf(const tiff::TiffReader& reader) {
+    // Strip i exists only where both arrays have an entry i.
+    if (reader.stripOffsets == nullptr || reader.stripByteCounts == nullptr)
+        return 0;
+    return std::min(reader.stripOffsetsLength, reader.stripByteCountsLength);
+}
+
+void addBlock(CopyPlan& plan, uint64_t fileSize, uint32_t offset, uint32_t count) {
+    if (offset >= fileSize || count == 0)
+        return;
+    const uint64_t clipped = std::min<uint64_t>(count, fileSize - offset);
+    plan.blocks[plan.blockCount++] = Block{offset, clipped};
+    plan.total += clipped;
+}
+
+// True when two strips share a byte. A real page's strips are disjoint slices of the
+// file; strips that repeat or overlap would let a small file grow a huge output.
+bool stripsOverlap(const Block* strips, size_t count) {
+    HeapArray<Block> sorted(static_cast<Block*>(std::malloc(count * sizeof(Block) + 1)));
+    if (!sorted)
+        return true; // cannot check, so the copy is refused
+    std::copy(strips, strips + count, sorted.get());
+    std::sort(sorted.get(), sorted.get() + count,
+              [](const Block& a, const Block& b) { return a.offset < b.offset; });
+    for (size_t i = 1; i < count; ++i)
+        if (sorted[i].offset < sorted[i - 1].offset + sorted[i - 1].count)
+            return true;
+    return false;
+}
+
+// Plans the interchange block (when asked) and then the strips (when asked). The output's
+// size stays bounded by the input: strips must not overlap one another, and the whole
+// plan may not exceed twice the file. The interchange block alone is exempt from the
+// overlap rule, since it legitimately may contain the strips that follow it; being
+// clipped to the file, it adds at most one file's worth, hence the factor of two.
+int32_t planCopy(const tiff::TiffReader& reader, bool interchange, bool strips,
+                 CopyPlan& plan) {
+    const uint32_t stripCount = strips ? stripsOf(reader) : 0;
+    plan.blocks.reset(static_cast<Block*>(std::malloc((size_t{stripCount} + 1) * sizeof(Block))));
+    if (!plan.blocks)
+        return kCopyFailed;
+    if (interchange)
+        addBlock(plan, reader.fileSize, reader.jpegInterchangeFormat,
+                 reader.jpegInterchangeFormatLength);
+    const size_t firstStrip = plan.blockCount;
+    for (uint32_t i = 0; i < stripCount; ++i)
+        addBlock(plan, reader.fileSize, reader.stripOffsets[i], reader.stripByteCounts[i]);
+
+    // A page with nothing to copy is refused before its output exists: no empty file,
+    // and no earlier good file of that name is truncated for nothing.
+    if (plan.total == 0)
+        return kCopyFailed;
+    if (plan.total > 2 * reader.fileSize)
+        return kCopyFailed;
+    if (stripsOverlap(plan.blocks.get() + firstStrip, plan.blockCount - firstStrip))
+        return kCopyFailed;
+    return 0;
+}
+
+int32_t copyBlock(int input, int output, const Block& block, uint8_t* buffer) {
+    if (platform::seekTo(input, block.offset) != static_cast<int64_t>(block.offset))
+        return tiff::kSeekError;
+    uint64_t left = block.count;
+    while (left > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kTransferBufferSize));
+        const ssize_t got = platform::readFully(input, buffer, want);
+        if (got < 0)
+            return kCopyFailed;
+        if (got > 0 && !platform::writeFully(output, buffer, static_cast<size_t>(got)))
+            return kCopyFailed;
+        // A file that shrank under us ends this block with what was there; the next
+        // block still follows.
+        if (static_cast<size_t>(got) < want)
+            return 0;
+        left -= want;
+    }
+    return 0;
+}
+
+int32_t runPlan(const tiff::TiffReader& reader, const char* outputPath, const CopyPlan& plan) {
+    HeapArray<uint8_t> buffer(static_cast<uint8_t*>(std::malloc(kTransferBufferSize)));
+    if (!buffer || reader.fileHandle < 0)
+        return kCopyFailed;
+    platform::makeWritable(outputPath);
+    UniqueFd output = platform::openOutputFile(outputPath);
+    if (!output.valid())
+        return kCopyFailed;
+    for (size_t i = 0; i < plan.blockCount; ++i) {
+        if (int32_t status = copyBlock(reader.fileHandle, output.get(), plan.blocks[i],
+                                       buffer.get());
+            status != 0)
+            return status;
+    }
+    // Data still in flight can be lost at close: that is a failed write too.
+    return output.reset() ? 0 : kCopyFailed;
+}
+
+int32_t copyPlanned(tiff::TiffReader& reader, const char* outputPath, bool interchange,
+                    bool strips) {
+    CopyPlan plan;
+    if (int32_t status = planCopy(reader, interchange, strips, plan); status != 0)
+        return status;
+    return runPlan(reader, outputPath, plan);
+}
+
+} // namespace
+
+int32_t copyStrips(tiff::TiffReader& reader, const char* outputPath) {
+    return copyPlanned(reader, outputPath, false, true);
+}
+
+int32_t copyInterchangeData(tiff::TiffReader& reader, const char* outputPath) {
+    return copyPlanned(reader, outputPath, true, true);
+}
+
+int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset) {
+    tiff::TiffReader reader;
+    clearRecord(reader);
+    if (int32_t status = tiff::open(reader, tiffPath); status != 0)
+        return status;
+    ScopeExit closeReader([&] { tiff::close(reader); });
+    // Only the page's own directory is read: the page list already walked the chain.
+    if (tiff::readDirectory(reader, directoryOffset) != 0)
+        return kCopyFailed;
+    tiff::loadDirectory(reader,
+                        *reinterpret_cast<const tiff::DirectoryBlock*>(reader.directories.data));
+
+    if (reader.jpegInterchangeFormat == 0)
+        return copyStrips(reader, outputPath);
+    // Only the lengths are compared: a stream whose one strip is as long as the
+    // interchange block is taken to be that block.
+    if (reader.stripCount == 1 && reader.stripByteCountsLength >= 1 &&
+        reader.jpegInterchangeFormatLength == reader.stripByteCounts[0])
+        return copyPlanned(reader, outputPath, true, false);
+    return copyInterchangeData(reader, outputPath);
+}
+
+} // namespace readers

@@ -1,0 +1,336 @@
+#include "tiff/directory_chain.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/clear_record.h"
+#include "core/image_record.h"
+#include "tests/support/tiff_builder.h"
+
+using namespace tiff_builder;
+
+namespace {
+
+std::vector<ImageRecord> recordsOf(FileList& list) {
+    std::vector<ImageRecord> records;
+    list.rewind();
+    const int32_t n = list.count();
+    for (int32_t i = 0; i < n && list.next() == 0; ++i) {
+        ImageRecord record;
+        std::memcpy(&record, list.current, sizeof record);
+        records.push_back(record);
+    }
+    return records;
+}
+
+// The page list of `path`, with the status of listPages.
+struct Listing {
+    explicit Listing(const std::string& path) { status = tiff::listPages(path.c_str(), list); }
+    std::vector<ImageRecord> records() { return recordsOf(list); }
+    FileList list;
+    int32_t status;
+};
+
+// A chain read on `path`, for the bounds that the page list does not show.
+struct Chain {
+    explicit Chain(const std::string& path) {
+        clearRecord(reader);
+        EXPECT_EQ(tiff::open(reader, path.c_str()), 0);
+        status = tiff::readDirectoryChain(reader);
+    }
+    ~Chain() { tiff::close(reader); }
+    tiff::TiffReader reader;
+    int32_t status;
+};
+
+TiffBuilder& plainPage(TiffBuilder& builder, uint32_t width) {
+    return builder.page()
+        .tag(kTagImageWidth, kShort, {width})
+        .tag(kTagImageLength, kShort, {10})
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {1});
+}
+
+TiffBuilder pages(size_t count) {
+    TiffBuilder builder;
+    for (size_t i = 0; i < count; ++i)
+        plainPage(builder, static_cast<uint32_t>(100 + i));
+    return builder;
+}
+
+std::vector<int32_t> widthsOf(const std::vector<ImageRecord>& records) {
+    std::vector<int32_t> widths;
+    for (const ImageRecord& r : records)
+        widths.push_back(r.width);
+    return widths;
+}
+
+} // namespace
+
+TEST(PageList, RecordsDescribeEachDirectoryAndNothingElse) {
+    TiffBuilder builder;
+    builder.page()
+        .tag(kTagImageWidth, kLong, {1728})
+        .tag(kTagImageLength, kShort, {2200})
+        .tag(kTagCompression, kShort, {4})
+        .page()
+        .tag(kTagImageWidth, kShort, {640})
+        .tag(kTagImageLength, kShort, {480})
+        .tag(kTagBitsPerSample, kShort, {8, 8, 8})
+        .tag(kTagSamplesPerPixel, kShort, {3})
+        .tag(kTagCompression, kShort, {6});
+    Listing listing(builder.writeTemp("two.tif"));
+    ASSERT_EQ(listing.status, 0);
+    const std::vector<ImageRecord> records = listing.records();
+    ASSERT_EQ(records.size(), 2u);
+
+    const struct {
+        int32_t width, height;
+        uint32_t bitsPerPixel;
+        int32_t compression;
+    } expected[] = {{1728, 2200, 1, 4}, {640, 480, 24, 6}};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        ImageRecord want;
+        clearRecord(want);
+        want.fileKind = kFileKindTiff;
+        want.width = expected[i].width;
+        want.height = expected[i].height;
+        want.bitsPerPixel = expected[i].bitsPerPixel;
+        want.compression = expected[i].compression;
+        want.directoryIndex = i;
+        want.pageCount = 2;
+        want.pageNumber = i;
+        want.directoryOffset = builder.directoryOffsets()[static_cast<size_t>(i)];
+        EXPECT_EQ(std::memcmp(&records[static_cast<size_t>(i)], &want, sizeof want), 0);
+    }
+}
+
+TEST(PageList, BothByteOrdersGiveTheSameList) {
+    std::vector<ImageRecord> lists[2];
+    int index = 0;
+    for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
+        TiffBuilder builder(order);
+        builder.page()
+            .tag(kTagImageWidth, kShort, {300})
+            .tag(kTagImageLength, kLong, {400})
+            .tag(kTagBitsPerSample, kShort, {8, 8})
+            .tag(kTagSamplesPerPixel, kShort, {2})
+            .tag(kTagPageNumber, kShort, {1, 2})
+            .page()
+            .tag(kTagImageWidth, kLong, {70000})
+            .tag(kTagCompression, kShort, {6})
+            .tag(kTagPageNumber, kShort, {0, 2});
+        Listing listing(builder.writeTemp("order.tif"));
+        ASSERT_EQ(listing.status, 0);
+        lists[index++] = listing.records();
+    }
+    ASSERT_EQ(lists[0].size(), 2u);
+    ASSERT_EQ(lists[1].size(), 2u);
+    EXPECT_EQ(lists[0][0].width, 70000);
+    EXPECT_EQ(lists[0][1].bitsPerPixel, 16u);
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(std::memcmp(&lists[0][i], &lists[1][i], sizeof(ImageRecord)), 0) << i;
+}
+
+TEST(PageList, FollowsPageNumbersOnlyWhenTheyArePageOrder) {
+    const struct {
+        const char* what;
+        std::vector<std::vector<uint32_t>> pageNumbers; // empty: no PageNumber tag
+        std::vector<int32_t> directoryOrder;
+    } cases[] = {
+        {"no page numbers", {{}, {}, {}}, {0, 1, 2}},
+        {"a permutation", {{2, 3}, {0, 3}, {1, 3}}, {1, 2, 0}},
+        {"numbered from 1", {{1, 3}, {2, 3}, {3, 3}}, {0, 1, 2}},
+        {"a repeat", {{0, 2}, {0, 2}}, {0, 1}},
+        {"past the total counts as the total", {{1, 2}, {5, 2}, {0, 2}}, {2, 0, 1}},
+        {"0x8000 and more is no page number", {{0x8000, 2}, {0, 2}}, {0, 1}},
+        {"total 0 keeps the number", {{1, 0}, {0, 0}}, {1, 0}},
+        {"total 0, number 5", {{5, 0}, {0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}, {1, 2, 3, 4, 5, 0}},
+        {"number 5 of 3 is page 3", {{5, 3}, {0, 3}, {1, 3}, {2, 3}}, {1, 2, 3, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TiffBuilder builder;
+        for (size_t i = 0; i < c.pageNumbers.size(); ++i) {
+            plainPage(builder, static_cast<uint32_t>(i));
+            if (!c.pageNumbers[i].empty())
+                builder.tag(kTagPageNumber, kShort, c.pageNumbers[i]);
+        }
+        Listing listing(builder.writeTemp("numbers.tif"));
+        ASSERT_EQ(listing.status, 0);
+        const std::vector<ImageRecord> records = listing.records();
+        ASSERT_EQ(records.size(), c.directoryOrder.size());
+        for (size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].directoryIndex, c.directoryOrder[i]) << i;
+            EXPECT_EQ(records[i].width, c.directoryOrder[i]) << i; // the record moved whole
+            EXPECT_EQ(records[i].pageNumber, static_cast<int32_t>(i));
+            EXPECT_EQ(records[i].pageCount, static_cast<int32_t>(records.size()));
+        }
+    }
+}
+
+TEST(DirectoryChain, EndsAtADirectoryWithoutEntries) {
+    const struct {
+        size_t emptyPage;
+        uint16_t count;
+        int32_t status;
+        size_t pagesListed;
+    } cases[] = {{1, 0, 0, 1},      {1, 0x8000, 0, 1}, {1, 0xFFFF, 0, 1},
+                 {2, 0x8000, 0, 2}, {0, 0, tiff::kNoDirectory, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "count " << c.count << " in page " << c.emptyPage);
+        TiffBuilder broken;
+        for (size_t i = 0; i < 3; ++i) {
+            plainPage(broken, static_cast<uint32_t>(i));
+            if (i == c.emptyPage)
+                broken.entryCount(c.count);
+        }
+        Listing listing(broken.writeTemp("empty.tif"));
+        EXPECT_EQ(listing.status, c.status);
+        EXPECT_EQ(listing.records().size(), c.pagesListed);
+    }
+}
+
+TEST(DirectoryChain, AFirstOffsetOfZeroIsNoDirectory) {
+    TiffBuilder builder = pages(1);
+    Listing listing(builder.firstOffset(0).writeTemp("zero.tif"));
+    EXPECT_EQ(listing.status, tiff::kNoDirectory);
+    EXPECT_EQ(listing.list.count(), 0);
+}
+
+TEST(DirectoryChain, AnOffsetPastTheEndEndsTheChain) {
+    const struct {
+        const char* what;
+        uint32_t next;
+    } cases[] = {{"far past", 0x7FFFFFF0}, {"highest offset", 0xFFFFFFFF}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TiffBuilder builder = pages(2);
+        builder.nextOffset(c.next);
+        Listing listing(builder.writeTemp("past.tif"));
+        EXPECT_EQ(listing.status, 0);
+        EXPECT_EQ(widthsOf(listing.records()), (std::vector<int32_t>{100, 101}));
+    }
+    TiffBuilder first = pages(1);
+    Listing nothing(first.firstOffset(0x7FFFFFF0).writeTemp("first_past.tif"));
+    EXPECT_EQ(nothing.status, tiff::kNoDirectory);
+}
+
+TEST(DirectoryChain, ATruncatedDirectoryEndsTheChain) {
+    TiffBuilder builder = pages(2);
+    std::vector<uint8_t> file = builder.build();
+    // Cut the second directory inside its next offset.
+    file.resize(builder.directoryOffsets()[1] + 2 + 4 * 12 + 2);
+    Listing listing(writeTempFile("cut.tif", file));
+    EXPECT_EQ(listing.status, 0);
+    EXPECT_EQ(widthsOf(listing.records()), std::vector<int32_t>{100});
+}
+
+TEST(DirectoryChain, ALoopEndsAtTheFirstRepeatedDirectory) {
+    const struct {
+        const char* what;
+        size_t pages;
+        size_t loopTo;
+    } cases[] = {{"back to the first", 3, 0}, {"onto itself", 1, 0}, {"back to the middle", 4, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TiffBuilder builder = pages(c.pages);
+        builder.nextOffsetToPage(c.loopTo);
+        const std::string path = builder.writeTemp("loop.tif");
+        Chain chain(path);
+        EXPECT_EQ(chain.status, 0);
+        EXPECT_EQ(chain.reader.directoryCount, static_cast<int>(c.pages));
+        EXPECT_EQ(chain.reader.directoryReads, c.pages); // no directory read twice
+        Listing listing(path);
+        EXPECT_EQ(listing.status, 0);
+        EXPECT_EQ(listing.records().size(), c.pages);
+    }
+}
+
+TEST(DirectoryChain, StopsAfter65536Directories) {
+    // Directories of one entry each, chained in file order.
+    const size_t total = tiff::kMaxDirectories + 2;
+    TiffBuilder builder;
+    for (size_t i = 0; i < total; ++i)
+        builder.page().tag(kTagImageWidth, kShort, {static_cast<uint32_t>(i & 0xFFFF)});
+    const std::string path = builder.writeTemp("long_chain.tif");
+    Chain chain(path);
+    EXPECT_EQ(chain.status, 0);
+    EXPECT_EQ(chain.reader.directoryCount, tiff::kMaxDirectories);
+    EXPECT_EQ(chain.reader.directoryReads, static_cast<uint32_t>(tiff::kMaxDirectories));
+}
+
+TEST(DirectoryChain, ReadDirectoryReportsEachFailure) {
+    TiffBuilder builder = pages(1);
+    builder.page().entryCount(0).tag(kTagImageWidth, kShort, {1});
+    std::vector<uint8_t> file = builder.build();
+    const uint32_t end = static_cast<uint32_t>(file.size());
+    // A last directory that promises five entries and holds none.
+    file.push_back(5);
+    file.push_back(0);
+    const std::string path = writeTempFile("dirs.tif", file);
+    const struct {
+        const char* what;
+        uint32_t offset;
+        int32_t status;
+    } cases[] = {
+        {"a good directory", builder.directoryOffsets()[0], 0},
+        {"no entries", builder.directoryOffsets()[1], tiff::kNoEntries},
+        {"entries past the end", end, tiff::kReadError},
+        {"at the very end", end + 2, tiff::kReadError},
+        {"past the end", 0xFFFFFFFF, tiff::kReadError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tiff::TiffReader reader;
+        clearRecord(reader);
+        ASSERT_EQ(tiff::open(reader, path.c_str()), 0);
+        EXPECT_EQ(tiff::readDirectory(reader, c.offset), c.status);
+        EXPECT_EQ(reader.directoryReads, 1u);
+        tiff::close(reader);
+    }
+}
+
+// Damaged files: every byte flipped in turn, then every truncation. Each gives a page list
+// or a negative status, never a crash (this test earns its keep under the sanitizers).
+TEST(PageListRobustness, DamagedFilesNeverCrash) {
+    for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
+        TiffBuilder builder(order);
+        builder.blob(8, patternBytes(16))
+            .page()
+            .tag(kTagImageWidth, kShort, {16})
+            .tag(kTagImageLength, kLong, {4})
+            .tag(kTagBitsPerSample, kShort, {8, 8, 8})
+            .tag(kTagSamplesPerPixel, kShort, {3})
+            .tag(kTagStripOffsets, kShort, {8, 12, 16})
+            .tag(kTagStripByteCounts, kLong, {4, 4, 8})
+            .tag(kTagPageNumber, kShort, {1, 2})
+            .page()
+            .tag(kTagImageWidth, kLong, {1})
+            .tag(kTagCompression, kShort, {6})
+            .tag(kTagJpegInterchangeFormat, kLong, {8})
+            .tag(kTagJpegInterchangeFormatLength, kLong, {16})
+            .tag(kTagPageNumber, kShort, {0, 2});
+        const std::vector<uint8_t> good = builder.build();
+        for (size_t i = 0; i < good.size(); ++i) {
+            std::vector<uint8_t> bad = good;
+            bad[i] ^= 0xFF;
+            FileList list;
+            const int32_t status = tiff::listPages(writeTempFile("flip.tif", bad).c_str(), list);
+            EXPECT_LE(status, 0) << "byte " << i;
+        }
+        for (size_t size = 0; size < good.size(); ++size) {
+            const std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(size));
+            FileList list;
+            const int32_t status = tiff::listPages(writeTempFile("cut.tif", cut).c_str(), list);
+            EXPECT_LE(status, 0) << "size " << size;
+            if (size < 8) {
+                EXPECT_EQ(status, tiff::kReadError);
+            }
+        }
+    }
+}
