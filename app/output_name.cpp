@@ -33,7 +33,8 @@ template <size_t N> bool setField(char (&field)[N], std::string_view text) {
     field[0] = '\0';
     if (text.size() >= N)
         return false;
-    std::memcpy(field, text.data(), text.size());
+    if (!text.empty())
+        std::memcpy(field, text.data(), text.size());
     field[text.size()] = '\0';
     return true;
 }
@@ -94,7 +95,8 @@ int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* ou
         return -1;
     char* out = outputName;
     const auto append = [&out](std::string_view text) {
-        std::memcpy(out, text.data(), text.size());
+        if (!text.empty())
+            std::memcpy(out, text.data(), text.size());
         out += text.size();
     };
     append(folder);
