@@ -1,0 +1,304 @@
+#include "readers/jpeg_copy.h"
+
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/clear_record.h"
+#include "tests/support/tiff_builder.h"
+#include "tiff/directory_chain.h"
+
+using namespace tiff_builder;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint16_t kOldJpeg = 6;
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+Bytes slice(const Bytes& bytes, size_t from, size_t count) {
+    return Bytes(bytes.begin() + static_cast<long>(from),
+                 bytes.begin() + static_cast<long>(from + count));
+}
+
+std::string outputPath(const std::string& name) {
+    const std::string path = writeTempFile(name, {});
+    ::unlink(path.c_str()); // the name only: each test decides whether the file exists
+    return path;
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// An old-style JPEG page with `data` at offset 8 and the given strip layout; copies
+// the page's directory to `outputName` and hands back the status.
+struct CopiedPage {
+    CopiedPage(TiffBuilder& builder, const std::string& outputName) {
+        const std::string tiffPath = builder.writeTemp("page.tif");
+        output = outputPath(outputName);
+        status = readers::copyJpegData(tiffPath.c_str(), output.c_str(),
+                                       builder.directoryOffsets().back());
+    }
+    std::string output;
+    int32_t status;
+};
+
+} // namespace
+
+TEST(JpegCopy, WritesTheBytesOfEachLayout) {
+    const Bytes data = patternBytes(300, 7);
+    const struct {
+        const char* what;
+        bool interchange;
+        uint32_t interchangeOffset, interchangeLength;
+        std::vector<uint32_t> offsets, counts;
+        Bytes expected;
+    } cases[] = {
+        {"strips alone", false, 0, 0, {8, 108, 58}, {50, 100, 25},
+         concat({slice(data, 0, 50), slice(data, 100, 100),
+                 slice(data, 50, 25)})},
+        {"interchange block alone", true, 8, 300, {8}, {300}, data},
+        {"interchange block, then strips", true, 8, 40, {48, 148}, {100, 60},
+         concat({slice(data, 0, 40), slice(data, 40, 100),
+                 slice(data, 140, 60)})},
+        // A block that holds the strips (a full stream whose lengths differ) is legitimate.
+        {"interchange block holding its strips", true, 8, 200, {58, 108}, {50, 50},
+         concat({slice(data, 0, 200), slice(data, 50, 100)})},
+    };
+    for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message()
+                         << (order == ByteOrder::Big ? "big-endian, " : "little-endian, ")
+                         << c.what);
+            TiffBuilder builder(order);
+            builder.blob(8, data)
+                .page()
+                .tag(kTagCompression, kShort, {kOldJpeg})
+                .tag(kTagStripOffsets, kLong, c.offsets)
+                .tag(kTagStripByteCounts, kLong, c.counts);
+            if (c.interchange)
+                builder.tag(kTagJpegInterchangeFormat, kLong, {c.interchangeOffset})
+                    .tag(kTagJpegInterchangeFormatLength, kLong, {c.interchangeLength});
+            CopiedPage page(builder, "out.jpg");
+            ASSERT_EQ(page.status, 0);
+            EXPECT_EQ(readWholeFile(page.output), c.expected);
+        }
+    }
+}
+
+TEST(JpegCopy, StripsAroundTheTransferBufferSize) {
+    for (uint32_t size : {32759u, 32760u, 32761u, 2 * 32760u + 1}) {
+        SCOPED_TRACE(size);
+        const Bytes data = patternBytes(size, 3);
+        TiffBuilder builder;
+        builder.blob(8, data).page().tag(kTagStripOffsets, kLong, {8}).tag(
+            kTagStripByteCounts, kLong, {size});
+        CopiedPage page(builder, "chunks.jpg");
+        ASSERT_EQ(page.status, 0);
+        EXPECT_EQ(readWholeFile(page.output), data);
+    }
+}
+
+TEST(JpegCopy, ReplacesAnExistingOutputWhole) {
+    const Bytes data = patternBytes(64);
+    const struct {
+        const char* what;
+        mode_t mode;
+    } cases[] = {{"longer file", 0644}, {"read-only file", 0444}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TiffBuilder builder;
+        builder.blob(8, data).page().tag(kTagStripOffsets, kLong, {8}).tag(kTagStripByteCounts,
+                                                                            kLong, {64});
+        const std::string tiffPath = builder.writeTemp("page.tif");
+        const std::string output = writeTempFile("existing.jpg", Bytes(1000, 0xEE));
+        ASSERT_EQ(::chmod(output.c_str(), c.mode), 0);
+        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(),
+                                        builder.directoryOffsets()[0]),
+                  0);
+        EXPECT_EQ(readWholeFile(output), data);
+        struct stat info;
+        ASSERT_EQ(::stat(output.c_str(), &info), 0);
+        EXPECT_NE(info.st_mode & S_IWUSR, 0u);
+    }
+}
+
+TEST(JpegCopy, AStripRunningPastTheEndGivesWhatExists) {
+    const Bytes data = patternBytes(100);
+    TiffBuilder builder;
+    // The second strip lies at the very end of the file and claims 1000 bytes of which
+    // 30 exist; its offset is patched in once the file's size is known.
+    builder.blob(8, data).page().tag(kTagStripOffsets, kLong, {8, 0}).tag(kTagStripByteCounts,
+                                                                           kLong, {40, 1000});
+    Bytes file = builder.build();
+    const uint32_t tailOffset = static_cast<uint32_t>(file.size());
+    const Bytes tail = patternBytes(30, 99);
+    file.insert(file.end(), tail.begin(), tail.end());
+    // Point strip 1 at the tail: StripOffsets' two LONGs lie out of line behind the directory.
+    const uint32_t arrayOffset = builder.directoryOffsets()[0] + 2 + 2 * 12 + 4;
+    file[arrayOffset + 4] = static_cast<uint8_t>(tailOffset);
+    file[arrayOffset + 5] = static_cast<uint8_t>(tailOffset >> 8);
+    const std::string tiffPath = writeTempFile("page.tif", file);
+    const std::string output = outputPath("tail.jpg");
+    ASSERT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(),
+                                    builder.directoryOffsets()[0]),
+              0);
+    EXPECT_EQ(readWholeFile(output), concat({slice(data, 0, 40), tail}));
+}
+
+TEST(JpegCopy, CopiesOnlyStripsThatHaveBothOffsetAndCount) {
+    const Bytes data = patternBytes(90);
+    TiffBuilder builder;
+    builder.blob(8, data)
+        .page()
+        .tag(kTagStripOffsets, kLong, {8, 38, 68})
+        .tag(kTagStripByteCounts, kLong, {30, 30});
+    CopiedPage page(builder, "short_counts.jpg");
+    ASSERT_EQ(page.status, 0);
+    EXPECT_EQ(readWholeFile(page.output), slice(data, 0, 60));
+}
+
+TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
+    const struct {
+        const char* what;
+        std::vector<uint32_t> offsets, counts;
+        bool interchange;
+    } cases[] = {
+        {"zero-length strips", {8, 9}, {0, 0}, false},
+        {"strips past the end", {0x7FFFFFF0, 0xFFFFFFFF}, {10, 10}, false},
+        {"no strips at all", {}, {}, false},
+        {"interchange block past the end", {0x7FFFFFF0}, {5}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TiffBuilder builder;
+        builder.blob(8, patternBytes(10)).page().tag(kTagCompression, kShort, {kOldJpeg});
+        if (!c.offsets.empty())
+            builder.tag(kTagStripOffsets, kLong, c.offsets)
+                .tag(kTagStripByteCounts, kLong, c.counts);
+        if (c.interchange)
+            builder.tag(kTagJpegInterchangeFormat, kLong, {0x7FFFFFF0})
+                .tag(kTagJpegInterchangeFormatLength, kLong, {100});
+        CopiedPage page(builder, "nothing.jpg");
+        EXPECT_EQ(page.status, readers::kCopyFailed);
+        EXPECT_FALSE(exists(page.output));
+
+        // An earlier file of that name stays as it was.
+        const std::string tiffPath = builder.writeTemp("page.tif");
+        const Bytes earlier = patternBytes(20);
+        const std::string output = writeTempFile("earlier.jpg", earlier);
+        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(),
+                                        builder.directoryOffsets()[0]),
+                  readers::kCopyFailed);
+        EXPECT_EQ(readWholeFile(output), earlier);
+    }
+}
+
+TEST(JpegCopy, RefusesOverlappingStrips) {
+    std::vector<uint32_t> manyOffsets(16384, 8), manyCounts(16384, 100);
+    const struct {
+        const char* what;
+        std::vector<uint32_t> offsets, counts;
+    } cases[] = {
+        {"16384 strips on one spot", manyOffsets, manyCounts},
+        {"a repeated strip", {8, 58, 8}, {50, 50, 50}},
+        {"one byte shared", {8, 57}, {50, 50}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TiffBuilder builder;
+        builder.blob(8, patternBytes(100))
+            .page()
+            .tag(kTagStripOffsets, kLong, c.offsets)
+            .tag(kTagStripByteCounts, kLong, c.counts);
+        CopiedPage page(builder, "overlap.jpg");
+        EXPECT_EQ(page.status, readers::kCopyFailed);
+        EXPECT_FALSE(exists(page.output));
+    }
+}
+
+TEST(JpegCopy, RefusesADirectoryItCannotRead) {
+    TiffBuilder builder;
+    builder.blob(8, patternBytes(10))
+        .page()
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {10})
+        .page()
+        .entryCount(0)
+        .tag(kTagImageWidth, kShort, {1});
+    const std::string tiffPath = builder.writeTemp("page.tif");
+    const uint32_t unreadable[] = {builder.directoryOffsets()[1], 0x7FFFFFF0, 9};
+    for (uint32_t offset : unreadable) {
+        SCOPED_TRACE(offset);
+        const std::string output = outputPath("unreadable.jpg");
+        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(), offset),
+                  readers::kCopyFailed);
+        EXPECT_FALSE(exists(output));
+    }
+}
+
+TEST(JpegCopy, PassesReaderFailuresUpAndRefusesAnUnwritableOutput) {
+    const std::string missing = ::testing::TempDir() + "no_such_input.tif";
+    const std::string output = outputPath("never.jpg");
+    EXPECT_EQ(readers::copyJpegData(missing.c_str(), output.c_str(), 8), -300);
+    EXPECT_EQ(readers::copyJpegData("", output.c_str(), 8), -300);
+    const std::string notTiff = writeTempFile("not.tif", Bytes(20, 'x'));
+    EXPECT_EQ(readers::copyJpegData(notTiff.c_str(), output.c_str(), 8), -303);
+    EXPECT_FALSE(exists(output));
+
+    TiffBuilder builder;
+    builder.blob(8, patternBytes(10)).page().tag(kTagStripOffsets, kLong, {8}).tag(
+        kTagStripByteCounts, kLong, {10});
+    const std::string tiffPath = builder.writeTemp("page.tif");
+    const std::string noFolder = ::testing::TempDir() + "no_such_folder/out.jpg";
+    EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), noFolder.c_str(),
+                                    builder.directoryOffsets()[0]),
+              readers::kCopyFailed);
+}
+
+TEST(JpegCopy, AFailedWriteIsReported) {
+    if (!exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    TiffBuilder builder;
+    builder.blob(8, patternBytes(10)).page().tag(kTagStripOffsets, kLong, {8}).tag(
+        kTagStripByteCounts, kLong, {10});
+    const std::string tiffPath = builder.writeTemp("page.tif");
+    EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), "/dev/full", builder.directoryOffsets()[0]),
+              readers::kCopyFailed);
+}
+
+// Every byte of a two-layout page flipped in turn: the copy gives 0 or a negative status,
+// never a crash, and never an output larger than twice the input.
+TEST(JpegCopyRobustness, DamagedFilesNeverCrashOrBalloon) {
+    TiffBuilder builder(ByteOrder::Big);
+    builder.blob(8, patternBytes(64))
+        .page()
+        .tag(kTagCompression, kShort, {kOldJpeg})
+        .tag(kTagStripOffsets, kShort, {24, 40, 56})
+        .tag(kTagStripByteCounts, kShort, {16, 16, 16})
+        .tag(kTagJpegInterchangeFormat, kLong, {8})
+        .tag(kTagJpegInterchangeFormatLength, kLong, {16});
+    const Bytes good = builder.build();
+    const uint32_t directory = builder.directoryOffsets()[0];
+    const std::string output = outputPath("flip.jpg");
+    for (size_t i = 0; i < good.size(); ++i) {
+        Bytes bad = good;
+        bad[i] ^= 0xFF;
+        const std::string tiffPath = writeTempFile("flip.tif", bad);
+        const int32_t status = readers::copyJpegData(tiffPath.c_str(), output.c_str(), directory);
+        EXPECT_LE(status, 0) << "byte " << i;
+        EXPECT_LE(readWholeFile(output).size(), 2 * bad.size()) << "byte " << i;
+    }
+}
