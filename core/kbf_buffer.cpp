@@ -47,6 +47,9 @@ int32_t KbfAlloc(KbfBuffer* buffer, int32_t size) {
     const int64_t dataBytes = int64_t{size} + kSpareBytes;
     if (dataBytes <= 0 || dataBytes > INT32_MAX)
         return kKbfBadSize;
+    // A header that was never initialised has no chain to link into.
+    if (buffer->head.older == nullptr)
+        return kKbfNoHeader;
     auto* node = static_cast<KbfNode*>(std::malloc(kDataOffset + static_cast<size_t>(dataBytes)));
     if (node == nullptr)
         return kKbfNoMemory;

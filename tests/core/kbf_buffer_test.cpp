@@ -71,6 +71,10 @@ TEST(KbfBuffer, RefusesMissingUninitialisedAndFreedHeaders) {
         EXPECT_EQ(KbfFree(c.buffer), c.code);
     }
     EXPECT_EQ(KbfInit(nullptr), kKbfNoHeader);
+    // Alloc does no signature check of its own, yet never links into a chain that is not there.
+    EXPECT_EQ(KbfAlloc(nullptr, 4), kKbfNoHeader);
+    EXPECT_EQ(KbfAlloc(&cleared, 4), kKbfNoHeader);
+    EXPECT_EQ(KbfAlloc(&freed, 4), kKbfNoHeader);
 }
 
 TEST(KbfBuffer, RefusesSizesOutOfRangeAndKeepsTheChain) {
