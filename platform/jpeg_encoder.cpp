@@ -84,7 +84,7 @@ void escapeOnError(j_common_ptr info) {
 void stayQuiet(j_common_ptr) {}
 
 // Holds only plain data, so the longjmp out of libjpeg skips no destructor; everything
-// libjpeg allocates, the grey row included, goes with jpeg_destroy_compress.
+// libjpeg allocates goes with jpeg_destroy_compress.
 bool encodeRows(FILE* out, const PackedBitmap& bitmap, bool grey) {
     jpeg_compress_struct info;
     ErrorManager errors;
@@ -99,9 +99,13 @@ bool encodeRows(FILE* out, const PackedBitmap& bitmap, bool grey) {
     jpeg_stdio_dest(&info, out);
     info.image_width = bitmap.width;
     info.image_height = bitmap.height;
-    info.input_components = grey ? 1 : 3;
-    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR; // our rows are blue, green, red
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR; // our rows are blue, green, red
     jpeg_set_defaults(&info);
+    // libjpeg-turbo takes the grey value out of the blue, green, red rows itself, exactly
+    // (its weights add up to one), so the rows are fed as they lie either way.
+    if (grey)
+        jpeg_set_colorspace(&info, JCS_GRAYSCALE);
     jpeg_set_quality(&info, kQuality, TRUE);
     const uint16_t xDpi = dotsPerInch(bitmap.xPelsPerMeter);
     const uint16_t yDpi = dotsPerInch(bitmap.yPelsPerMeter);
@@ -111,10 +115,6 @@ bool encodeRows(FILE* out, const PackedBitmap& bitmap, bool grey) {
     info.Y_density = info.density_unit == 1 ? yDpi : 1;
     jpeg_start_compress(&info, TRUE);
 
-    JSAMPARRAY greyRows =
-        grey ? (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                         bitmap.width, kRowsPerCall)
-             : nullptr;
     JSAMPROW rows[kRowsPerCall];
     while (info.next_scanline < info.image_height) {
         const uint32_t first = info.next_scanline;
@@ -125,13 +125,7 @@ bool encodeRows(FILE* out, const PackedBitmap& bitmap, bool grey) {
             // Image row r (0 at the top) is the (height - 1 - r)-th row from the bottom.
             const uint8_t* row =
                 bitmap.bottomRow + size_t(bitmap.height - 1 - (first + i)) * bitmap.bytesPerRow;
-            if (grey) {
-                for (uint32_t x = 0; x < bitmap.width; ++x)
-                    greyRows[i][x] = row[3 * x];
-                rows[i] = greyRows[i];
-            } else {
-                rows[i] = const_cast<JSAMPROW>(row);
-            }
+            rows[i] = const_cast<JSAMPROW>(row);
         }
         jpeg_write_scanlines(&info, rows, count);
     }
