@@ -7,8 +7,11 @@
 #include "bitmap/pixel_convert.h"
 #include "core/checked_math.h"
 #include "core/clear_record.h"
+#include "readers/tiff_page_reader.h"
 
 namespace readers {
+
+void ConvertEngine::TiffCloser::operator()(void* tif) const { TIFFClose(static_cast<TIFF*>(tif)); }
 
 ConvertEngine::ConvertEngine() = default;
 
@@ -19,13 +22,13 @@ void ConvertEngine::finishFile() {
     tifPath_.reset();
 }
 
-TIFF* ConvertEngine::fileFor(const char* path) {
+void* ConvertEngine::fileFor(const char* path) {
     if (path == nullptr)
         return nullptr;
     if (tif_ != nullptr && tifPath_ != nullptr && std::strcmp(tifPath_.get(), path) == 0)
         return tif_.get();
     finishFile();
-    tif_ = openTiff(path);
+    tif_.reset(openTiff(path).release());
     if (tif_ != nullptr)
         tifPath_.reset(strdup(path)); // without a copy of the name the handle is not reused
     return tif_.get();
@@ -70,7 +73,7 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath, Ima
     bitmap.fileKind = page.fileKind;
     bitmap.bitsPerPixel = page.bitsPerPixel;
 
-    TIFF* tif = fileFor(tiffPath);
+    auto* tif = static_cast<TIFF*>(fileFor(tiffPath));
     if (tif == nullptr) {
         releaseImageRecord(&bitmap);
         return kTiffOpenFailed;

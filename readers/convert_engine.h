@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "core/image_record.h"
-#include "readers/tiff_page_reader.h"
+#include "readers/page_buffer.h"
 
 namespace readers {
 
@@ -43,10 +43,14 @@ class ConvertEngine : public PageBufferSource {
     struct FreeDeleter {
         void operator()(char* p) const { std::free(p); }
     };
+    // The libtiff handle is held opaquely, so this header stays free of libtiff's.
+    struct TiffCloser {
+        void operator()(void* tif) const;
+    };
     /// The handle for `path`: the one held when the path is the same, else a fresh one.
-    TIFF* fileFor(const char* path);
+    void* fileFor(const char* path);
 
-    TiffHandle tif_;
+    std::unique_ptr<void, TiffCloser> tif_;
     std::unique_ptr<char, FreeDeleter> tifPath_; // path of tif_; null: tif_ is not reused
 };
 

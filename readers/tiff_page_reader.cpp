@@ -94,6 +94,40 @@ inline uint8_t onWhite(uint32_t colour, uint32_t alpha, AlphaRule rule) {
     return static_cast<uint8_t>(std::min<uint32_t>(colour + paper, 255));
 }
 
+// libtiff (4.5, files not mapped) refuses an uncompressed tile unless its read buffer is
+// exactly one tile, yet rounds the buffers it makes itself up to 1 KiB. Lending it a
+// buffer of exactly one tile for the rendering gets such pages read; it is taken back
+// before the buffer goes.
+class ExactTileBuffer {
+  public:
+    explicit ExactTileBuffer(TIFF* tif) : tif_(tif) {
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+        if (!TIFFIsTiled(tif) || compression != COMPRESSION_NONE)
+            return;
+        const uint64_t bytes = TIFFTileSize64(tif);
+        if (bytes == 0 || bytes > kMaxBitmapBytes)
+            return;
+        block_ = static_cast<uint8_t*>(_TIFFmalloc(static_cast<tmsize_t>(bytes)));
+        if (block_ != nullptr && TIFFReadBufferSetup(tif, block_, static_cast<tmsize_t>(bytes)) != 1) {
+            _TIFFfree(block_);
+            block_ = nullptr;
+        }
+    }
+    ~ExactTileBuffer() {
+        if (block_ == nullptr)
+            return;
+        TIFFReadBufferSetup(tif_, nullptr, 1); // libtiff owns its buffer again
+        _TIFFfree(block_);
+    }
+    ExactTileBuffer(const ExactTileBuffer&) = delete;
+    ExactTileBuffer& operator=(const ExactTileBuffer&) = delete;
+
+  private:
+    TIFF* tif_;
+    uint8_t* block_ = nullptr;
+};
+
 struct RasterFree {
     void operator()(uint32_t* raster) const { _TIFFfree(raster); }
 };
@@ -251,8 +285,11 @@ int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif) {
     uint16_t photometric = 0;
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     const AlphaRule rule = alphaRuleOf(tif, photometric);
-    if (TIFFReadRGBAImage(tif, width, height, raster.get(), 0) == 0)
-        return kRgbaFailed;
+    {
+        ExactTileBuffer tileBuffer(tif);
+        if (TIFFReadRGBAImage(tif, width, height, raster.get(), 0) == 0)
+            return kRgbaFailed;
+    }
 
     // The raster starts at the bottom row, as the bitmap does: raster row i is buffer row i.
     const uint32_t* word = raster.get();

@@ -1,4 +1,5 @@
-// Decodes one TIFF page through libtiff into a bitmap record and a pixel buffer.
+// Decodes one TIFF page through libtiff into a bitmap record and a pixel buffer. This
+// header brings in libtiff's: include it only where the structure reader's are not.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <tiffio.h>
 
 #include "core/image_record.h"
+#include "readers/page_buffer.h"
 
 namespace readers {
 
@@ -23,14 +25,6 @@ using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 /// Opens `path` with libtiff (no memory mapping; libtiff's messages kept off the console).
 /// Null when libtiff cannot open it.
 TiffHandle openTiff(const char* path);
-
-/// Gives a buffer of at least `bytes` bytes for the rows of the page, or null. The page
-/// reader asks for the layout it actually writes before writing any row.
-class PageBufferSource {
-  public:
-    virtual ~PageBufferSource() = default;
-    virtual uint8_t* pageBufferOf(uint64_t bytes) = 0;
-};
 
 /// Moves `tif` to the page's directory (`bitmap.directoryOffset`, or `directoryIndex` in
 /// chain order when the offset is 0) and decodes it with decodeTiffDirectory. 0, -970 (no

@@ -1,0 +1,688 @@
+#include "readers/tiff_page_reader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "bitmap/bitmap_storage.h"
+#include "core/clear_record.h"
+#include "tests/support/tiff_pages.h"
+
+using readers::readTiffPage;
+using testsupport::PageSpec;
+using testsupport::Rgb;
+
+namespace {
+
+// Hands out blocks of exactly the size asked for, so a row written past the layout the
+// reader asked for lands outside the block (and the sanitizers see it).
+class ExactBuffers : public readers::PageBufferSource {
+  public:
+    uint8_t* pageBufferOf(uint64_t bytes) override {
+        ++calls;
+        asked = bytes;
+        block.reset(new (std::nothrow) uint8_t[bytes]);
+        return block.get();
+    }
+    std::unique_ptr<uint8_t[]> block;
+    uint64_t asked = 0;
+    int calls = 0;
+};
+
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "pelc_pr_" + name; }
+
+// A bitmap that releases itself, decoded from one page of a file.
+struct Decoded {
+    Decoded() { clearRecord(bitmap); }
+    ~Decoded() { releaseImageRecord(&bitmap); }
+    ImageRecord bitmap;
+    ExactBuffers buffers;
+    int32_t status = 1;
+};
+
+void decode(const std::string& path, int index, Decoded& out) {
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    initImageRecord(nullptr, &out.bitmap);
+    const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
+    out.bitmap.directoryOffset = index < int(offsets.size()) ? offsets[index] : 0;
+    out.bitmap.directoryIndex = index;
+    out.status = readTiffPage(out.bitmap, tif.get(), out.buffers);
+}
+
+bool isReleased(ImageRecord& bitmap) { return releaseImageRecord(&bitmap) == 1; }
+
+Rgb rasterPixel(const std::vector<uint32_t>& raster, const ImageRecord& bitmap, int x, int y) {
+    const uint32_t w = raster[size_t(bitmap.height - 1 - y) * bitmap.width + x];
+    return Rgb{uint8_t(TIFFGetR(w)), uint8_t(TIFFGetG(w)), uint8_t(TIFFGetB(w))};
+}
+
+// Every pixel of the bitmap against libtiff's own rendering of the page.
+testing::AssertionResult matchesRaster(const ImageRecord& bitmap,
+                                       const std::vector<uint32_t>& raster, int tolerance) {
+    if (raster.size() != size_t(bitmap.width) * bitmap.height)
+        return testing::AssertionFailure() << "no reference raster";
+    for (int y = 0; y < bitmap.height; ++y) {
+        for (int x = 0; x < bitmap.width; ++x) {
+            const Rgb got = testsupport::bitmapPixel(bitmap, x, y);
+            const Rgb want = rasterPixel(raster, bitmap, x, y);
+            if (std::abs(got.red - want.red) > tolerance ||
+                std::abs(got.green - want.green) > tolerance ||
+                std::abs(got.blue - want.blue) > tolerance)
+                return testing::AssertionFailure()
+                       << "pixel (" << x << ", " << y << "): got " << int(got.red) << ","
+                       << int(got.green) << "," << int(got.blue) << " want " << int(want.red)
+                       << "," << int(want.green) << "," << int(want.blue);
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+std::vector<uint16_t> colorMap(int bits, bool sixteenBit) {
+    const size_t n = size_t{1} << bits;
+    std::vector<uint16_t> map(3 * n);
+    for (size_t c = 0; c < 3; ++c)
+        for (size_t k = 0; k < n; ++k)
+            map[c * n + k] = sixteenBit ? uint16_t((k * 4099 + c * 21011) % 65536)
+                                        : uint16_t((k * 7 + c * 50) % 256);
+    return map;
+}
+
+PageSpec page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t compression = 1) {
+    PageSpec p;
+    p.width = 37;
+    p.height = 19;
+    p.bitsPerSample = bits;
+    p.samplesPerPixel = samples;
+    p.photometric = photometric;
+    p.compression = compression;
+    return p;
+}
+
+struct RoutingCase {
+    const char* name;
+    PageSpec spec;
+    uint32_t depth; // of the decoded bitmap
+    int tolerance;
+};
+
+std::vector<RoutingCase> routingCases() {
+    std::vector<RoutingCase> cases;
+    auto add = [&](const char* name, PageSpec spec, uint32_t depth, int tolerance = 0) {
+        if (spec.pixels.empty())
+            spec.pixels = spec.compression == 7 ? testsupport::gradientPixels(spec)
+                                                : testsupport::patternPixels(spec);
+        cases.push_back({name, std::move(spec), depth, tolerance});
+    };
+    add("1-bit WhiteIsZero", page(1, 1, 0), 1);
+    add("1-bit BlackIsZero", page(1, 1, 1), 1);
+    add("1-bit WhiteIsZero G3", page(1, 1, 0, 3), 1);
+    add("1-bit BlackIsZero G3", page(1, 1, 1, 3), 1);
+    add("1-bit WhiteIsZero G4", page(1, 1, 0, 4), 1);
+    add("1-bit BlackIsZero G4", page(1, 1, 1, 4), 1);
+    add("1-bit BlackIsZero LZW", page(1, 1, 1, 5), 1);
+    PageSpec palette4 = page(4, 1, 3);
+    palette4.colorMap = colorMap(4, true);
+    // libtiff scales 16-bit maps by a shift, the palette by 255 / 65535: one level apart.
+    add("4-bit palette", palette4, 4, 1);
+    PageSpec palette8 = page(8, 1, 3, 5);
+    palette8.colorMap = colorMap(8, true);
+    add("8-bit palette", palette8, 8, 1);
+    PageSpec palette8Small = page(8, 1, 3);
+    palette8Small.colorMap = colorMap(8, false);
+    add("8-bit palette, ColorMap below 256", palette8Small, 8);
+    PageSpec palette1 = page(1, 1, 3);
+    palette1.colorMap = {65535, 0, 0, 65535, 30000, 0};
+    add("1-bit palette", palette1, 24);
+    add("8-bit BlackIsZero", page(8, 1, 1), 8);
+    add("8-bit BlackIsZero Deflate", page(8, 1, 1, 8), 8);
+    add("8-bit WhiteIsZero", page(8, 1, 0), 24);
+    add("2-bit grey", page(2, 1, 1), 24);
+    add("4-bit grey", page(4, 1, 1), 24);
+    add("4-bit WhiteIsZero", page(4, 1, 0), 24);
+    add("16-bit grey", page(16, 1, 1), 24);
+    add("24-bit RGB", page(8, 3, 2), 24);
+    add("24-bit RGB LZW", page(8, 3, 2, 5), 24);
+    add("24-bit RGB PackBits", page(8, 3, 2, 32773), 24);
+    add("24-bit RGB Deflate", page(8, 3, 2, 8), 24);
+    PageSpec rgbStrips = page(8, 3, 2, 5);
+    rgbStrips.rowsPerStrip = 4;
+    add("24-bit RGB LZW, strips of 4 rows", rgbStrips, 24);
+    add("48-bit RGB", page(16, 3, 2), 24);
+    add("JPEG RGB", page(8, 3, 2, 7), 24, 2);
+    add("JPEG YCbCr", page(8, 3, 6, 7), 24, 2);
+    add("JPEG grey", page(8, 1, 1, 7), 8, 2);
+    PageSpec planar = page(8, 3, 2, 5);
+    planar.planar = 2;
+    add("planar-separate RGB", planar, 24);
+    PageSpec tiled = page(8, 3, 2, 8);
+    tiled.tileWidth = 16;
+    tiled.tileLength = 16;
+    add("tiled RGB", tiled, 24);
+    PageSpec tiledGrey = page(8, 1, 1);
+    tiledGrey.tileWidth = 16;
+    tiledGrey.tileLength = 16;
+    add("tiled 8-bit grey", tiledGrey, 24);
+    PageSpec tiledRgb = page(8, 3, 2);
+    tiledRgb.tileWidth = 16;
+    tiledRgb.tileLength = 32;
+    add("tiled RGB, uncompressed", tiledRgb, 24);
+    PageSpec tiledPlanar = page(8, 3, 2);
+    tiledPlanar.planar = 2;
+    tiledPlanar.tileWidth = 16;
+    tiledPlanar.tileLength = 16;
+    add("tiled planar-separate RGB, uncompressed", tiledPlanar, 24);
+    PageSpec opaqueAlpha = page(8, 4, 2);
+    opaqueAlpha.extraSamples = {2};
+    opaqueAlpha.pixels = testsupport::patternPixels(opaqueAlpha);
+    for (size_t i = 3; i < opaqueAlpha.pixels.size(); i += 4)
+        opaqueAlpha.pixels[i] = 255;
+    add("RGBA, opaque", opaqueAlpha, 24);
+    return cases;
+}
+
+} // namespace
+
+TEST(PageRouting, EachClassDecodesAsLibtiffRendersIt) {
+    for (bool bigEndian : {false, true}) {
+        for (const RoutingCase& c : routingCases()) {
+            SCOPED_TRACE(testing::Message() << c.name << (bigEndian ? ", MM" : ", II"));
+            const std::string path = tempPath("routing.tif");
+            ASSERT_TRUE(testsupport::writeTiffPages(path, {c.spec}, bigEndian));
+            Decoded d;
+            decode(path, 0, d);
+            ASSERT_EQ(d.status, 0);
+            EXPECT_EQ(d.bitmap.bitsPerPixel, c.depth);
+            EXPECT_EQ(d.bitmap.width, int(c.spec.width));
+            EXPECT_EQ(d.bitmap.height, int(c.spec.height));
+            EXPECT_EQ(d.buffers.asked, uint64_t{d.bitmap.imageSize});
+            EXPECT_EQ(d.bitmap.pixels, d.buffers.block.get());
+            EXPECT_TRUE(matchesRaster(d.bitmap, testsupport::tiffRgbaRaster(path, 0),
+                                      c.tolerance));
+        }
+    }
+}
+
+TEST(PageRouting, BothByteOrdersGiveTheSameBytes) {
+    for (const RoutingCase& c : routingCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string little = tempPath("order_ii.tif");
+        const std::string big = tempPath("order_mm.tif");
+        ASSERT_TRUE(testsupport::writeTiffPages(little, {c.spec}, false));
+        ASSERT_TRUE(testsupport::writeTiffPages(big, {c.spec}, true));
+        Decoded a, b;
+        decode(little, 0, a);
+        decode(big, 0, b);
+        ASSERT_EQ(a.status, 0);
+        ASSERT_EQ(b.status, 0);
+        ASSERT_EQ(a.bitmap.imageSize, b.bitmap.imageSize);
+        // Row padding, and bits past the last pixel, are not the page's: compare pixels.
+        for (int y = 0; y < a.bitmap.height; ++y)
+            for (int x = 0; x < a.bitmap.width; ++x)
+                ASSERT_EQ(testsupport::bitmapPixel(a.bitmap, x, y),
+                          testsupport::bitmapPixel(b.bitmap, x, y))
+                    << "pixel " << x << ", " << y;
+    }
+}
+
+TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
+    PageSpec spec = page(8, 3, 2);
+    spec.width = 2;
+    spec.height = 2;
+    spec.pixels = {10, 20, 30, 40, 50, 60,   // top row
+                   70, 80, 90, 100, 110, 120}; // bottom row
+    const std::string path = tempPath("bgr.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    Decoded d;
+    decode(path, 0, d);
+    ASSERT_EQ(d.status, 0);
+    ASSERT_EQ(d.bitmap.bytesPerRow, 8);
+    const uint8_t bottom[6] = {90, 80, 70, 120, 110, 100};
+    const uint8_t top[6] = {30, 20, 10, 60, 50, 40};
+    EXPECT_EQ(0, std::memcmp(d.bitmap.pixels, bottom, 6));
+    EXPECT_EQ(0, std::memcmp(d.bitmap.pixels + 8, top, 6));
+}
+
+TEST(PageRouting, CmykStaysThirtyTwoBitsAsStored) {
+    PageSpec spec = page(8, 4, 5);
+    spec.inkSet = 1;
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("cmyk.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    Decoded d;
+    decode(path, 0, d);
+    ASSERT_EQ(d.status, 0);
+    ASSERT_EQ(d.bitmap.bitsPerPixel, 32u);
+    EXPECT_EQ(d.bitmap.paletteEntries, 0);
+    const size_t rowBytes = testsupport::pixelRowBytes(spec);
+    for (int y = 0; y < d.bitmap.height; ++y)
+        ASSERT_EQ(0, std::memcmp(d.bitmap.pixels + (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
+                                 spec.pixels.data() + y * rowBytes, rowBytes))
+            << "row " << y;
+}
+
+TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
+    PageSpec spec = page(8, 4, 5);
+    spec.inkSet = 2;
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("inkset2.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    Decoded d;
+    decode(path, 0, d);
+    if (d.status == 0)
+        EXPECT_EQ(d.bitmap.bitsPerPixel, 24u);
+    else
+        EXPECT_EQ(d.status, readers::kRgbaFailed);
+}
+
+TEST(PageRouting, MaskPageIsReadRowByRow) {
+    PageSpec spec = page(1, 1, 4);
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("mask.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    Decoded d;
+    decode(path, 0, d);
+    ASSERT_EQ(d.status, 0);
+    EXPECT_EQ(d.bitmap.bitsPerPixel, 1u);
+    EXPECT_EQ(d.bitmap.photometric, 4);
+    const size_t rowBytes = testsupport::pixelRowBytes(spec);
+    for (int y = 0; y < d.bitmap.height; ++y)
+        ASSERT_EQ(0, std::memcmp(d.bitmap.pixels + (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
+                                 spec.pixels.data() + y * rowBytes, rowBytes));
+}
+
+TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
+    PageSpec spec = page(8, 1, 32844 - 100); // no libtiff rendering exists for it
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("photometric.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    Decoded d;
+    decode(path, 0, d);
+    EXPECT_EQ(d.status, readers::kRgbaFailed);
+    EXPECT_TRUE(isReleased(d.bitmap));
+}
+
+namespace {
+
+struct AlphaCase {
+    const char* name;
+    uint16_t photometric;
+    uint16_t samples;
+    uint16_t extra;
+    std::vector<uint8_t> pixels; // transparent, half, opaque
+    Rgb expected[3];
+};
+
+} // namespace
+
+TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
+    // Straight colour (200, 100, 50); premultiplied by 128/255 it is (100, 50, 25).
+    // On white: c + 255 - a for premultiplied, c * a / 255 + 255 - a for straight.
+    const AlphaCase cases[] = {
+        {"RGB, unassociated alpha", 2, 4, 2,
+         {200, 100, 50, 0, 200, 100, 50, 128, 200, 100, 50, 255},
+         {{255, 255, 255}, {227, 177, 152}, {200, 100, 50}}},
+        {"RGB, associated alpha", 2, 4, 1,
+         {0, 0, 0, 0, 100, 50, 25, 128, 200, 100, 50, 255},
+         {{255, 255, 255}, {227, 177, 152}, {200, 100, 50}}},
+        {"grey, unassociated alpha", 1, 2, 2, {200, 0, 200, 128, 200, 255},
+         {{255, 255, 255}, {227, 227, 227}, {200, 200, 200}}},
+        {"grey, associated alpha", 1, 2, 1, {0, 0, 100, 128, 200, 255},
+         {{255, 255, 255}, {227, 227, 227}, {200, 200, 200}}},
+        {"WhiteIsZero grey, unassociated alpha", 0, 2, 2, {55, 0, 55, 128, 55, 255},
+         {{255, 255, 255}, {227, 227, 227}, {200, 200, 200}}},
+        // An unspecified extra sample is not coverage: the colours stand.
+        {"RGB, unspecified extra sample", 2, 4, 0,
+         {200, 100, 50, 0, 200, 100, 50, 128, 200, 100, 50, 255},
+         {{200, 100, 50}, {200, 100, 50}, {200, 100, 50}}},
+    };
+    for (const AlphaCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        PageSpec spec = page(8, c.samples, c.photometric);
+        spec.width = 3;
+        spec.height = 2;
+        spec.extraSamples = {c.extra};
+        spec.pixels = c.pixels;
+        spec.pixels.insert(spec.pixels.end(), c.pixels.begin(), c.pixels.end());
+        const std::string path = tempPath("alpha.tif");
+        ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+        Decoded d;
+        decode(path, 0, d);
+        ASSERT_EQ(d.status, 0);
+        ASSERT_EQ(d.bitmap.bitsPerPixel, 24u);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 3; ++x)
+                EXPECT_EQ(testsupport::bitmapPixel(d.bitmap, x, y), c.expected[x])
+                    << "pixel " << x << ", " << y;
+    }
+}
+
+TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
+    const struct {
+        uint16_t photometric;
+        uint16_t compression;
+        bool whiteFirst;
+    } cases[] = {{1, 4, true}, {1, 3, true}, {1, 5, false}, {1, 1, false},
+                 {0, 5, true}, {0, 1, true},  {4, 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "photometric " << c.photometric << ", compression "
+                                        << c.compression);
+        PageSpec spec = page(1, 1, c.photometric, c.compression);
+        spec.pixels = testsupport::patternPixels(spec);
+        const std::string path = tempPath("bilevel.tif");
+        ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+        Decoded d;
+        decode(path, 0, d);
+        ASSERT_EQ(d.status, 0);
+        ASSERT_EQ(d.bitmap.paletteEntries, 2);
+        const uint8_t white[8] = {255, 255, 255, 0, 0, 0, 0, 0};
+        const uint8_t black[8] = {0, 0, 0, 0, 255, 255, 255, 0};
+        EXPECT_EQ(0, std::memcmp(d.bitmap.palette, c.whiteFirst ? white : black, 8));
+    }
+}
+
+TEST(PagePalette, EightBitGreyGetsTheFullRamp) {
+    PageSpec spec = page(8, 1, 1);
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("ramp.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    Decoded d;
+    decode(path, 0, d);
+    ASSERT_EQ(d.status, 0);
+    ASSERT_EQ(d.bitmap.paletteEntries, 256);
+    for (int k = 0; k < 256; ++k) {
+        const uint8_t entry[4] = {uint8_t(k), uint8_t(k), uint8_t(k), 0};
+        ASSERT_EQ(0, std::memcmp(d.bitmap.palette + 4 * k, entry, 4)) << "entry " << k;
+    }
+}
+
+TEST(PagePalette, SixteenBitColorMapScalesDown) {
+    PageSpec spec = page(8, 1, 3);
+    spec.colorMap.assign(3 * 256, 0);
+    spec.colorMap[0] = 65535;           // red of entry 0
+    spec.colorMap[256 + 0] = 32768;     // green of entry 0
+    spec.colorMap[512 + 0] = 256;       // blue of entry 0
+    spec.colorMap[1] = 255;             // red of entry 1
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("map16.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    Decoded d;
+    decode(path, 0, d);
+    ASSERT_EQ(d.status, 0);
+    const uint8_t entries[8] = {0, 127, 255, 0, 0, 0, 0, 0}; // 256 and 255 scale to 0
+    EXPECT_EQ(0, std::memcmp(d.bitmap.palette, entries, 8));
+}
+
+TEST(PagePalette, EightBitColorMapIsTakenAsIs) {
+    PageSpec spec = page(4, 1, 3);
+    spec.colorMap.assign(3 * 16, 0);
+    spec.colorMap[0] = 255;
+    spec.colorMap[16] = 128;
+    spec.colorMap[32] = 7;
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("map8.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    Decoded d;
+    decode(path, 0, d);
+    ASSERT_EQ(d.status, 0);
+    ASSERT_EQ(d.bitmap.paletteEntries, 16);
+    const uint8_t entry[4] = {7, 128, 255, 0};
+    EXPECT_EQ(0, std::memcmp(d.bitmap.palette, entry, 4));
+}
+
+TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
+    // A 4-bit bitmap holds 16 entries; an 8-bit sample size or a 256-entry map must not
+    // spill past them (the header block is exactly 40 + 64 bytes).
+    const std::vector<uint16_t> map = colorMap(8, true);
+    const uint16_t* maps[3] = {map.data(), map.data() + 256, map.data() + 512};
+    PageSpec spec = page(8, 1, 1);
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("room.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    ASSERT_NE(tif, nullptr);
+    for (bool withMap : {false, true}) {
+        ImageRecord bitmap;
+        initImageRecord(nullptr, &bitmap);
+        ASSERT_EQ(readers::setBitmapGeometry(bitmap, 5, 5, 4), 0);
+        ASSERT_EQ(bitmap.paletteEntries, 16);
+        EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap, 4, 8, withMap ? maps[0] : nullptr,
+                                            withMap ? maps[1] : nullptr,
+                                            withMap ? maps[2] : nullptr),
+                  0);
+        if (!withMap) {
+            EXPECT_EQ(bitmap.palette[4 * 15], 15); // the ramp is the entry numbers
+        }
+        releaseImageRecord(&bitmap);
+    }
+}
+
+TEST(PagePalette, PartialColorMapIsRefused) {
+    const uint16_t map[256] = {};
+    PageSpec spec = page(8, 1, 1);
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("partial.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    ImageRecord bitmap;
+    initImageRecord(nullptr, &bitmap);
+    ASSERT_EQ(readers::setBitmapGeometry(bitmap, 4, 4, 8), 0);
+    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap, 8, 8, map, nullptr, map), -2);
+    releaseImageRecord(&bitmap);
+    ImageRecord bare;
+    initImageRecord(nullptr, &bare);
+    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bare, 8, 8, nullptr, nullptr, nullptr), -1);
+}
+
+TEST(PagePalette, ColormapDepthLooksForValuesOf256AndMore) {
+    const std::string path = tempPath("depth.tif");
+    PageSpec spec = page(8, 1, 1);
+    spec.pixels = testsupport::patternPixels(spec);
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    const uint16_t low[3] = {0, 255, 17};
+    const uint16_t high[3] = {0, 256, 17};
+    EXPECT_EQ(readers::colormapDepth(nullptr, 3, low, low, low), 0);
+    EXPECT_EQ(readers::colormapDepth(tif.get(), 3, low, nullptr, low), 0);
+    EXPECT_EQ(readers::colormapDepth(tif.get(), 3, low, low, low), 8);
+    EXPECT_EQ(readers::colormapDepth(tif.get(), 3, low, low, high), 16);
+    EXPECT_EQ(readers::colormapDepth(tif.get(), 1, low, low, high), 8); // only `count` looked at
+}
+
+TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
+    const struct {
+        std::optional<float> x, y;
+        std::optional<uint16_t> unit;
+        double wantX, wantY;
+        int32_t wantUnit;
+    } cases[] = {
+        {{}, {}, {}, 0, 0, 2},
+        {300.f, 200.f, {}, 300, 200, 2},
+        {300.f, 300.f, uint16_t{2}, 300, 300, 2},
+        {80.f, 40.f, uint16_t{3}, 80, 40, 3},
+        {72.f, 72.f, uint16_t{1}, 72, 72, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "unit " << c.wantUnit << " x " << c.wantX);
+        PageSpec spec = page(8, 1, 1);
+        spec.xResolution = c.x;
+        spec.yResolution = c.y;
+        spec.resolutionUnit = c.unit;
+        spec.pixels = testsupport::patternPixels(spec);
+        const std::string path = tempPath("resolution.tif");
+        ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+        Decoded d;
+        decode(path, 0, d);
+        ASSERT_EQ(d.status, 0);
+        EXPECT_EQ(d.bitmap.xResolution, c.wantX);
+        EXPECT_EQ(d.bitmap.yResolution, c.wantY);
+        EXPECT_EQ(d.bitmap.resolutionUnit, c.wantUnit);
+    }
+}
+
+TEST(PageFields, PhotometricIsKeptAsSigned16Bits) {
+    PageSpec spec = page(8, 1, 40000);
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("signed.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    ImageRecord bitmap;
+    initImageRecord(nullptr, &bitmap);
+    ExactBuffers buffers;
+    readers::decodeTiffDirectory(bitmap, tif.get(), buffers);
+    EXPECT_EQ(bitmap.photometric, 40000 - 65536);
+    releaseImageRecord(&bitmap);
+}
+
+TEST(PageDirectory, OffsetOrIndexReachesThePage) {
+    std::vector<PageSpec> pages;
+    for (uint32_t i = 0; i < 3; ++i) {
+        PageSpec p = page(8, 1, 1);
+        p.width = 10 + i;
+        p.pixels = testsupport::patternPixels(p, i);
+        pages.push_back(p);
+    }
+    const std::string path = tempPath("three.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, pages));
+    const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
+    ASSERT_EQ(offsets.size(), 3u);
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    // By offset, then by index (offset 0), in an order the chain does not have.
+    for (bool byOffset : {true, false}) {
+        for (int index : {2, 0, 1, 1, 2}) {
+            SCOPED_TRACE(testing::Message() << "page " << index << (byOffset ? " by offset" : ""));
+            ImageRecord bitmap;
+            initImageRecord(nullptr, &bitmap);
+            bitmap.directoryIndex = index;
+            bitmap.directoryOffset = byOffset ? offsets[index] : 0;
+            ExactBuffers buffers;
+            ASSERT_EQ(readTiffPage(bitmap, tif.get(), buffers), 0);
+            EXPECT_EQ(bitmap.width, 10 + index);
+            EXPECT_TRUE(matchesRaster(bitmap, testsupport::tiffRgbaRaster(path, index), 0));
+            releaseImageRecord(&bitmap);
+        }
+    }
+}
+
+TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
+    PageSpec spec = page(8, 1, 1);
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("one.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    const struct {
+        int32_t index;
+        uint32_t offset;
+    } cases[] = {{1, 0}, {-1, 0}, {0, 3}, {0, 0x7FFFFFF0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.index << " at " << c.offset);
+        ImageRecord bitmap;
+        initImageRecord(nullptr, &bitmap);
+        bitmap.directoryIndex = c.index;
+        bitmap.directoryOffset = c.offset;
+        ExactBuffers buffers;
+        EXPECT_EQ(readTiffPage(bitmap, tif.get(), buffers), readers::kDirectoryNotFound);
+        EXPECT_TRUE(isReleased(bitmap));
+        EXPECT_EQ(buffers.calls, 0);
+    }
+    ImageRecord bitmap;
+    initImageRecord(nullptr, &bitmap);
+    ExactBuffers buffers;
+    EXPECT_EQ(readTiffPage(bitmap, nullptr, buffers), readers::kTiffOpenFailed);
+    EXPECT_TRUE(isReleased(bitmap));
+}
+
+namespace {
+
+// A page that claims `width` x `height` with one tiny raw strip: the tags cost nothing.
+std::string writeClaimingPage(const std::string& name, uint32_t width, uint32_t height,
+                              uint16_t bits, uint16_t samples, uint16_t photometric) {
+    const std::string path = tempPath(name);
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (tif == nullptr)
+        return {};
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+    uint8_t strip[16] = {};
+    TIFFWriteRawStrip(tif, 0, strip, sizeof strip);
+    TIFFWriteDirectory(tif);
+    TIFFClose(tif);
+    return path;
+}
+
+} // namespace
+
+TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
+    const struct {
+        const char* name;
+        uint32_t width, height;
+        uint16_t bits, samples, photometric;
+    } cases[] = {
+        {"8-bit grey 65535 x 65535", 65535, 65535, 8, 1, 1},
+        {"24-bit RGB 20000 x 20000", 20000, 20000, 8, 3, 2},
+        {"2-bit grey 20000 x 20000, rendered at 24 bits", 20000, 20000, 2, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path =
+            writeClaimingPage("huge.tif", c.width, c.height, c.bits, c.samples, c.photometric);
+        ASSERT_FALSE(path.empty());
+        Decoded d;
+        decode(path, 0, d);
+        EXPECT_EQ(d.status, readers::kDirectoryNotFound);
+        EXPECT_EQ(d.buffers.calls, 0);
+        EXPECT_TRUE(isReleased(d.bitmap));
+    }
+}
+
+TEST(PageLimits, RgbaRasterIsRefusedOverTheLimitAndOnAForeignLayout) {
+    PageSpec spec = page(8, 3, 2);
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath("rgba.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    uint8_t buffer[64] = {};
+    ImageRecord bitmap;
+    clearRecord(bitmap);
+    bitmap.width = 4;
+    bitmap.height = 4;
+    bitmap.bitsPerPixel = 8; // rows laid out for 8 bits must not take 3 bytes per pixel
+    bitmap.bytesPerRow = 4;
+    bitmap.imageSize = 16;
+    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), -1);
+    bitmap.width = 40000;
+    bitmap.height = 40000;
+    bitmap.bitsPerPixel = 24;
+    bitmap.bytesPerRow = 120000;
+    bitmap.imageSize = 0xFFFFFFFF;
+    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), -1);
+}
+
+TEST(PageSwap, SwapsFirstAndThirdByteOfEachPixel) {
+    uint8_t row[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 99};
+    readers::swapRedBlue(row, 3);
+    const uint8_t want[10] = {3, 2, 1, 6, 5, 4, 9, 8, 7, 99};
+    EXPECT_EQ(0, std::memcmp(row, want, sizeof row));
+}
+
+TEST(PageOpen, OpenTiffRefusesWhatIsNotATiffFile) {
+    const std::string path = tempPath("not_tiff.tif");
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("this is not a TIFF file at all", f);
+    std::fclose(f);
+    EXPECT_EQ(readers::openTiff(path.c_str()), nullptr);
+    EXPECT_EQ(readers::openTiff((path + ".missing").c_str()), nullptr);
+    EXPECT_EQ(readers::openTiff(""), nullptr);
+    EXPECT_EQ(readers::openTiff(nullptr), nullptr);
+}

@@ -1,0 +1,246 @@
+#include "tests/support/tiff_pages.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include <tiffio.h>
+
+#include "core/clear_record.h"
+
+namespace testsupport {
+
+namespace {
+
+struct Closer {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+using Handle = std::unique_ptr<TIFF, Closer>;
+
+// Bytes of sample `s` of pixel `x` in an interleaved row of samples of `bits` >= 8.
+void copySample(const uint8_t* row, uint32_t x, uint16_t s, const PageSpec& page, uint8_t* out) {
+    const size_t bytes = page.bitsPerSample / 8;
+    std::memcpy(out, row + (size_t(x) * page.samplesPerPixel + s) * bytes, bytes);
+}
+
+bool writeStrips(TIFF* tif, const PageSpec& page) {
+    const size_t rowBytes = pixelRowBytes(page);
+    if (page.planar == PLANARCONFIG_SEPARATE) {
+        const size_t sampleBytes = page.bitsPerSample / 8;
+        std::vector<uint8_t> plane(size_t(page.width) * sampleBytes);
+        for (uint16_t s = 0; s < page.samplesPerPixel; ++s) {
+            for (uint32_t y = 0; y < page.height; ++y) {
+                const uint8_t* row = page.pixels.data() + y * rowBytes;
+                for (uint32_t x = 0; x < page.width; ++x)
+                    copySample(row, x, s, page, plane.data() + x * sampleBytes);
+                if (TIFFWriteScanline(tif, plane.data(), y, s) < 0)
+                    return false;
+            }
+        }
+        return true;
+    }
+    std::vector<uint8_t> row(rowBytes);
+    for (uint32_t y = 0; y < page.height; ++y) {
+        std::memcpy(row.data(), page.pixels.data() + y * rowBytes, rowBytes);
+        if (TIFFWriteScanline(tif, row.data(), y, 0) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool writeTiles(TIFF* tif, const PageSpec& page) {
+    const size_t pixelBytes = size_t(page.samplesPerPixel) * page.bitsPerSample / 8;
+    const size_t rowBytes = pixelRowBytes(page);
+    std::vector<uint8_t> tile(size_t(page.tileWidth) * page.tileLength * pixelBytes);
+    for (uint32_t ty = 0; ty < page.height; ty += page.tileLength) {
+        for (uint32_t tx = 0; tx < page.width; tx += page.tileWidth) {
+            std::fill(tile.begin(), tile.end(), 0);
+            for (uint32_t y = 0; y < page.tileLength && ty + y < page.height; ++y) {
+                const uint32_t columns = std::min(page.tileWidth, page.width - tx);
+                std::memcpy(tile.data() + y * page.tileWidth * pixelBytes,
+                            page.pixels.data() + (ty + y) * rowBytes + tx * pixelBytes,
+                            columns * pixelBytes);
+            }
+            if (TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0) < 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool writePage(TIFF* tif, const PageSpec& page) {
+    if (page.pixels.size() != pixelRowBytes(page) * page.height)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, page.width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, page.height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, page.bitsPerSample);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, page.samplesPerPixel);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, page.photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, page.planar);
+    if (!TIFFSetField(tif, TIFFTAG_COMPRESSION, page.compression))
+        return false;
+    if (page.compression == COMPRESSION_JPEG) {
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, page.jpegQuality);
+        if (page.photometric == PHOTOMETRIC_YCBCR)
+            TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    if (!page.extraSamples.empty())
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(page.extraSamples.size()),
+                     page.extraSamples.data());
+    if (!page.colorMap.empty()) {
+        const size_t n = page.colorMap.size() / 3;
+        TIFFSetField(tif, TIFFTAG_COLORMAP, page.colorMap.data(), page.colorMap.data() + n,
+                     page.colorMap.data() + 2 * n);
+    }
+    if (page.inkSet)
+        TIFFSetField(tif, TIFFTAG_INKSET, *page.inkSet);
+    if (page.xResolution)
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(*page.xResolution));
+    if (page.yResolution)
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(*page.yResolution));
+    if (page.resolutionUnit)
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, *page.resolutionUnit);
+
+    bool written;
+    if (page.tileWidth != 0 && page.tileLength != 0) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, page.tileWidth);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, page.tileLength);
+        written = writeTiles(tif, page);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+                     page.rowsPerStrip != 0 ? page.rowsPerStrip : page.height);
+        written = writeStrips(tif, page);
+    }
+    return written && TIFFWriteDirectory(tif) == 1;
+}
+
+uint8_t clampInk(int value) { return static_cast<uint8_t>(std::max(value, 0)); }
+
+} // namespace
+
+size_t pixelRowBytes(const PageSpec& page) {
+    return (size_t(page.width) * page.samplesPerPixel * page.bitsPerSample + 7) / 8;
+}
+
+std::vector<uint8_t> patternPixels(const PageSpec& page, uint32_t seed) {
+    std::vector<uint8_t> pixels(pixelRowBytes(page) * page.height);
+    uint32_t state = seed * 2654435761u + 12345u;
+    for (uint8_t& b : pixels) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(state >> 16);
+    }
+    return pixels;
+}
+
+std::vector<uint8_t> gradientPixels(const PageSpec& page) {
+    std::vector<uint8_t> pixels(pixelRowBytes(page) * page.height);
+    const uint32_t samples = page.samplesPerPixel;
+    for (uint32_t y = 0; y < page.height; ++y) {
+        for (uint32_t x = 0; x < page.width; ++x) {
+            for (uint32_t s = 0; s < samples; ++s) {
+                const uint32_t value = s % 3 == 0   ? x * 255 / std::max(page.width - 1, 1u)
+                                       : s % 3 == 1 ? y * 255 / std::max(page.height - 1, 1u)
+                                                    : 128 + (x + y) % 64;
+                pixels[(size_t(y) * page.width + x) * samples + s] = static_cast<uint8_t>(value);
+            }
+        }
+    }
+    return pixels;
+}
+
+bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages,
+                    bool bigEndian) {
+    Handle tif(TIFFOpen(path.c_str(), bigEndian ? "wb" : "wl"));
+    if (tif == nullptr)
+        return false;
+    for (const PageSpec& page : pages) {
+        if (!writePage(tif.get(), page))
+            return false;
+    }
+    return true;
+}
+
+std::vector<uint32_t> tiffDirectoryOffsets(const std::string& path) {
+    std::vector<uint32_t> offsets;
+    Handle tif(TIFFOpen(path.c_str(), "rm"));
+    if (tif == nullptr)
+        return offsets;
+    do {
+        offsets.push_back(static_cast<uint32_t>(TIFFCurrentDirOffset(tif.get())));
+    } while (TIFFReadDirectory(tif.get()) == 1);
+    return offsets;
+}
+
+ImageRecord tiffPageRecord(const std::string& path, int index) {
+    ImageRecord page;
+    clearRecord(page);
+    Handle tif(TIFFOpen(path.c_str(), "rm"));
+    if (tif == nullptr || TIFFSetDirectory(tif.get(), static_cast<tdir_t>(index)) != 1)
+        return page;
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 1, samples = 1, compression = 1;
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    page.fileKind = kFileKindTiff;
+    page.width = static_cast<int32_t>(width);
+    page.height = static_cast<int32_t>(height);
+    page.bitsPerPixel = uint32_t{bits} * samples;
+    page.compression = compression;
+    page.directoryIndex = index;
+    page.pageNumber = index;
+    page.pageCount = static_cast<int32_t>(TIFFNumberOfDirectories(tif.get()));
+    page.directoryOffset = static_cast<uint32_t>(TIFFCurrentDirOffset(tif.get()));
+    return page;
+}
+
+std::vector<uint32_t> tiffRgbaRaster(const std::string& path, int index) {
+    // Mapped: libtiff 4.5 reads small uncompressed tiles only from a mapped file (or a
+    // read buffer of exactly one tile).
+    Handle tif(TIFFOpen(path.c_str(), "r"));
+    if (tif == nullptr || TIFFSetDirectory(tif.get(), static_cast<tdir_t>(index)) != 1)
+        return {};
+    uint32_t width = 0, height = 0;
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+    std::vector<uint32_t> raster(size_t(width) * height);
+    if (TIFFReadRGBAImage(tif.get(), width, height, raster.data(), 0) != 1)
+        return {};
+    return raster;
+}
+
+Rgb bitmapPixel(const ImageRecord& bitmap, int x, int y) {
+    const uint8_t* row = bitmap.pixels + size_t(bitmap.height - 1 - y) * bitmap.bytesPerRow;
+    auto fromPalette = [&](uint32_t index) {
+        const uint8_t* entry = bitmap.palette + 4 * index;
+        return Rgb{entry[2], entry[1], entry[0]};
+    };
+    switch (bitmap.bitsPerPixel) {
+    case 1: {
+        const bool set = (row[x / 8] >> (7 - x % 8)) & 1;
+        if (bitmap.photometric == 3)
+            return fromPalette(set ? 0 : 1);
+        const bool white = bitmap.photometric == 0 ? !set : set;
+        return white ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+    }
+    case 2:
+        return fromPalette((row[x / 4] >> (6 - 2 * (x % 4))) & 3);
+    case 4:
+        return fromPalette((row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15);
+    case 8:
+        return fromPalette(row[x]);
+    case 24:
+        return Rgb{row[3 * x + 2], row[3 * x + 1], row[3 * x]};
+    case 32: {
+        const uint8_t* p = row + 4 * x;
+        return Rgb{clampInk(255 - p[0] - p[3]), clampInk(255 - p[1] - p[3]),
+                   clampInk(255 - p[2] - p[3])};
+    }
+    default:
+        return Rgb{0, 0, 0};
+    }
+}
+
+} // namespace testsupport
