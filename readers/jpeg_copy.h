@@ -11,10 +11,15 @@ inline constexpr int32_t kCopyFailed = -1;
 inline constexpr uint32_t kTransferBufferSize = 32760;
 
 /// Writes the JPEG data of the directory at `directoryOffset` (as the page list found it)
-/// to `outputPath`. 0, a reader status (-300 ... -306), -1 (nothing to copy, no buffer, no
-/// output, a failed write) or -302 (a seek missed its offset). Prints nothing.
+/// to `outputPath`, replacing any file of that name. Only that directory is read, not the
+/// chain. 0, an open status (-300, -301, -303 ... -305), -1 or -302 (a seek missed its
+/// offset). -1 before the output is touched: the directory cannot be read, the page has no
+/// bytes inside the file, its strips overlap one another, the copy would exceed twice the
+/// input's size, or no memory; -1 after: the output cannot be opened or a write fails.
+/// Strips that run past the end of the file give the bytes that exist. Prints nothing.
 int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset);
-/// Writes every strip of the current directory, in order. 0, -1 or -302.
+/// Writes every strip of the current directory, in order (strip i only where both strip
+/// arrays have an entry i). 0, -1 or -302, refusing as copyJpegData does.
 int32_t copyStrips(tiff::TiffReader& reader, const char* outputPath);
 /// Writes the JPEGInterchangeFormat block, then every strip. 0, -1 or -302.
 int32_t copyInterchangeData(tiff::TiffReader& reader, const char* outputPath);

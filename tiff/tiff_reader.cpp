@@ -1,6 +1,7 @@
 #include "tiff/tiff_reader.h"
 
 #include <cstring>
+#include <unistd.h>
 
 #include "core/byte_order.h"
 #include "platform/file_io.h"

@@ -302,3 +302,14 @@ TEST(JpegCopyRobustness, DamagedFilesNeverCrashOrBalloon) {
         EXPECT_LE(readWholeFile(output).size(), 2 * bad.size()) << "byte " << i;
     }
 }
+
+TEST(JpegCopy, ReadsOnlyThePagesOwnDirectory) {
+    // The header names no directory at all, so a walk of the chain would find nothing.
+    const Bytes data = patternBytes(40);
+    TiffBuilder builder;
+    builder.firstOffset(0).blob(8, data).page().tag(kTagStripOffsets, kLong, {8}).tag(
+        kTagStripByteCounts, kLong, {40});
+    CopiedPage page(builder, "own_directory.jpg");
+    ASSERT_EQ(page.status, 0);
+    EXPECT_EQ(readWholeFile(page.output), data);
+}
