@@ -1,0 +1,281 @@
+// The conversion driver seen from outside: which files and pages become which JPEG files,
+// in which order, and what the console says about those that fail.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <tiffio.h>
+
+#include "app/messages.h"
+#include "tests/support/jpeg_decode.h"
+#include "tests/support/run_program.h"
+#include "tests/support/tiff_builder.h"
+#include "tests/support/tiff_pages.h"
+
+using namespace tiff_builder;
+
+namespace {
+
+std::string asString(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// An old-style JPEG page whose payload is `strips` (no interchange block).
+void addStripsPage(TiffBuilder& builder, const std::vector<uint32_t>& offsets,
+                   const std::vector<uint32_t>& counts) {
+    builder.page()
+        .tag(kTagImageWidth, kShort, {16})
+        .tag(kTagImageLength, kShort, {16})
+        .tag(kTagCompression, kShort, {6})
+        .tag(kTagStripOffsets, kLong, offsets)
+        .tag(kTagStripByteCounts, kLong, counts);
+}
+
+std::string runOutputLines(const std::vector<std::string>& lines) {
+    std::string all = consoleLine(sjis(messages::kStartBanner));
+    for (const std::string& line : lines)
+        all += line;
+    return all + consoleLine(sjis(messages::kEndBanner)) + consoleLine("");
+}
+
+} // namespace
+
+TEST(ConversionDriver, OldStylePagesAreCopiedByLayout) {
+    ScratchDir dir;
+    const auto header = patternBytes(300, 1), strip1 = patternBytes(700, 2),
+               strip2 = patternBytes(90, 3), whole = patternBytes(1200, 4),
+               alone1 = patternBytes(333, 5), alone2 = patternBytes(444, 6);
+    TiffBuilder builder;
+    builder.blob(8, header).blob(400, strip1).blob(1200, strip2).blob(1400, whole)
+        .blob(2700, alone1).blob(3100, alone2);
+    // Page 1: an interchange block that is the single strip: the block alone.
+    addStripsPage(builder, {1400}, {1200});
+    builder.tag(kTagJpegInterchangeFormat, kLong, {1400})
+        .tag(kTagJpegInterchangeFormatLength, kLong, {1200});
+    // Page 2: a header block, then two strips.
+    addStripsPage(builder, {400, 1200}, {700, 90});
+    builder.tag(kTagJpegInterchangeFormat, kLong, {8})
+        .tag(kTagJpegInterchangeFormatLength, kLong, {300});
+    // Page 3: strips alone.
+    addStripsPage(builder, {2700, 3100}, {333, 444});
+    const std::string path = dir.write("fax.tif", asString(builder.build()));
+
+    const RunResult run = runPelc({"fax.tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, runOutputLines({consoleLine("fax.tif"), consoleLine(dir.file("fax_1.jpg")),
+                                       consoleLine(dir.file("fax_2.jpg")),
+                                       consoleLine(dir.file("fax_3.jpg"))}));
+    EXPECT_EQ(readFileBytes(dir.file("fax_1.jpg")), asString(whole));
+    EXPECT_EQ(readFileBytes(dir.file("fax_2.jpg")), asString(header) + asString(strip1) +
+                                                        asString(strip2));
+    EXPECT_EQ(readFileBytes(dir.file("fax_3.jpg")), asString(alone1) + asString(alone2));
+}
+
+TEST(ConversionDriver, PageNumbersDecideWhichDirectoryEachNameGets) {
+    ScratchDir dir;
+    const auto a = patternBytes(100, 10), b = patternBytes(100, 20), c = patternBytes(100, 30);
+    TiffBuilder builder;
+    builder.blob(8, a).blob(200, b).blob(400, c);
+    addStripsPage(builder, {8}, {100});
+    builder.tag(kTagPageNumber, kShort, {2, 3});
+    addStripsPage(builder, {200}, {100});
+    builder.tag(kTagPageNumber, kShort, {0, 3});
+    addStripsPage(builder, {400}, {100});
+    builder.tag(kTagPageNumber, kShort, {1, 3});
+    dir.write("order.tif", asString(builder.build()));
+
+    const RunResult run = runPelc({"order.tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(readFileBytes(dir.file("order_1.jpg")), asString(b));
+    EXPECT_EQ(readFileBytes(dir.file("order_2.jpg")), asString(c));
+    EXPECT_EQ(readFileBytes(dir.file("order_3.jpg")), asString(a));
+}
+
+TEST(ConversionDriver, PagesAreNumberedToTheWidthOfTheirCount) {
+    ScratchDir dir;
+    const auto payload = patternBytes(64, 7);
+    TiffBuilder builder;
+    builder.blob(8, payload);
+    for (int i = 0; i < 12; ++i)
+        addStripsPage(builder, {8}, {64});
+    dir.write("doc.tif", asString(builder.build()));
+
+    const RunResult run = runPelc({"doc.tif"}, dir.path());
+    std::vector<std::string> lines = {consoleLine("doc.tif")};
+    for (int page = 1; page <= 12; ++page) {
+        const std::string name = dir.file((page < 10 ? "doc_0" : "doc_") + std::to_string(page) +
+                                          ".jpg");
+        lines.push_back(consoleLine(name));
+        EXPECT_EQ(readFileBytes(name), asString(payload)) << name;
+    }
+    EXPECT_EQ(run.out, runOutputLines(lines));
+}
+
+TEST(ConversionDriver, OnlyTiffExtensionsAreConvertedInAnyLetterCase) {
+    ScratchDir dir;
+    TiffBuilder builder;
+    builder.blob(8, patternBytes(32));
+    addStripsPage(builder, {8}, {32});
+    const std::string tiff = asString(builder.build());
+    for (const char* name : {"x.TIF", "y.Tiff", "z.jpg", "w.nsk", "v.", "u"})
+        dir.write(name, tiff);
+
+    const RunResult run = runPelc({"x.TIF", "z.jpg", "y.Tiff", "w.nsk", "v.", "u"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, runOutputLines({consoleLine("x.TIF"), consoleLine("z.jpg"),
+                                       consoleLine("y.Tiff"), consoleLine("w.nsk"),
+                                       consoleLine("v."), consoleLine("u"),
+                                       consoleLine(dir.file("x_1.jpg")),
+                                       consoleLine(dir.file("y_1.jpg"))}));
+    EXPECT_FALSE(pathExists(dir.file("z_1.jpg")));
+    EXPECT_FALSE(pathExists(dir.file("w_1.jpg")));
+}
+
+TEST(ConversionDriver, FilesThatCannotBeListedAreReportedByFullPath) {
+    ScratchDir dir;
+    dir.write("note.tif", "this is not a TIFF file\n");
+    dir.write("a.tif", "");
+    dir.write("b.tif", "");
+    TiffBuilder builder;
+    builder.blob(8, patternBytes(16));
+    addStripsPage(builder, {8}, {16});
+    dir.write("good.tif", asString(builder.build()));
+
+    // A relative name, a wildcard that matched, a file named twice.
+    const RunResult run = runPelc({"note.tif", "?.tif", "good.tif", "./good.tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out,
+              runOutputLines({consoleLine("note.tif"), consoleLine("?.tif"),
+                              consoleLine("good.tif"), consoleLine("./good.tif"),
+                              pathLine(dir.file("note.tif"), messages::kFileFailed),
+                              pathLine(dir.file("?.tif"), messages::kFileFailed),
+                              consoleLine(dir.file("good_1.jpg")),
+                              consoleLine(dir.file("good_1.jpg"))}));
+}
+
+TEST(ConversionDriver, ANameTooLongForItsBufferIsRefusedWithoutTouchingAFile) {
+    ScratchDir dir;
+    // Input path just under the limit; "_1.jpg" pushes the output name over it.
+    const size_t room = 258 - dir.path().size() - 1;
+    ASSERT_GT(room, 10u);
+    const std::string base(room - 4, 'n');
+    TiffBuilder builder;
+    builder.blob(8, patternBytes(16));
+    addStripsPage(builder, {8}, {16});
+    dir.write(base + ".tif", asString(builder.build()));
+
+    const RunResult run = runPelc({base + ".tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string wouldBe = dir.file(base + "_1.jpg");
+    EXPECT_EQ(run.out, runOutputLines({consoleLine(base + ".tif"), consoleLine(wouldBe),
+                                       consoleLine(sjis(messages::kWriteFailed))}));
+    EXPECT_FALSE(pathExists(wouldBe));
+}
+
+TEST(ConversionDriver, AFailedPageDoesNotStopThePagesAfterIt) {
+    ScratchDir dir;
+    TiffBuilder builder;
+    builder.blob(8, patternBytes(40, 1)).blob(100, patternBytes(40, 2));
+    addStripsPage(builder, {8}, {40});
+    // A page to decode without a width: it cannot be loaded.
+    builder.page().tag(kTagImageLength, kShort, {16}).tag(kTagCompression, kShort, {1})
+        .tag(kTagStripOffsets, kLong, {8}).tag(kTagStripByteCounts, kLong, {40});
+    // An old-style page whose only strip lies past the end: nothing to copy.
+    addStripsPage(builder, {900000}, {40});
+    addStripsPage(builder, {100}, {40});
+    dir.write("mixed.tif", asString(builder.build()));
+
+    const RunResult run = runPelc({"mixed.tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, runOutputLines({consoleLine("mixed.tif"),
+                                       consoleLine(dir.file("mixed_1.jpg")),
+                                       consoleLine(dir.file("mixed_2.jpg")),
+                                       consoleLine(sjis(messages::kLoadFailed)),
+                                       consoleLine(dir.file("mixed_3.jpg")),
+                                       consoleLine(sjis(messages::kWriteFailed)),
+                                       consoleLine(dir.file("mixed_4.jpg"))}));
+    EXPECT_EQ(readFileBytes(dir.file("mixed_4.jpg")), asString(patternBytes(40, 2)));
+    EXPECT_FALSE(pathExists(dir.file("mixed_2.jpg")));
+    EXPECT_FALSE(pathExists(dir.file("mixed_3.jpg")));
+}
+
+TEST(ConversionDriver, TheBundledSampleConvertsEveryPageInOrder) {
+    ScratchDir dir;
+    const std::string sample = readFileBytes(std::string(PELC_SOURCE_DIR) + "/samples/sample.tif");
+    ASSERT_FALSE(sample.empty());
+    dir.write("sample.tif", sample);
+
+    const RunResult run = runPelc({"sample.tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, runOutputLines({consoleLine("sample.tif"),
+                                       consoleLine(dir.file("sample_1.jpg")),
+                                       consoleLine(dir.file("sample_2.jpg")),
+                                       consoleLine(dir.file("sample_3.jpg"))}));
+    // Fax page, colour page, old-style JPEG page: sizes as stored, fax page at 200 dpi.
+    const struct {
+        const char* name;
+        int width, height, xDensity;
+    } expected[] = {{"sample_1.jpg", 1728, 1100, 200},
+                    {"sample_2.jpg", 480, 360, 150},
+                    {"sample_3.jpg", 320, 240, -1}};
+    for (const auto& page : expected) {
+        SCOPED_TRACE(page.name);
+        testsupport::DecodedJpeg jpeg;
+        std::string error;
+        ASSERT_TRUE(testsupport::decodeJpegFile(dir.file(page.name), jpeg, &error)) << error;
+        EXPECT_EQ(jpeg.width, page.width);
+        EXPECT_EQ(jpeg.height, page.height);
+        if (page.xDensity > 0) {
+            EXPECT_EQ(jpeg.densityUnit, 1);
+            EXPECT_EQ(jpeg.xDensity, page.xDensity);
+        }
+    }
+    // The fax page is white paper with a black frame: its corner pixel is black, its centre
+    // margin white.
+    testsupport::DecodedJpeg fax;
+    ASSERT_TRUE(testsupport::decodeJpegFile(dir.file("sample_1.jpg"), fax));
+    EXPECT_LT(fax.pixel(1, 1)[0], 64);
+    EXPECT_GT(fax.pixel(80, 60)[0], 192);
+}
+
+TEST(ConversionDriver, DecodedPagesLookLikeTheirSource) {
+    ScratchDir dir;
+    using testsupport::PageSpec;
+    PageSpec grey;
+    grey.width = 64;
+    grey.height = 48;
+    grey.pixels = testsupport::gradientPixels(grey);
+    PageSpec rgb = grey;
+    rgb.samplesPerPixel = 3;
+    rgb.photometric = 2;
+    rgb.compression = 5;
+    rgb.pixels = testsupport::gradientPixels(rgb);
+    const std::string path = dir.file("pages.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {rgb, grey, rgb}));
+
+    const RunResult run = runPelc({"pages.tif"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0);
+    for (int page = 1; page <= 3; ++page) {
+        SCOPED_TRACE(page);
+        testsupport::DecodedJpeg jpeg;
+        ASSERT_TRUE(testsupport::decodeJpegFile(dir.file("pages_" + std::to_string(page) + ".jpg"),
+                                                jpeg));
+        const std::vector<uint32_t> raster = testsupport::tiffRgbaRaster(path, page - 1);
+        ASSERT_EQ(raster.size(), size_t{64} * 48);
+        ASSERT_EQ(jpeg.width, 64);
+        ASSERT_EQ(jpeg.height, 48);
+        std::vector<uint8_t> source(size_t{64} * 48 * 3);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const uint32_t w = raster[size_t(47 - y) * 64 + x]; // raster is bottom-up
+                uint8_t* p = &source[(size_t(y) * 64 + x) * 3];
+                p[0] = TIFFGetR(w);
+                p[1] = TIFFGetG(w);
+                p[2] = TIFFGetB(w);
+            }
+        for (double error : testsupport::meanAbsoluteError(jpeg.rgb, source, 64, 48))
+            EXPECT_LE(error, 4.0);
+    }
+}
