@@ -54,15 +54,20 @@ uint8_t* ConvertEngine::pageBufferOf(uint64_t bytes) {
 int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath, ImageRecord& page,
                                 ImageRecord& bitmap) {
     initImageRecord(context, &bitmap);
-    if (page.width <= 0 || page.height <= 0)
+    // Every failure leaves the bitmap released, so releasing it again does nothing.
+    if (page.width <= 0 || page.height <= 0) {
+        releaseImageRecord(&bitmap);
         return kLoadFailed;
+    }
     // The record's geometry only vets the page; the reader sizes the buffer from what
     // libtiff reports, so a record that understates the depth is never written short.
     const uint64_t depth = page.bitsPerPixel == 0 ? 8 : page.bitsPerPixel;
     const uint64_t rowBytes = paddedRowBytes(static_cast<uint64_t>(page.width), depth);
     const auto size = checkedMul<uint64_t>(rowBytes, static_cast<uint64_t>(page.height));
-    if (!size || *size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+    if (!size || *size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+        releaseImageRecord(&bitmap);
         return kLoadFailed;
+    }
     page.bytesPerRow = static_cast<int32_t>(rowBytes);
     page.imageSize = static_cast<uint32_t>(*size);
 

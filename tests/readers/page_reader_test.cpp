@@ -597,30 +597,6 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
     EXPECT_TRUE(isReleased(bitmap));
 }
 
-namespace {
-
-// A page that claims `width` x `height` with one tiny raw strip: the tags cost nothing.
-std::string writeClaimingPage(const std::string& name, uint32_t width, uint32_t height,
-                              uint16_t bits, uint16_t samples, uint16_t photometric) {
-    const std::string path = tempPath(name);
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    if (tif == nullptr)
-        return {};
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_DEFLATE);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
-    uint8_t strip[16] = {};
-    TIFFWriteRawStrip(tif, 0, strip, sizeof strip);
-    TIFFWriteDirectory(tif);
-    TIFFClose(tif);
-    return path;
-}
-
-} // namespace
 
 TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
     const struct {
@@ -634,9 +610,9 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path =
-            writeClaimingPage("huge.tif", c.width, c.height, c.bits, c.samples, c.photometric);
-        ASSERT_FALSE(path.empty());
+        const std::string path = tempPath("huge.tif");
+        ASSERT_TRUE(testsupport::writeClaimingPage(path, c.width, c.height, c.bits, c.samples,
+                                                   c.photometric));
         Decoded d;
         decode(path, 0, d);
         EXPECT_EQ(d.status, readers::kDirectoryNotFound);

@@ -160,6 +160,33 @@ bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages,
     return true;
 }
 
+bool writeClaimingPage(const std::string& path, uint32_t width, uint32_t height, uint16_t bits,
+                       uint16_t samples, uint16_t photometric) {
+    Handle tif(TIFFOpen(path.c_str(), "w"));
+    if (tif == nullptr)
+        return false;
+    TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif.get(), TIFFTAG_COMPRESSION, COMPRESSION_DEFLATE);
+    TIFFSetField(tif.get(), TIFFTAG_ROWSPERSTRIP, height);
+    uint8_t strip[16] = {};
+    return TIFFWriteRawStrip(tif.get(), 0, strip, sizeof strip) == sizeof strip &&
+           TIFFWriteDirectory(tif.get()) == 1;
+}
+
+std::vector<uint32_t> tiffStripOffsets(const std::string& path, int index) {
+    Handle tif(TIFFOpen(path.c_str(), "rm"));
+    if (tif == nullptr || TIFFSetDirectory(tif.get(), static_cast<tdir_t>(index)) != 1)
+        return {};
+    std::vector<uint32_t> offsets;
+    for (uint32_t s = 0; s < TIFFNumberOfStrips(tif.get()); ++s)
+        offsets.push_back(static_cast<uint32_t>(TIFFGetStrileOffset(tif.get(), s)));
+    return offsets;
+}
+
 std::vector<uint32_t> tiffDirectoryOffsets(const std::string& path) {
     std::vector<uint32_t> offsets;
     Handle tif(TIFFOpen(path.c_str(), "rm"));

@@ -50,11 +50,17 @@ std::vector<uint8_t> gradientPixels(const PageSpec& page);
 /// False when libtiff refuses a page.
 bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages,
                     bool bigEndian = false);
+/// One page that claims `width` x `height` but holds one tiny Deflate strip: its tags
+/// promise a huge bitmap while the file costs nothing. False when libtiff refuses it.
+bool writeClaimingPage(const std::string& path, uint32_t width, uint32_t height, uint16_t bits,
+                       uint16_t samples, uint16_t photometric);
 /// Directory offsets of the file's pages in chain order, as libtiff finds them.
 std::vector<uint32_t> tiffDirectoryOffsets(const std::string& path);
 /// A page description of directory `index`, as the page list holds it: geometry, depth
 /// (bits per sample times samples), compression, file kind 12, directory index and offset.
 ImageRecord tiffPageRecord(const std::string& path, int index);
+/// File offsets of the strips of directory `index`, or empty.
+std::vector<uint32_t> tiffStripOffsets(const std::string& path, int index);
 /// libtiff's RGBA rendering of directory `index`: bottom row first, or empty on failure.
 std::vector<uint32_t> tiffRgbaRaster(const std::string& path, int index);
 

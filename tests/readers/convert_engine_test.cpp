@@ -1,0 +1,353 @@
+#include "readers/convert_engine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include "core/clear_record.h"
+#include "platform/device_context.h"
+#include "readers/tiff_page_reader.h"
+#include "tests/support/tiff_builder.h"
+#include "tests/support/tiff_pages.h"
+
+using readers::ConvertEngine;
+using testsupport::PageSpec;
+using testsupport::Rgb;
+
+namespace {
+
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "pelc_ce_" + name; }
+
+// A loaded bitmap that releases itself.
+struct Bitmap {
+    Bitmap() { clearRecord(record); }
+    ~Bitmap() { releaseImageRecord(&record); }
+    ImageRecord record;
+};
+
+PageSpec greyPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression = 1) {
+    PageSpec p;
+    p.width = width;
+    p.height = height;
+    p.compression = compression;
+    p.pixels = testsupport::patternPixels(p, seed);
+    return p;
+}
+
+PageSpec rgbPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression = 1) {
+    PageSpec p;
+    p.width = width;
+    p.height = height;
+    p.samplesPerPixel = 3;
+    p.photometric = 2;
+    p.compression = compression;
+    p.pixels = testsupport::patternPixels(p, seed);
+    return p;
+}
+
+testing::AssertionResult looksLikeLibtiff(const ImageRecord& bitmap, const std::string& path,
+                                          int index) {
+    const std::vector<uint32_t> raster = testsupport::tiffRgbaRaster(path, index);
+    if (raster.size() != size_t(bitmap.width) * bitmap.height)
+        return testing::AssertionFailure() << "no reference raster of that size";
+    for (int y = 0; y < bitmap.height; ++y) {
+        for (int x = 0; x < bitmap.width; ++x) {
+            const uint32_t w = raster[size_t(bitmap.height - 1 - y) * bitmap.width + x];
+            const Rgb want{uint8_t(TIFFGetR(w)), uint8_t(TIFFGetG(w)), uint8_t(TIFFGetB(w))};
+            if (!(testsupport::bitmapPixel(bitmap, x, y) == want))
+                return testing::AssertionFailure() << "pixel " << x << ", " << y << " differs";
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& out) {
+    ImageRecord page = testsupport::tiffPageRecord(path, index);
+    return engine.loadPage(platform::screenDeviceContext(), path.c_str(), page, out.record);
+}
+
+} // namespace
+
+TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
+    PageSpec fax;
+    fax.width = 50;
+    fax.height = 9;
+    fax.bitsPerSample = 1;
+    fax.photometric = 0;
+    fax.compression = 4;
+    fax.pixels = testsupport::patternPixels(fax, 3);
+    const std::string path = tempPath("mixed.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(
+        path, {greyPage(20, 10, 1, 5), rgbPage(31, 7, 2, 8), fax}));
+    ConvertEngine engine;
+    for (int index : {2, 0, 1, 1, 2, 0}) {
+        SCOPED_TRACE(testing::Message() << "page " << index);
+        Bitmap bitmap;
+        ASSERT_EQ(load(engine, path, index, bitmap), 0);
+        EXPECT_EQ(bitmap.record.pageNumber, index);
+        EXPECT_EQ(bitmap.record.directoryIndex, index);
+        EXPECT_EQ(bitmap.record.fileKind, kFileKindTiff);
+        EXPECT_EQ(bitmap.record.pixels, engine.pageBuffer);
+        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
+    }
+    engine.finishFile();
+}
+
+TEST(ConvertEngine, PageWithoutPositiveSizeIsRefusedWithoutOpeningTheFile) {
+    const struct {
+        int32_t width, height;
+        uint32_t bitsPerPixel;
+    } cases[] = {{0, 5, 8}, {5, 0, 8}, {-3, 5, 8}, {5, -1, 24},
+                 {65535, 65535, 8}, {0x7FFFFFFF, 1, 32}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+        ConvertEngine engine;
+        ImageRecord page;
+        clearRecord(page);
+        page.width = c.width;
+        page.height = c.height;
+        page.bitsPerPixel = c.bitsPerPixel;
+        page.bytesPerRow = 1234;
+        page.imageSize = 5678;
+        Bitmap bitmap;
+        // No such file: reaching for it would give -970, not -1.
+        EXPECT_EQ(engine.loadPage(nullptr, tempPath("does_not_exist.tif").c_str(), page,
+                                  bitmap.record),
+                  readers::kLoadFailed);
+        EXPECT_EQ(page.bytesPerRow, 1234);
+        EXPECT_EQ(page.imageSize, 5678u);
+        EXPECT_EQ(engine.pageBufferAllocations, 0u);
+        EXPECT_EQ(engine.pageBuffer, nullptr);
+        EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
+    }
+}
+
+TEST(ConvertEngine, PageClaiming65535SquareCostsNoAllocation) {
+    const std::string path = tempPath("claims.tif");
+    const struct {
+        uint16_t bits, samples, photometric;
+    } cases[] = {{8, 1, 1}, {8, 3, 2}, {16, 1, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bits << " bits x " << c.samples);
+        ASSERT_TRUE(
+            testsupport::writeClaimingPage(path, 65535, 65535, c.bits, c.samples, c.photometric));
+        ConvertEngine engine;
+        Bitmap bitmap;
+        EXPECT_EQ(load(engine, path, 0, bitmap), readers::kLoadFailed);
+        EXPECT_EQ(engine.pageBufferAllocations, 0u);
+        EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
+    }
+}
+
+TEST(ConvertEngine, PageBufferGrowsOnlyWhenAPageNeedsMore) {
+    const std::string path = tempPath("sizes.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(
+        path, {greyPage(40, 10, 1), greyPage(40, 10, 2), greyPage(8, 4, 3), rgbPage(40, 30, 4)}));
+    ConvertEngine engine;
+    const struct {
+        int index;
+        uint32_t allocations;
+        int32_t capacity;
+    } steps[] = {{0, 1, 400}, {1, 1, 400}, {2, 1, 400}, {3, 2, 3600}, {0, 2, 3600}};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(testing::Message() << "page " << s.index);
+        Bitmap bitmap;
+        ASSERT_EQ(load(engine, path, s.index, bitmap), 0);
+        EXPECT_EQ(engine.pageBufferAllocations, s.allocations);
+        EXPECT_EQ(engine.pageBufferSize, s.capacity);
+        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, s.index));
+    }
+}
+
+TEST(ConvertEngine, BufferFollowsTheLayoutDecodedNotTheRecord) {
+    PageSpec grey16 = greyPage(33, 17, 5);
+    grey16.bitsPerSample = 16;
+    grey16.pixels = testsupport::patternPixels(grey16, 5);
+    const std::string path = tempPath("understated.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {rgbPage(33, 17, 6), grey16}));
+    for (int index : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "page " << index);
+        ConvertEngine engine;
+        ImageRecord page = testsupport::tiffPageRecord(path, index);
+        page.bitsPerPixel = 1; // a record that undercounts the depth
+        Bitmap bitmap;
+        ASSERT_EQ(engine.loadPage(nullptr, path.c_str(), page, bitmap.record), 0);
+        EXPECT_EQ(bitmap.record.bitsPerPixel, 24u);
+        EXPECT_GE(uint64_t(engine.pageBufferSize), uint64_t{bitmap.record.imageSize});
+        EXPECT_EQ(engine.pageBufferAllocations, 1u);
+        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
+    }
+}
+
+TEST(ConvertEngine, CmykPageBecomesTwentyFourBitsWithItsOwnPixels) {
+    PageSpec cmyk;
+    cmyk.width = 13;
+    cmyk.height = 5;
+    cmyk.samplesPerPixel = 4;
+    cmyk.photometric = 5;
+    cmyk.pixels = testsupport::patternPixels(cmyk, 9);
+    cmyk.pixels[0] = 0; // one white pixel, one black, the rest as they come
+    cmyk.pixels[1] = 0;
+    cmyk.pixels[2] = 0;
+    cmyk.pixels[3] = 0;
+    cmyk.pixels[7] = 255;
+    const std::string path = tempPath("cmyk.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {cmyk, greyPage(13, 5, 1)}));
+    ConvertEngine engine;
+    {
+        Bitmap bitmap;
+        ASSERT_EQ(load(engine, path, 0, bitmap), 0);
+        const ImageRecord& b = bitmap.record;
+        EXPECT_EQ(b.bitsPerPixel, 24u);
+        EXPECT_NE(b.dibSection, nullptr);
+        EXPECT_NE(b.pixels, engine.pageBuffer);
+        EXPECT_EQ(b.pageNumber, 0);
+        EXPECT_EQ(b.fileKind, kFileKindTiff);
+        for (int y = 0; y < 5; ++y) {
+            for (int x = 0; x < 13; ++x) {
+                const uint8_t* p = cmyk.pixels.data() + (y * 13 + x) * 4;
+                auto ink = [&](int i) { return uint8_t(std::max(255 - p[i] - p[3], 0)); };
+                ASSERT_EQ(testsupport::bitmapPixel(b, x, y), (Rgb{ink(0), ink(1), ink(2)}))
+                    << "pixel " << x << ", " << y;
+            }
+        }
+        EXPECT_EQ(testsupport::bitmapPixel(b, 0, 0), (Rgb{255, 255, 255}));
+        EXPECT_EQ(testsupport::bitmapPixel(b, 1, 0), (Rgb{0, 0, 0}));
+    }
+    // Releasing the converted page left the engine's buffer alone.
+    Bitmap next;
+    ASSERT_EQ(load(engine, path, 1, next), 0);
+    EXPECT_EQ(next.record.pixels, engine.pageBuffer);
+    EXPECT_TRUE(looksLikeLibtiff(next.record, path, 1));
+}
+
+TEST(ConvertEngine, PageThatFailsToDecodeDoesNotStopTheNext) {
+    for (uint16_t compression : {uint16_t{5}, uint16_t{8}}) {
+        SCOPED_TRACE(testing::Message() << "compression " << compression);
+        const std::string path = tempPath("middle.tif");
+        ASSERT_TRUE(testsupport::writeTiffPages(
+            path, {greyPage(30, 12, 1, compression), greyPage(30, 12, 2, compression),
+                   greyPage(30, 12, 3, compression)}));
+        // Spoil the middle page's compressed strip.
+        const std::vector<uint32_t> strips = testsupport::tiffStripOffsets(path, 1);
+        ASSERT_EQ(strips.size(), 1u);
+        std::vector<uint8_t> bytes = tiff_builder::readWholeFile(path);
+        for (size_t i = strips[0]; i < strips[0] + 40 && i < bytes.size(); ++i)
+            bytes[i] = 0xFF;
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+
+        ConvertEngine engine;
+        for (int index : {0, 1, 2, 1, 0}) {
+            SCOPED_TRACE(testing::Message() << "page " << index);
+            Bitmap bitmap;
+            const int32_t status = load(engine, path, index, bitmap);
+            if (index == 1) {
+                EXPECT_EQ(status, readers::kScanlineFailed);
+                EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
+            } else {
+                ASSERT_EQ(status, 0);
+                EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
+            }
+        }
+    }
+}
+
+TEST(ConvertEngine, MissingFileGivesOpenFailureAndTheEngineGoesOn) {
+    const std::string path = tempPath("present.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(10, 10, 1)}));
+    ConvertEngine engine;
+    ImageRecord page = testsupport::tiffPageRecord(path, 0);
+    Bitmap missing;
+    EXPECT_EQ(engine.loadPage(nullptr, tempPath("absent.tif").c_str(), page, missing.record),
+              readers::kTiffOpenFailed);
+    EXPECT_EQ(releaseImageRecord(&missing.record), 1);
+    Bitmap notTiff;
+    const std::string text = tiff_builder::writeTempFile("pelc_ce_text.tif", {'h', 'e', 'l', 'l', 'o'});
+    EXPECT_EQ(engine.loadPage(nullptr, text.c_str(), page, notTiff.record),
+              readers::kTiffOpenFailed);
+    Bitmap present;
+    EXPECT_EQ(engine.loadPage(nullptr, path.c_str(), page, present.record), 0);
+}
+
+TEST(ConvertEngine, FinishFileLetsTheSamePathBeReadAfresh) {
+    const std::string path = tempPath("rewritten.tif");
+    ConvertEngine engine;
+    for (uint32_t seed : {1u, 2u}) {
+        ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(12, 6, seed)}));
+        Bitmap bitmap;
+        ASSERT_EQ(load(engine, path, 0, bitmap), 0);
+        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, 0));
+        engine.finishFile();
+    }
+}
+
+TEST(ConvertEngine, SmallUncompressedTilesAfterALargeStrip) {
+    PageSpec tiled = rgbPage(40, 20, 7);
+    tiled.tileWidth = 16;
+    tiled.tileLength = 16;
+    const std::string path = tempPath("tiles_after_strip.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(300, 200, 1), tiled, tiled}));
+    ConvertEngine engine;
+    for (int index : {0, 1, 2, 1}) {
+        SCOPED_TRACE(testing::Message() << "page " << index);
+        Bitmap bitmap;
+        ASSERT_EQ(load(engine, path, index, bitmap), 0);
+        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
+    }
+}
+
+TEST(ConvertEngine, DamagedFilesGiveAStatusNeverACrash) {
+    PageSpec fax;
+    fax.width = 24;
+    fax.height = 6;
+    fax.bitsPerSample = 1;
+    fax.compression = 4;
+    fax.pixels = testsupport::patternPixels(fax, 4);
+    PageSpec palette;
+    palette.width = 6;
+    palette.height = 4;
+    palette.bitsPerSample = 4;
+    palette.photometric = 3;
+    palette.colorMap.assign(48, 40000);
+    palette.pixels = testsupport::patternPixels(palette, 5);
+    const std::string original = tempPath("damage_source.tif");
+    ASSERT_TRUE(testsupport::writeTiffPages(
+        original, {greyPage(8, 5, 1, 5), fax, rgbPage(5, 4, 2, 8), palette}));
+    const std::vector<uint8_t> bytes = tiff_builder::readWholeFile(original);
+    ASSERT_FALSE(bytes.empty());
+    std::vector<ImageRecord> pages;
+    for (int i = 0; i < 4; ++i)
+        pages.push_back(testsupport::tiffPageRecord(original, i));
+
+    auto loadAll = [&](const std::vector<uint8_t>& damaged, const std::string& what) {
+        const std::string path = tiff_builder::writeTempFile("pelc_ce_damaged.tif", damaged);
+        ConvertEngine engine;
+        for (ImageRecord page : pages) {
+            Bitmap bitmap;
+            const int32_t status =
+                engine.loadPage(platform::screenDeviceContext(), path.c_str(), page, bitmap.record);
+            EXPECT_LE(status, 0) << what;
+            if (status == 0) {
+                EXPECT_GT(bitmap.record.width, 0) << what;
+                EXPECT_GE(uint64_t(engine.pageBufferSize), uint64_t{bitmap.record.imageSize});
+            }
+        }
+        engine.finishFile();
+    };
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::vector<uint8_t> damaged = bytes;
+        damaged[i] ^= 0xFF;
+        loadAll(damaged, "byte " + std::to_string(i) + " flipped");
+    }
+    for (size_t length = 0; length < bytes.size(); length += 7)
+        loadAll(std::vector<uint8_t>(bytes.begin(), bytes.begin() + length),
+                "cut at " + std::to_string(length));
+}
