@@ -6,46 +6,31 @@
 
 // The Shift-JIS bytes are what the program writes; the UTF-8 form beside each is the same
 // text for a terminal that reads UTF-8 (and for the catalogue's check that the two agree).
-// A hex escape followed by a hex digit is split into two literals, so "\x81" "F" is two bytes.
+// Every byte of a Japanese character is written as a hex escape.
 namespace messages {
-const Message kStartBanner = {
-    "Pelinor Lite \x8aJ\x8en",
-    "Pelinor Lite 開始"};
-const Message kFrameworkFailed = {
-    "Fatal Error: MFC initialization failed",
-    "Fatal Error: MFC initialization failed"};
-const Message kUsageTitle = {
-    "Pelinor Lite - \x8eg\x97p\x96@",
-    "Pelinor Lite - 使用法"};
+const Message kStartBanner = {"Pelinor Lite \x8a\x4a\x8e\x6e", "Pelinor Lite 開始"};
+const Message kFrameworkFailed = {"Fatal Error: MFC initialization failed",
+                                  "Fatal Error: MFC initialization failed"};
+const Message kUsageTitle = {"Pelinor Lite - \x8e\x67\x97\x70\x96\x40", "Pelinor Lite - 使用法"};
 const Message kUsageSyntax = {
-    "\x8f\x91\x8e\xae\x81" "Fpelc.exe \x93\xfc\x97\xcd\x83t\x83@\x83" "C\x83\x8b...",
+    "\x8f\x91\x8e\xae\x81\x46pelc.exe \x93\xfc\x97\xcd\x83\x74\x83\x40\x83\x43\x83\x8b...",
     "書式：pelc.exe 入力ファイル..."};
 const Message kUsageInputs = {
-    "\x81" "E\x93\xfc\x97\xcd\x83t\x83@\x83" "C\x83\x8b\x82\xcd\x81" "A"
-    "tiff\x83t\x83@\x83" "C\x83\x8b "
-    "\x82\xf0\x97\xf1\x8b\x93\x82\xb5\x82\xdc\x82\xb7\x81" "B",
+    "\x81\x45\x93\xfc\x97\xcd\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcd\x81\x41tiff\x83\x74\x83\x40"
+    "\x83\x43\x83\x8b \x82\xf0\x97\xf1\x8b\x93\x82\xb5\x82\xdc\x82\xb7\x81\x42",
     "・入力ファイルは、tiffファイル を列挙します。"};
-const Message kFormatError = {
-    "Pelinor - \x8f\x91\x8e\xae\x83G\x83\x89\x81[",
-    "Pelinor - 書式エラー"};
-const Message kEndBanner = {
-    "Pelinor \x8fI\x97\xb9",
-    "Pelinor 終了"};
-const Message kPathFailed = {
-    " \x82\xcc\x83p\x83X\x96\xbc\x8e\xe6\x93\xbe\x8e\xb8\x94s",
-    " のパス名取得失敗"};
-const Message kNotFound = {
-    " \x82\xcc\x91\xae\x90\xab\x8e\xe6\x93\xbe\x8e\xb8\x94s",
-    " の属性取得失敗"};
-const Message kFileFailed = {
-    " \x82\xcc\x8f\xee\x95\xf1\x8e\xe6\x93\xbe\x8e\xb8\x94s",
-    " の情報取得失敗"};
-const Message kLoadFailed = {
-    "-->TIFF\xb2\xd2\xb0\xbc\xde\x8e\xe6\x93\xbe\xb4\xd7\xb0",
-    "-->TIFFｲﾒｰｼﾞ取得ｴﾗｰ"};
-const Message kWriteFailed = {
-    "-->JPEG\x8fo\x97\xcd\xb4\xd7\xb0",
-    "-->JPEG出力ｴﾗｰ"};
+const Message kFormatError = {"Pelinor - \x8f\x91\x8e\xae\x83\x47\x83\x89\x81\x5b",
+                              "Pelinor - 書式エラー"};
+const Message kEndBanner = {"Pelinor \x8f\x49\x97\xb9", "Pelinor 終了"};
+const Message kPathFailed = {" \x82\xcc\x83\x70\x83\x58\x96\xbc\x8e\xe6\x93\xbe\x8e\xb8\x94\x73",
+                             " のパス名取得失敗"};
+const Message kNotFound = {" \x82\xcc\x91\xae\x90\xab\x8e\xe6\x93\xbe\x8e\xb8\x94\x73",
+                           " の属性取得失敗"};
+const Message kFileFailed = {" \x82\xcc\x8f\xee\x95\xf1\x8e\xe6\x93\xbe\x8e\xb8\x94\x73",
+                             " の情報取得失敗"};
+const Message kLoadFailed = {"-->TIFF\xb2\xd2\xb0\xbc\xde\x8e\xe6\x93\xbe\xb4\xd7\xb0",
+                             "-->TIFFｲﾒｰｼﾞ取得ｴﾗｰ"};
+const Message kWriteFailed = {"-->JPEG\x8f\x6f\x97\xcd\xb4\xd7\xb0", "-->JPEG出力ｴﾗｰ"};
 
 const Message* const kAll[] = {&kStartBanner, &kFrameworkFailed, &kUsageTitle, &kUsageSyntax,
                                &kUsageInputs, &kFormatError,     &kEndBanner,  &kPathFailed,

@@ -49,9 +49,7 @@ void formatPageNumber(int32_t pageCount, int32_t pageNumber, char (&text)[16]) {
 }
 } // namespace
 
-PathParts::PathParts() {
-    drive[0] = directory[0] = baseName[0] = extension[0] = folder[0] = '\0';
-}
+PathParts::PathParts() { drive[0] = directory[0] = baseName[0] = extension[0] = folder[0] = '\0'; }
 
 PathParts::~PathParts() = default;
 

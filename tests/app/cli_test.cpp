@@ -92,8 +92,8 @@ TEST(CommandLine, UsageOptionsAfterTheFirstArgumentAreFileNames) {
         // "/?" second is an absolute wildcard path: whether "/" holds a one-letter name
         // depends on the machine, so only the names below are checked for it.
         if (std::string(option) != "/?") {
-            EXPECT_EQ(out, formatErrorRun({"a.txt", option},
-                                          pathLine(option, messages::kNotFound)));
+            EXPECT_EQ(out,
+                      formatErrorRun({"a.txt", option}, pathLine(option, messages::kNotFound)));
             EXPECT_EQ(run.exitCode, 1);
         }
         EXPECT_EQ(out.find(usageLines()), std::string::npos);
@@ -111,7 +111,7 @@ TEST(CommandLine, RootFolderAloneIsAcceptedAndSkipped) {
 TEST(CommandLine, EachBadArgumentEndsTheRunWithAFormatError) {
     ScratchDir dir;
     dir.write("a.tif", "not a tiff");
-    const std::string longRelative(259, 'r');                  // full form cannot fit
+    const std::string longRelative(259, 'r');                     // full form cannot fit
     const std::string longAbsolute = "/" + std::string(258, 'n'); // fits, but nothing there
     const std::string tooLong(260, 'x');
     const struct {
@@ -124,7 +124,9 @@ TEST(CommandLine, EachBadArgumentEndsTheRunWithAFormatError) {
          formatErrorRun({"/nonexistent-pelc-input.tif"},
                         pathLine("/nonexistent-pelc-input.tif", messages::kNotFound))},
         {"empty argument", {""}, formatErrorRun({""}, "")},
-        {"empty argument after a good one", {"a.tif", "", "a.tif"}, formatErrorRun({"a.tif", ""}, "")},
+        {"empty argument after a good one",
+         {"a.tif", "", "a.tif"},
+         formatErrorRun({"a.tif", ""}, "")},
         {"argument of 260 bytes", {tooLong}, formatErrorRun({tooLong}, "")},
         {"full path of 260 bytes or more",
          {longRelative},
@@ -139,7 +141,9 @@ TEST(CommandLine, EachBadArgumentEndsTheRunWithAFormatError) {
          {"./sub/../missing.tif"},
          formatErrorRun({"./sub/../missing.tif"},
                         pathLine("./sub/../missing.tif", messages::kNotFound))},
-        {"a file used as a folder", {"a.tif/"}, formatErrorRun({"a.tif/"}, pathLine("a.tif/", messages::kNotFound))},
+        {"a file used as a folder",
+         {"a.tif/"},
+         formatErrorRun({"a.tif/"}, pathLine("a.tif/", messages::kNotFound))},
         {"wildcard matching nothing",
          {"*.png"},
          formatErrorRun({"*.png"}, pathLine("*.png", messages::kNotFound))},
@@ -175,8 +179,8 @@ TEST(CommandLine, FilesOfOtherKindsAreAcceptedAndSkippedSilently) {
 
 TEST(CommandLine, ArgumentsAreEchoedAsTheirOwnBytes) {
     ScratchDir dir;
-    const std::string utf8Name = "\xe5\x8e\x9f\xe7\xa8\xbf.txt";  // 原稿.txt in UTF-8
-    const std::string sjisName = "\x8c\xb4\x8d\x65.txt";          // 原稿.txt in Shift-JIS
+    const std::string utf8Name = "\xe5\x8e\x9f\xe7\xa8\xbf.txt"; // 原稿.txt in UTF-8
+    const std::string sjisName = "\x8c\xb4\x8d\x65.txt";         // 原稿.txt in Shift-JIS
     dir.write(utf8Name, "");
     dir.write(sjisName, "");
     const RunResult run = runPelc({utf8Name, sjisName}, dir.path());
@@ -213,8 +217,8 @@ TEST(CommandLine, ASuccessfulRunNamesEveryOutputAndEndsWithTheEndBanner) {
     ScratchDir dir;
     ASSERT_TRUE(writeGreyTiff(dir.file("doc.tif"), {8, 12, 16}));
     const RunResult run = runPelc({"doc.tif", "doc.tif"}, dir.path());
-    const std::string names = lines({dir.file("doc_1.jpg"), dir.file("doc_2.jpg"),
-                                     dir.file("doc_3.jpg")});
+    const std::string names =
+        lines({dir.file("doc_1.jpg"), dir.file("doc_2.jpg"), dir.file("doc_3.jpg")});
     // The same file named twice is converted twice.
     EXPECT_EQ(run.out, lines({sjis(kStartBanner), "doc.tif", "doc.tif"}) + names + names +
                            lines({sjis(kEndBanner), ""}));

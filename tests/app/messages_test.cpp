@@ -54,7 +54,8 @@ TEST(MessageCatalogue, ShiftJisBytesAreTheUtf8TextInCodePage932) {
 
 TEST(MessageCatalogue, AnchorsMatchTheirKnownBytes) {
     // Full-width kanji are two bytes each; half-width katakana one byte each.
-    EXPECT_EQ(hex(messages::kStartBanner.sjis), "50 65 6c 69 6e 6f 72 20 4c 69 74 65 20 8a 4a 8e 6e");
+    EXPECT_EQ(hex(messages::kStartBanner.sjis),
+              "50 65 6c 69 6e 6f 72 20 4c 69 74 65 20 8a 4a 8e 6e");
     EXPECT_EQ(hex(messages::kWriteFailed.sjis), "2d 2d 3e 4a 50 45 47 8f 6f 97 cd b4 d7 b0");
     EXPECT_EQ(messages::kFrameworkFailed.sjis, "Fatal Error: MFC initialization failed");
 }

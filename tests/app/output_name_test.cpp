@@ -43,7 +43,7 @@ TEST(OutputName, PageNumbersArePaddedToTheWidthOfThePageCount) {
         {9999999, 7, "/scans/doc_0000007.jpg"},
         {10000000, 7, "/scans/doc_7.jpg"}, // 8 digits and more: no padding at all
         {INT32_MAX, 7, "/scans/doc_7.jpg"},
-        {9, 10, "/scans/doc_10.jpg"},      // a number wider than the count is written whole
+        {9, 10, "/scans/doc_10.jpg"}, // a number wider than the count is written whole
         {10, 123, "/scans/doc_123.jpg"},
     };
     for (const auto& c : cases) {
@@ -82,11 +82,11 @@ TEST(OutputName, ANameThatWouldNotFitIsRefusedWithoutOverrun) {
         int32_t pageCount;
         bool fits;
     } cases[] = {
-        {1, true},          // 255 bytes
-        {10000, true},      // 5 digits: 259 bytes, the last that fits
-        {100000, false},    // 6 digits: 260 bytes
-        {1000000, false},   // 7 digits
-        {INT32_MAX, true},  // from 8 digits on the number is not padded
+        {1, true},         // 255 bytes
+        {10000, true},     // 5 digits: 259 bytes, the last that fits
+        {100000, false},   // 6 digits: 260 bytes
+        {1000000, false},  // 7 digits
+        {INT32_MAX, true}, // from 8 digits on the number is not padded
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pageCount);
@@ -194,8 +194,8 @@ TEST(PathParts, StripTrailingSeparatorRemovesOnlyAFinalSlash) {
         const char* folder;
         const char* expected;
     } cases[] = {
-        {"/scans/", "/scans"}, {"/", ""}, {"/scans", "/scans"},
-        {"", ""},              {"/a//", "/a/"}, {"C:\\", "C:\\"},
+        {"/scans/", "/scans"}, {"/", ""},        {"/scans", "/scans"}, {"", ""},
+        {"/a//", "/a/"},       {"C:\\", "C:\\"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);

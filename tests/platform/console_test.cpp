@@ -71,13 +71,16 @@ TEST(Console, EveryLineEndsWithANewlineAndReachesThePipeAtOnce) {
         platform::initConsole();
         platform::writeOutputLine("first");
         platform::writeOutputLine("");
-        platform::writeOutputLine(std::string_view("\x8a" "J\x8en", 4));
+        platform::writeOutputLine(std::string_view("\x8a"
+                                                   "J\x8en",
+                                                   4));
         // _exit skips stdio's final flush: only what each call flushed arrives.
         return 0;
     });
     pipe.write.reset();
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(readAll(pipe.read.get()), std::string("first\n\n\x8a" "J\x8en\n"));
+    EXPECT_EQ(readAll(pipe.read.get()), std::string("first\n\n\x8a"
+                                                    "J\x8en\n"));
 }
 
 TEST(Console, ErrorLinesGoToStandardError) {

@@ -141,7 +141,9 @@ ScratchDir::~ScratchDir() {
         nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-std::string ScratchDir::file(std::string_view name) const { return path_ + "/" + std::string(name); }
+std::string ScratchDir::file(std::string_view name) const {
+    return path_ + "/" + std::string(name);
+}
 
 std::string ScratchDir::write(std::string_view name, std::string_view bytes) const {
     const std::string target = file(name);

@@ -9,8 +9,8 @@
 #include "app/messages.h"
 
 struct RunResult {
-    std::string out;  // stdout bytes, as written (a pipe: texts are Shift-JIS)
-    std::string err;  // stderr bytes
+    std::string out;   // stdout bytes, as written (a pipe: texts are Shift-JIS)
+    std::string err;   // stderr bytes
     int exitCode = -1; // exit status; 128 + signal number when the process was killed
 };
 
