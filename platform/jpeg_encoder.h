@@ -9,5 +9,5 @@ namespace platform {
 /// truncated), writing its resolution as the JFIF density in dots per inch when both
 /// values fit 1..65535. Returns non-zero only when the whole file was written; 0 on any
 /// failure (bad header, open, encode, write, close). Prints nothing.
-int saveJpegFile(const char* fileName, GlobalHandle block);
+int saveJpegFile(const char *fileName, GlobalHandle block);
 } // namespace platform

@@ -20,19 +20,25 @@ ImageRecord bitmapOf(DeviceContext context, int32_t width, int32_t height, uint3
 }
 
 TEST(PaletteEntries, FollowTheDepth) {
-    const struct { uint32_t depth; int32_t entries; } cases[] = {
-        {0, 256}, {1, 2}, {2, 4}, {4, 16}, {8, 256}, {16, 0}, {24, 0}, {32, 0}, {3, 0}};
-    for (const auto& c : cases) {
+    const struct {
+        uint32_t depth;
+        int32_t entries;
+    } cases[] = {{0, 256}, {1, 2}, {2, 4}, {4, 16}, {8, 256}, {16, 0}, {24, 0}, {32, 0}, {3, 0}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.depth << " bpp");
         EXPECT_EQ(paletteEntriesForDepth(c.depth), c.entries);
     }
 }
 
 TEST(BitmapLayout, RowsArePaddedToFourBytes) {
-    const struct { int32_t width, height; uint32_t depth; int32_t bytesPerRow; uint32_t size; }
-        cases[] = {{1, 1, 24, 4, 4},  {3, 2, 24, 12, 24}, {5, 3, 4, 4, 12},
-                   {33, 2, 1, 8, 16}, {7, 1, 0, 8, 8},    {2, 5, 32, 8, 40}};
-    for (const auto& c : cases) {
+    const struct {
+        int32_t width, height;
+        uint32_t depth;
+        int32_t bytesPerRow;
+        uint32_t size;
+    } cases[] = {{1, 1, 24, 4, 4},  {3, 2, 24, 12, 24}, {5, 3, 4, 4, 12},
+                 {33, 2, 1, 8, 16}, {7, 1, 0, 8, 8},    {2, 5, 32, 8, 40}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " px at " << c.depth << " bpp");
         ImageRecord record = bitmapOf(nullptr, c.width, c.height, c.depth);
         ASSERT_EQ(computeLayout(&record), 0);
@@ -42,13 +48,18 @@ TEST(BitmapLayout, RowsArePaddedToFourBytes) {
 }
 
 TEST(BitmapLayout, RefusesSizesItCannotHold) {
-    const struct { int32_t width, height; uint32_t depth; int32_t status; } cases[] = {
-        {0, 1, 24, kLayoutNotPositive},    {1, 0, 24, kLayoutNotPositive},
-        {-5, 3, 8, kLayoutNotPositive},    {65535, 65535, 32, kAllocNoHeaderMemory},
-        {16384, 16385, 32, kAllocNoHeaderMemory}, // one row past 1 GiB
-        {0x7FFFFFFF, 0x7FFFFFFF, 0xFFFFFFFF, kAllocNoHeaderMemory},
-        {3, 1, 0xFFFFFFFF, kAllocNoHeaderMemory}};
-    for (const auto& c : cases) {
+    const struct {
+        int32_t width, height;
+        uint32_t depth;
+        int32_t status;
+    } cases[] = {{0, 1, 24, kLayoutNotPositive},
+                 {1, 0, 24, kLayoutNotPositive},
+                 {-5, 3, 8, kLayoutNotPositive},
+                 {65535, 65535, 32, kAllocNoHeaderMemory},
+                 {16384, 16385, 32, kAllocNoHeaderMemory}, // one row past 1 GiB
+                 {0x7FFFFFFF, 0x7FFFFFFF, 0xFFFFFFFF, kAllocNoHeaderMemory},
+                 {3, 1, 0xFFFFFFFF, kAllocNoHeaderMemory}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " x " << c.depth);
         ImageRecord record = bitmapOf(nullptr, c.width, c.height, c.depth);
         record.bytesPerRow = 123;
@@ -67,13 +78,16 @@ TEST(BitmapLayout, AcceptsExactlyTheLargestSize) {
 }
 
 TEST(BitmapStorage, HeaderDescribesTheBitmapAndPaletteStartsZeroed) {
-    const struct { int32_t width, height; uint32_t depth; int32_t entries; } cases[] = {
-        {1, 1, 24, 0}, {9, 4, 8, 256}, {33, 3, 1, 2}, {5, 2, 4, 16}, {3, 3, 2, 4}};
-    for (const auto& c : cases) {
+    const struct {
+        int32_t width, height;
+        uint32_t depth;
+        int32_t entries;
+    } cases[] = {{1, 1, 24, 0}, {9, 4, 8, 256}, {33, 3, 1, 2}, {5, 2, 4, 16}, {3, 3, 2, 4}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.depth << " bpp");
         ImageRecord record = bitmapOf(nullptr, c.width, c.height, c.depth);
         ASSERT_EQ(allocateBitmap(&record, BitmapMode::HeaderOnly), 0);
-        const uint8_t* h = record.bitmapInfo;
+        const uint8_t *h = record.bitmapInfo;
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(record.palette, h + 40);
         EXPECT_EQ(record.paletteEntries, c.entries);
@@ -135,11 +149,14 @@ TEST(BitmapStorage, DeviceBitmapWithoutContextKeepsTheHeaderForRelease) {
 }
 
 TEST(BitmapStorage, RefusedSizeAllocatesNothing) {
-    const struct { int32_t width, height; uint32_t depth; int32_t status; } cases[] = {
-        {65535, 65535, 32, kAllocNoHeaderMemory},
-        {0, 10, 24, kLayoutNotPositive},
-        {10, -1, 1, kLayoutNotPositive}};
-    for (const auto& c : cases) {
+    const struct {
+        int32_t width, height;
+        uint32_t depth;
+        int32_t status;
+    } cases[] = {{65535, 65535, 32, kAllocNoHeaderMemory},
+                 {0, 10, 24, kLayoutNotPositive},
+                 {10, -1, 1, kLayoutNotPositive}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " x " << c.depth);
         ImageRecord record = bitmapOf(platform::screenDeviceContext(), c.width, c.height, c.depth);
         EXPECT_EQ(allocateBitmap(&record, BitmapMode::DeviceBitmap), c.status);

@@ -30,7 +30,7 @@ struct SourceBitmap {
         record.pixels = rows.data();
     }
     ~SourceBitmap() { releaseImageRecord(&record); }
-    uint8_t* row(int32_t fromBottom) { return rows.data() + fromBottom * record.bytesPerRow; }
+    uint8_t *row(int32_t fromBottom) { return rows.data() + fromBottom * record.bytesPerRow; }
     void setEntry(int index, Bgr colour) { std::memcpy(record.palette + 4 * index, &colour, 3); }
 };
 
@@ -40,7 +40,7 @@ struct Converted {
     Converted() { clearRecord(record); }
     ~Converted() { releaseImageRecord(&record); }
     Bgr at(int32_t x, int32_t fromBottom) const {
-        const uint8_t* p = record.pixels + fromBottom * record.bytesPerRow + 3 * x;
+        const uint8_t *p = record.pixels + fromBottom * record.bytesPerRow + 3 * x;
         return {p[0], p[1], p[2]};
     }
 };
@@ -102,9 +102,11 @@ TEST(Convert8To24, IndexBeyondAShortPaletteIsBlack) {
 }
 
 TEST(Convert16To24, SpreadsFiveBitsPerColour) {
-    const struct { uint16_t word; Bgr bgr; } cases[] = {
-        {0x7FFF, {248, 248, 248}}, {0x8000, kBlack},      {0x001F, {248, 0, 0}},
-        {0x03E0, {0, 248, 0}},     {0x7C00, {0, 0, 248}}, {0x0421, {8, 8, 8}}};
+    const struct {
+        uint16_t word;
+        Bgr bgr;
+    } cases[] = {{0x7FFF, {248, 248, 248}}, {0x8000, kBlack},      {0x001F, {248, 0, 0}},
+                 {0x03E0, {0, 248, 0}},     {0x7C00, {0, 0, 248}}, {0x0421, {8, 8, 8}}};
     SourceBitmap source(6, 2, 16);
     for (int x = 0; x < 6; ++x) {
         source.row(1)[2 * x] = uint8_t(cases[x].word); // little-endian words
@@ -119,13 +121,15 @@ TEST(Convert16To24, SpreadsFiveBitsPerColour) {
 }
 
 TEST(Convert32To24, SubtractsInkAndBlackLimitedAtZero) {
-    const struct { uint8_t c, m, y, k; Bgr bgr; } cases[] = {
-        {0, 0, 0, 0, kWhite},
-        {0, 0, 0, 255, kBlack},
-        {255, 0, 0, 0, {255, 255, 0}},
-        {10, 20, 30, 40, {185, 195, 205}},
-        {200, 100, 50, 100, {105, 55, 0}}, // cyan and black exceed 255: red stops at 0
-        {255, 255, 255, 255, kBlack}};
+    const struct {
+        uint8_t c, m, y, k;
+        Bgr bgr;
+    } cases[] = {{0, 0, 0, 0, kWhite},
+                 {0, 0, 0, 255, kBlack},
+                 {255, 0, 0, 0, {255, 255, 0}},
+                 {10, 20, 30, 40, {185, 195, 205}},
+                 {200, 100, 50, 100, {105, 55, 0}}, // cyan and black exceed 255: red stops at 0
+                 {255, 255, 255, 255, kBlack}};
     SourceBitmap source(6, 1, 32);
     for (int x = 0; x < 6; ++x) {
         const uint8_t inks[4] = {cases[x].c, cases[x].m, cases[x].y, cases[x].k};
@@ -151,7 +155,7 @@ TEST(ConvertFrame, ResultIsAFreshDeviceBitmapWithTheSourceResolution) {
     DeviceContext screen = platform::screenDeviceContext();
     Converted out;
     ASSERT_EQ(convertTo24(screen, &source.record, &out.record), 0);
-    const ImageRecord& r = out.record;
+    const ImageRecord &r = out.record;
     EXPECT_EQ(r.deviceContext, screen);
     EXPECT_EQ(r.resolutionUnit, 3);
     EXPECT_EQ(r.xResolution, 80.5);
@@ -164,8 +168,8 @@ TEST(ConvertFrame, ResultIsAFreshDeviceBitmapWithTheSourceResolution) {
     EXPECT_EQ(r.paletteEntries, 0);
     EXPECT_NE(r.dibSection, nullptr);
     EXPECT_NE(r.bitmapInfo, nullptr);
-    for (int32_t field : {r.fileKind, r.compression, r.photometric, r.pageNumber, r.pageCount,
-                          r.directoryIndex})
+    for (int32_t field :
+         {r.fileKind, r.compression, r.photometric, r.pageNumber, r.pageCount, r.directoryIndex})
         EXPECT_EQ(field, 0);
 }
 
@@ -188,9 +192,9 @@ TEST(ConvertTo24, DepthWithoutConversionLeavesTheDestinationAlone) {
         SCOPED_TRACE(testing::Message() << depth << " bpp");
         SourceBitmap source(4, 2, depth);
         ImageRecord destination;
-        std::memset(static_cast<void*>(&destination), 0xAB, sizeof destination);
+        std::memset(static_cast<void *>(&destination), 0xAB, sizeof destination);
         ImageRecord before;
-        std::memcpy(static_cast<void*>(&before), &destination, sizeof before);
+        std::memcpy(static_cast<void *>(&before), &destination, sizeof before);
         EXPECT_EQ(convertTo24(platform::screenDeviceContext(), &source.record, &destination),
                   kNoConversion);
         EXPECT_EQ(std::memcmp(&before, &destination, sizeof before), 0);

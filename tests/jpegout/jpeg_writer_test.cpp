@@ -21,9 +21,9 @@ using testsupport::DecodedJpeg;
 using testsupport::decodeJpegFile;
 using testsupport::meanAbsoluteError;
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "writer_" + name; }
+std::string tempPath(const std::string &name) { return ::testing::TempDir() + "writer_" + name; }
 
-bool fileExists(const std::string& path) {
+bool fileExists(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
 }
@@ -44,7 +44,9 @@ struct Page {
         record.pixels = rows.data();
     }
     ~Page() { releaseImageRecord(&record); }
-    uint8_t* topRow(int32_t y) { return rows.data() + (record.height - 1 - y) * record.bytesPerRow; }
+    uint8_t *topRow(int32_t y) {
+        return rows.data() + (record.height - 1 - y) * record.bytesPerRow;
+    }
     void setEntry(int index, uint8_t b, uint8_t g, uint8_t r) {
         const uint8_t entry[4] = {b, g, r, 0};
         std::memcpy(record.palette + 4 * index, entry, 4);
@@ -52,7 +54,7 @@ struct Page {
 };
 
 // Writes `page`, decodes the file and returns it; fails the test when either step fails.
-DecodedJpeg writeAndDecode(Page& page, const std::string& name) {
+DecodedJpeg writeAndDecode(Page &page, const std::string &name) {
     const std::string path = tempPath(name);
     std::remove(path.c_str());
     EXPECT_EQ(writeJpeg(&page.record, path.c_str()), 0);
@@ -68,10 +70,13 @@ uint8_t ramp(int32_t at, int32_t length, int32_t offset) {
 }
 
 TEST(WriterResolution, DotsPerUnitBecomePixelsPerMetre) {
-    const struct { int32_t unit; double resolution; int32_t perMetre; } cases[] = {
-        {2, 300, 11811}, {2, 72, 2834}, {2, 200, 7874}, {3, 80, 8000}, {3, 0.5, 50},
-        {1, 300, 0},     {0, 300, 0},   {4, 300, 0},    {2, 0, 0}};
-    for (const auto& c : cases) {
+    const struct {
+        int32_t unit;
+        double resolution;
+        int32_t perMetre;
+    } cases[] = {{2, 300, 11811}, {2, 72, 2834}, {2, 200, 7874}, {3, 80, 8000}, {3, 0.5, 50},
+                 {1, 300, 0},     {0, 300, 0},   {4, 300, 0},    {2, 0, 0}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.resolution << " per unit " << c.unit);
         EXPECT_EQ(pixelsPerMetre(c.unit, c.resolution), c.perMetre);
     }
@@ -79,22 +84,29 @@ TEST(WriterResolution, DotsPerUnitBecomePixelsPerMetre) {
 
 TEST(WriterResolution, HostileValuesSaturateInsteadOfOverflowing) {
     const int32_t most = std::numeric_limits<int32_t>::max();
-    const struct { int32_t unit; double resolution; int32_t perMetre; } cases[] = {
-        {2, 4294967295.0, most}, {3, 1e300, most}, {2, INFINITY, most},
-        {2, -300, 0},            {3, NAN, 0},       {2, -INFINITY, 0}};
-    for (const auto& c : cases) {
+    const struct {
+        int32_t unit;
+        double resolution;
+        int32_t perMetre;
+    } cases[] = {
+        {2, 4294967295.0, most}, {3, 1e300, most}, {2, INFINITY, most}, {2, -300, 0}, {3, NAN, 0},
+        {2, -INFINITY, 0}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.resolution << " per unit " << c.unit);
         EXPECT_EQ(pixelsPerMetre(c.unit, c.resolution), c.perMetre);
     }
 }
 
 TEST(WriterResolution, ReachesTheFileAsDotsPerInch) {
-    const struct { int32_t unit; double x, y; int densityUnit, xDensity, yDensity; } cases[] = {
-        {2, 300, 300, 1, 300, 300}, {2, 72, 72, 1, 72, 72},   {2, 200, 100, 1, 200, 100},
-        {3, 80, 80, 1, 203, 203},   {1, 300, 300, 0, 1, 1},   {0, 0, 0, 0, 1, 1},
-        {2, 4294967295.0, 300, 0, 1, 1}};
+    const struct {
+        int32_t unit;
+        double x, y;
+        int densityUnit, xDensity, yDensity;
+    } cases[] = {{2, 300, 300, 1, 300, 300},     {2, 72, 72, 1, 72, 72}, {2, 200, 100, 1, 200, 100},
+                 {3, 80, 80, 1, 203, 203},       {1, 300, 300, 0, 1, 1}, {0, 0, 0, 0, 1, 1},
+                 {2, 4294967295.0, 300, 0, 1, 1}};
     int n = 0;
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << " x " << c.y << " per unit " << c.unit);
         Page page(8, 8, 24);
         page.record.resolutionUnit = c.unit;
@@ -119,9 +131,9 @@ TEST(WriterRoundTrip, EveryDepthComesBackCloseToItsColours) {
                 page.setEntry(i, ramp(i, entries, 10), ramp(i, entries, 30), ramp(i, entries, 50));
         }
         for (int32_t y = 0; y < kHeight; ++y) {
-            uint8_t* row = page.topRow(y);
+            uint8_t *row = page.topRow(y);
             for (int32_t x = 0; x < kWidth; ++x) {
-                uint8_t* rgb = &expected[(size_t(y) * kWidth + x) * 3];
+                uint8_t *rgb = &expected[(size_t(y) * kWidth + x) * 3];
                 if (depth == 4 || depth == 8) {
                     const int entries = 1 << depth;
                     const int index = x * entries / kWidth;
@@ -168,7 +180,7 @@ TEST(WriterRoundTrip, EveryDepthComesBackCloseToItsColours) {
 }
 
 // A page of black strokes on white, as a scanned letter: bars one to four pixels thick.
-void drawStrokes(Page& page, std::vector<uint8_t>& expected, bool setBitIsBlack) {
+void drawStrokes(Page &page, std::vector<uint8_t> &expected, bool setBitIsBlack) {
     const int32_t width = page.record.width, height = page.record.height;
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) {
@@ -208,12 +220,14 @@ TEST(WriterBilevel, ExpansionChoosesColoursByPhotometric) {
     // byte 1 is set to prove it is ignored.
     const uint8_t bits[2] = {0b10110001, 0b01111111};
     const bool set[10] = {1, 0, 1, 1, 0, 0, 0, 1, 0, 1};
-    const struct { int32_t photometric; uint8_t setBgr[3], clearBgr[3]; } cases[] = {
-        {0, {0, 0, 0}, {255, 255, 255}},
-        {1, {255, 255, 255}, {0, 0, 0}},
-        {3, {10, 20, 30}, {40, 50, 60}}, // a set bit takes entry 0
-        {2, {255, 255, 255}, {0, 0, 0}}};
-    for (const auto& c : cases) {
+    const struct {
+        int32_t photometric;
+        uint8_t setBgr[3], clearBgr[3];
+    } cases[] = {{0, {0, 0, 0}, {255, 255, 255}},
+                 {1, {255, 255, 255}, {0, 0, 0}},
+                 {3, {10, 20, 30}, {40, 50, 60}}, // a set bit takes entry 0
+                 {2, {255, 255, 255}, {0, 0, 0}}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "photometric " << c.photometric);
         Page page(10, 2, 1);
         page.record.photometric = c.photometric;
@@ -228,7 +242,7 @@ TEST(WriterBilevel, ExpansionChoosesColoursByPhotometric) {
         EXPECT_EQ(target.bytesPerRow, 32);
         for (int32_t row = 0; row < 2; ++row)
             for (int x = 0; x < 10; ++x) {
-                const uint8_t* pixel = target.pixels + row * target.bytesPerRow + 3 * x;
+                const uint8_t *pixel = target.pixels + row * target.bytesPerRow + 3 * x;
                 EXPECT_EQ(std::memcmp(pixel, set[x] ? c.setBgr : c.clearBgr, 3), 0)
                     << "row " << row << " pixel " << x;
             }

@@ -16,7 +16,7 @@ namespace {
 using testsupport::DecodedJpeg;
 using testsupport::decodeJpegFile;
 
-void put32(uint8_t* p, uint32_t v) {
+void put32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         p[i] = uint8_t(v >> 8 * i);
 }
@@ -26,7 +26,7 @@ uint32_t rowBytes(int32_t width) { return (uint32_t(width) * 24 + 31) / 32 * 4; 
 // A packed 24-bit bitmap as the writer hands it over, owned for the test.
 struct PackedBlock {
     GlobalHandle handle = nullptr;
-    uint8_t* bytes = nullptr;
+    uint8_t *bytes = nullptr;
 
     PackedBlock(int32_t width, int32_t height, int32_t xPels = 0, int32_t yPels = 0,
                 size_t extraBytes = 0, size_t missingBytes = 0) {
@@ -44,7 +44,7 @@ struct PackedBlock {
     }
     ~PackedBlock() { platform::globalFree(handle); }
     // Image row y counted from the top: the block holds the bottom row first.
-    uint8_t* topRow(int32_t y) {
+    uint8_t *topRow(int32_t y) {
         const int32_t width = int32_t(load(4)), height = int32_t(load(8));
         return bytes + 40 + size_t(height - 1 - y) * rowBytes(width);
     }
@@ -53,9 +53,9 @@ struct PackedBlock {
     }
 };
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "encoder_" + name; }
+std::string tempPath(const std::string &name) { return ::testing::TempDir() + "encoder_" + name; }
 
-bool fileExists(const std::string& path) {
+bool fileExists(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
 }
@@ -72,8 +72,8 @@ TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
     DecodedJpeg decoded;
     ASSERT_TRUE(decodeJpegFile(path, decoded));
     EXPECT_EQ(decoded.components, 3);
-    const uint8_t* top = decoded.pixel(4, 2);
-    const uint8_t* bottom = decoded.pixel(4, 13);
+    const uint8_t *top = decoded.pixel(4, 2);
+    const uint8_t *bottom = decoded.pixel(4, 13);
     EXPECT_GT(top[0], 200);
     EXPECT_LT(top[2], 60);
     EXPECT_LT(bottom[0], 60);
@@ -99,13 +99,15 @@ TEST(JpegEncoder, GreyPageBecomesOneComponent) {
 }
 
 TEST(JpegEncoder, DensityIsWrittenInDotsPerInchOnlyWhenBothFit) {
-    const struct { int32_t xPels, yPels; int unit, x, y; } cases[] = {
-        {11811, 11811, 1, 300, 300}, {2834, 7874, 1, 72, 200}, {39, 39, 1, 1, 1},
-        {19, 11811, 0, 1, 1},         // 0.48 dpi rounds to none
-        {0, 11811, 0, 1, 1},          {2580000, 2580000, 1, 65532, 65532},
-        {2580200, 11811, 0, 1, 1},    // 65537 dpi does not fit
-        {-11811, 11811, 0, 1, 1},     {2147483647, 2147483647, 0, 1, 1}};
-    for (const auto& c : cases) {
+    const struct {
+        int32_t xPels, yPels;
+        int unit, x, y;
+    } cases[] = {{11811, 11811, 1, 300, 300}, {2834, 7874, 1, 72, 200},
+                 {39, 39, 1, 1, 1},           {19, 11811, 0, 1, 1}, // 0.48 dpi rounds to none
+                 {0, 11811, 0, 1, 1},         {2580000, 2580000, 1, 65532, 65532},
+                 {2580200, 11811, 0, 1, 1}, // 65537 dpi does not fit
+                 {-11811, 11811, 0, 1, 1},    {2147483647, 2147483647, 0, 1, 1}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.xPels << " x " << c.yPels << " per metre");
         PackedBlock block(8, 8, c.xPels, c.yPels);
         const std::string path = tempPath("density.jpg");
@@ -137,16 +139,15 @@ TEST(JpegEncoder, ExistingFileIsTruncated) {
 
 TEST(JpegEncoder, RefusesABlockItCannotTrust) {
     const struct {
-        const char* what;
-        std::function<void(PackedBlock&)> spoil;
-    } cases[] = {
-        {"header size", [](PackedBlock& b) { put32(b.bytes, 41); }},
-        {"zero width", [](PackedBlock& b) { put32(b.bytes + 4, 0); }},
-        {"negative height", [](PackedBlock& b) { put32(b.bytes + 8, uint32_t(-4)); }},
-        {"wider than the rows", [](PackedBlock& b) { put32(b.bytes + 4, 9); }},
-        {"32 bits", [](PackedBlock& b) { b.bytes[14] = 32; }},
-        {"compressed", [](PackedBlock& b) { put32(b.bytes + 16, 1); }}};
-    for (const auto& c : cases) {
+        const char *what;
+        std::function<void(PackedBlock &)> spoil;
+    } cases[] = {{"header size", [](PackedBlock &b) { put32(b.bytes, 41); }},
+                 {"zero width", [](PackedBlock &b) { put32(b.bytes + 4, 0); }},
+                 {"negative height", [](PackedBlock &b) { put32(b.bytes + 8, uint32_t(-4)); }},
+                 {"wider than the rows", [](PackedBlock &b) { put32(b.bytes + 4, 9); }},
+                 {"32 bits", [](PackedBlock &b) { b.bytes[14] = 32; }},
+                 {"compressed", [](PackedBlock &b) { put32(b.bytes + 16, 1); }}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         PackedBlock block(4, 4);
         c.spoil(block);
