@@ -24,7 +24,7 @@ namespace {
 // reader asked for lands outside the block (and the sanitizers see it).
 class ExactBuffers : public readers::PageBufferSource {
   public:
-    uint8_t* pageBufferOf(uint64_t bytes) override {
+    uint8_t *pageBufferOf(uint64_t bytes) override {
         ++calls;
         asked = bytes;
         block.reset(new (std::nothrow) uint8_t[bytes]);
@@ -35,7 +35,7 @@ class ExactBuffers : public readers::PageBufferSource {
     int calls = 0;
 };
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "pelc_pr_" + name; }
+std::string tempPath(const std::string &name) { return ::testing::TempDir() + "pelc_pr_" + name; }
 
 // A bitmap that releases itself, decoded from one page of a file.
 struct Decoded {
@@ -46,7 +46,7 @@ struct Decoded {
     int32_t status = 1;
 };
 
-void decode(const std::string& path, int index, Decoded& out) {
+void decode(const std::string &path, int index, Decoded &out) {
     readers::TiffHandle tif = readers::openTiff(path.c_str());
     initImageRecord(nullptr, &out.bitmap);
     const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
@@ -55,16 +55,16 @@ void decode(const std::string& path, int index, Decoded& out) {
     out.status = readTiffPage(out.bitmap, tif.get(), out.buffers);
 }
 
-bool isReleased(ImageRecord& bitmap) { return releaseImageRecord(&bitmap) == 1; }
+bool isReleased(ImageRecord &bitmap) { return releaseImageRecord(&bitmap) == 1; }
 
-Rgb rasterPixel(const std::vector<uint32_t>& raster, const ImageRecord& bitmap, int x, int y) {
+Rgb rasterPixel(const std::vector<uint32_t> &raster, const ImageRecord &bitmap, int x, int y) {
     const uint32_t w = raster[size_t(bitmap.height - 1 - y) * bitmap.width + x];
     return Rgb{uint8_t(TIFFGetR(w)), uint8_t(TIFFGetG(w)), uint8_t(TIFFGetB(w))};
 }
 
 // Every pixel of the bitmap against libtiff's own rendering of the page.
-testing::AssertionResult matchesRaster(const ImageRecord& bitmap,
-                                       const std::vector<uint32_t>& raster, int tolerance) {
+testing::AssertionResult matchesRaster(const ImageRecord &bitmap,
+                                       const std::vector<uint32_t> &raster, int tolerance) {
     if (raster.size() != size_t(bitmap.width) * bitmap.height)
         return testing::AssertionFailure() << "no reference raster";
     for (int y = 0; y < bitmap.height; ++y) {
@@ -76,8 +76,8 @@ testing::AssertionResult matchesRaster(const ImageRecord& bitmap,
                 std::abs(got.blue - want.blue) > tolerance)
                 return testing::AssertionFailure()
                        << "pixel (" << x << ", " << y << "): got " << int(got.red) << ","
-                       << int(got.green) << "," << int(got.blue) << " want " << int(want.red)
-                       << "," << int(want.green) << "," << int(want.blue);
+                       << int(got.green) << "," << int(got.blue) << " want " << int(want.red) << ","
+                       << int(want.green) << "," << int(want.blue);
         }
     }
     return testing::AssertionSuccess();
@@ -105,7 +105,7 @@ PageSpec page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t co
 }
 
 struct RoutingCase {
-    const char* name;
+    const char *name;
     PageSpec spec;
     uint32_t depth; // of the decoded bitmap
     int tolerance;
@@ -113,7 +113,7 @@ struct RoutingCase {
 
 std::vector<RoutingCase> routingCases() {
     std::vector<RoutingCase> cases;
-    auto add = [&](const char* name, PageSpec spec, uint32_t depth, int tolerance = 0) {
+    auto add = [&](const char *name, PageSpec spec, uint32_t depth, int tolerance = 0) {
         if (spec.pixels.empty())
             spec.pixels = spec.compression == 7 ? testsupport::gradientPixels(spec)
                                                 : testsupport::patternPixels(spec);
@@ -190,7 +190,7 @@ std::vector<RoutingCase> routingCases() {
 
 TEST(PageRouting, EachClassDecodesAsLibtiffRendersIt) {
     for (bool bigEndian : {false, true}) {
-        for (const RoutingCase& c : routingCases()) {
+        for (const RoutingCase &c : routingCases()) {
             SCOPED_TRACE(testing::Message() << c.name << (bigEndian ? ", MM" : ", II"));
             const std::string path = tempPath("routing.tif");
             ASSERT_TRUE(testsupport::writeTiffPages(path, {c.spec}, bigEndian));
@@ -202,14 +202,13 @@ TEST(PageRouting, EachClassDecodesAsLibtiffRendersIt) {
             EXPECT_EQ(d.bitmap.height, int(c.spec.height));
             EXPECT_EQ(d.buffers.asked, uint64_t{d.bitmap.imageSize});
             EXPECT_EQ(d.bitmap.pixels, d.buffers.block.get());
-            EXPECT_TRUE(matchesRaster(d.bitmap, testsupport::tiffRgbaRaster(path, 0),
-                                      c.tolerance));
+            EXPECT_TRUE(matchesRaster(d.bitmap, testsupport::tiffRgbaRaster(path, 0), c.tolerance));
         }
     }
 }
 
 TEST(PageRouting, BothByteOrdersGiveTheSameBytes) {
-    for (const RoutingCase& c : routingCases()) {
+    for (const RoutingCase &c : routingCases()) {
         SCOPED_TRACE(c.name);
         const std::string little = tempPath("order_ii.tif");
         const std::string big = tempPath("order_mm.tif");
@@ -234,7 +233,7 @@ TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
     PageSpec spec = page(8, 3, 2);
     spec.width = 2;
     spec.height = 2;
-    spec.pixels = {10, 20, 30, 40, 50, 60,   // top row
+    spec.pixels = {10, 20, 30, 40,  50,  60,   // top row
                    70, 80, 90, 100, 110, 120}; // bottom row
     const std::string path = tempPath("bgr.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
@@ -310,7 +309,7 @@ TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
 namespace {
 
 struct AlphaCase {
-    const char* name;
+    const char *name;
     uint16_t photometric;
     uint16_t samples;
     uint16_t extra;
@@ -324,24 +323,45 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
     // Straight colour (200, 100, 50); premultiplied by 128/255 it is (100, 50, 25).
     // On white: c + 255 - a for premultiplied, c * a / 255 + 255 - a for straight.
     const AlphaCase cases[] = {
-        {"RGB, unassociated alpha", 2, 4, 2,
+        {"RGB, unassociated alpha",
+         2,
+         4,
+         2,
          {200, 100, 50, 0, 200, 100, 50, 128, 200, 100, 50, 255},
          {{255, 255, 255}, {227, 177, 152}, {200, 100, 50}}},
-        {"RGB, associated alpha", 2, 4, 1,
+        {"RGB, associated alpha",
+         2,
+         4,
+         1,
          {0, 0, 0, 0, 100, 50, 25, 128, 200, 100, 50, 255},
          {{255, 255, 255}, {227, 177, 152}, {200, 100, 50}}},
-        {"grey, unassociated alpha", 1, 2, 2, {200, 0, 200, 128, 200, 255},
+        {"grey, unassociated alpha",
+         1,
+         2,
+         2,
+         {200, 0, 200, 128, 200, 255},
          {{255, 255, 255}, {227, 227, 227}, {200, 200, 200}}},
-        {"grey, associated alpha", 1, 2, 1, {0, 0, 100, 128, 200, 255},
+        {"grey, associated alpha",
+         1,
+         2,
+         1,
+         {0, 0, 100, 128, 200, 255},
          {{255, 255, 255}, {227, 227, 227}, {200, 200, 200}}},
-        {"WhiteIsZero grey, unassociated alpha", 0, 2, 2, {55, 0, 55, 128, 55, 255},
+        {"WhiteIsZero grey, unassociated alpha",
+         0,
+         2,
+         2,
+         {55, 0, 55, 128, 55, 255},
          {{255, 255, 255}, {227, 227, 227}, {200, 200, 200}}},
         // An unspecified extra sample is not coverage: the colours stand.
-        {"RGB, unspecified extra sample", 2, 4, 0,
+        {"RGB, unspecified extra sample",
+         2,
+         4,
+         0,
          {200, 100, 50, 0, 200, 100, 50, 128, 200, 100, 50, 255},
          {{200, 100, 50}, {200, 100, 50}, {200, 100, 50}}},
     };
-    for (const AlphaCase& c : cases) {
+    for (const AlphaCase &c : cases) {
         SCOPED_TRACE(c.name);
         PageSpec spec = page(8, c.samples, c.photometric);
         spec.width = 3;
@@ -368,10 +388,10 @@ TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
         uint16_t compression;
         bool whiteFirst;
     } cases[] = {{1, 4, true}, {1, 3, true}, {1, 5, false}, {1, 1, false},
-                 {0, 5, true}, {0, 1, true},  {4, 1, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "photometric " << c.photometric << ", compression "
-                                        << c.compression);
+                 {0, 5, true}, {0, 1, true}, {4, 1, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "photometric " << c.photometric << ", compression " << c.compression);
         PageSpec spec = page(1, 1, c.photometric, c.compression);
         spec.pixels = testsupport::patternPixels(spec);
         const std::string path = tempPath("bilevel.tif");
@@ -404,10 +424,10 @@ TEST(PagePalette, EightBitGreyGetsTheFullRamp) {
 TEST(PagePalette, SixteenBitColorMapScalesDown) {
     PageSpec spec = page(8, 1, 3);
     spec.colorMap.assign(3 * 256, 0);
-    spec.colorMap[0] = 65535;           // red of entry 0
-    spec.colorMap[256 + 0] = 32768;     // green of entry 0
-    spec.colorMap[512 + 0] = 256;       // blue of entry 0
-    spec.colorMap[1] = 255;             // red of entry 1
+    spec.colorMap[0] = 65535;       // red of entry 0
+    spec.colorMap[256 + 0] = 32768; // green of entry 0
+    spec.colorMap[512 + 0] = 256;   // blue of entry 0
+    spec.colorMap[1] = 255;         // red of entry 1
     spec.pixels = testsupport::patternPixels(spec);
     const std::string path = tempPath("map16.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
@@ -439,7 +459,7 @@ TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
     // A 4-bit bitmap holds 16 entries; an 8-bit sample size or a 256-entry map must not
     // spill past them (the header block is exactly 40 + 64 bytes).
     const std::vector<uint16_t> map = colorMap(8, true);
-    const uint16_t* maps[3] = {map.data(), map.data() + 256, map.data() + 512};
+    const uint16_t *maps[3] = {map.data(), map.data() + 256, map.data() + 512};
     PageSpec spec = page(8, 1, 1);
     spec.pixels = testsupport::patternPixels(spec);
     const std::string path = tempPath("room.tif");
@@ -507,7 +527,7 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
         {80.f, 40.f, uint16_t{3}, 80, 40, 3},
         {72.f, 72.f, uint16_t{1}, 72, 72, 1},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "unit " << c.wantUnit << " x " << c.wantX);
         PageSpec spec = page(8, 1, 1);
         spec.xResolution = c.x;
@@ -579,7 +599,7 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
         int32_t index;
         uint32_t offset;
     } cases[] = {{1, 0}, {-1, 0}, {0, 3}, {0, 0x7FFFFFF0}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.index << " at " << c.offset);
         ImageRecord bitmap;
         initImageRecord(nullptr, &bitmap);
@@ -597,10 +617,9 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
     EXPECT_TRUE(isReleased(bitmap));
 }
 
-
 TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
     const struct {
-        const char* name;
+        const char *name;
         uint32_t width, height;
         uint16_t bits, samples, photometric;
     } cases[] = {
@@ -608,7 +627,7 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
         {"24-bit RGB 20000 x 20000", 20000, 20000, 8, 3, 2},
         {"2-bit grey 20000 x 20000, rendered at 24 bits", 20000, 20000, 2, 1, 1},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = tempPath("huge.tif");
         ASSERT_TRUE(testsupport::writeClaimingPage(path, c.width, c.height, c.bits, c.samples,
@@ -653,7 +672,7 @@ TEST(PageSwap, SwapsFirstAndThirdByteOfEachPixel) {
 
 TEST(PageOpen, OpenTiffRefusesWhatIsNotATiffFile) {
     const std::string path = tempPath("not_tiff.tif");
-    FILE* f = std::fopen(path.c_str(), "wb");
+    FILE *f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fputs("this is not a TIFF file at all", f);
     std::fclose(f);

@@ -21,14 +21,14 @@ struct PageSpec {
     uint32_t height = 8;
     uint16_t bitsPerSample = 8;
     uint16_t samplesPerPixel = 1;
-    uint16_t photometric = 1; // BlackIsZero
-    uint16_t compression = 1; // none
-    uint16_t planar = 1;      // samples together
+    uint16_t photometric = 1;  // BlackIsZero
+    uint16_t compression = 1;  // none
+    uint16_t planar = 1;       // samples together
     uint32_t rowsPerStrip = 0; // 0: the whole page in one strip
     uint32_t tileWidth = 0;    // both non-zero: stored in tiles (multiples of 16)
     uint32_t tileLength = 0;
-    std::vector<uint16_t> extraSamples;    // ExtraSamples values, when not empty
-    std::vector<uint16_t> colorMap;        // red, then green, then blue: 2^bits entries each
+    std::vector<uint16_t> extraSamples; // ExtraSamples values, when not empty
+    std::vector<uint16_t> colorMap;     // red, then green, then blue: 2^bits entries each
     std::optional<uint16_t> inkSet;
     std::optional<float> xResolution;
     std::optional<float> yResolution;
@@ -40,37 +40,37 @@ struct PageSpec {
 };
 
 /// Bytes of one row of `page.pixels`.
-size_t pixelRowBytes(const PageSpec& page);
+size_t pixelRowBytes(const PageSpec &page);
 /// Pseudo-random bytes for every row (any value is a valid sample or index).
-std::vector<uint8_t> patternPixels(const PageSpec& page, uint32_t seed = 1);
+std::vector<uint8_t> patternPixels(const PageSpec &page, uint32_t seed = 1);
 /// Smooth ramps (8-bit samples only), for lossy compression checked within a tolerance.
-std::vector<uint8_t> gradientPixels(const PageSpec& page);
+std::vector<uint8_t> gradientPixels(const PageSpec &page);
 
 /// Writes the pages in order with TIFFOpen(path, "w"), in big- or little-endian order.
 /// False when libtiff refuses a page.
-bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages,
+bool writeTiffPages(const std::string &path, const std::vector<PageSpec> &pages,
                     bool bigEndian = false);
 /// One page that claims `width` x `height` but holds one tiny Deflate strip: its tags
 /// promise a huge bitmap while the file costs nothing. False when libtiff refuses it.
-bool writeClaimingPage(const std::string& path, uint32_t width, uint32_t height, uint16_t bits,
+bool writeClaimingPage(const std::string &path, uint32_t width, uint32_t height, uint16_t bits,
                        uint16_t samples, uint16_t photometric);
 /// Directory offsets of the file's pages in chain order, as libtiff finds them.
-std::vector<uint32_t> tiffDirectoryOffsets(const std::string& path);
+std::vector<uint32_t> tiffDirectoryOffsets(const std::string &path);
 /// A page description of directory `index`, as the page list holds it: geometry, depth
 /// (bits per sample times samples), compression, file kind 12, directory index and offset.
-ImageRecord tiffPageRecord(const std::string& path, int index);
+ImageRecord tiffPageRecord(const std::string &path, int index);
 /// File offsets of the strips of directory `index`, or empty.
-std::vector<uint32_t> tiffStripOffsets(const std::string& path, int index);
+std::vector<uint32_t> tiffStripOffsets(const std::string &path, int index);
 /// libtiff's RGBA rendering of directory `index`: bottom row first, or empty on failure.
-std::vector<uint32_t> tiffRgbaRaster(const std::string& path, int index);
+std::vector<uint32_t> tiffRgbaRaster(const std::string &path, int index);
 
 struct Rgb {
     uint8_t red, green, blue;
-    bool operator==(const Rgb&) const = default;
+    bool operator==(const Rgb &) const = default;
 };
 /// The colour a decoded bitmap shows at (x, y), y = 0 the top row: 1 bit by photometric
 /// (0: set bits black; 3: palette, set bit entry 0; else set bits white), 2/4/8 bits
 /// through the palette, 24 bits blue-green-red, 32 bits as CMYK (255 - ink - black, >= 0).
-Rgb bitmapPixel(const ImageRecord& bitmap, int x, int y);
+Rgb bitmapPixel(const ImageRecord &bitmap, int x, int y);
 
 } // namespace testsupport
