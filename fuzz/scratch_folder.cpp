@@ -11,10 +11,29 @@
 
 namespace fuzz {
 
+namespace {
+
+bool usable(const char* folder) {
+    return folder != nullptr && *folder != '\0' && access(folder, W_OK | X_OK) == 0;
+}
+
+// Every input is written to disk once, and some file systems flush a truncated and
+// rewritten file at close: a memory-backed folder keeps the fuzzer's pace independent of
+// the disk and of whatever else the machine is writing.
+std::string scratchBase() {
+    if (const char* chosen = std::getenv("PELC_FUZZ_SCRATCH"); usable(chosen))
+        return chosen;
+    if (usable("/dev/shm"))
+        return "/dev/shm";
+    if (const char* temporary = std::getenv("TMPDIR"); usable(temporary))
+        return temporary;
+    return "/tmp";
+}
+
+} // namespace
+
 ScratchFolder::ScratchFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/pelc-fuzz.XXXXXX";
+    std::string pattern = scratchBase() + "/pelc-fuzz.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         std::perror("pelc fuzz: mkdtemp");
         std::abort();

@@ -11,8 +11,8 @@ namespace fuzz {
 
 class ScratchFolder {
   public:
-    /// Makes a fresh folder under $TMPDIR (or /tmp); aborts when none can be made, since
-    /// no input could be tried.
+    /// Makes a fresh folder under $PELC_FUZZ_SCRATCH, else /dev/shm, else $TMPDIR or /tmp;
+    /// aborts when none can be made, since no input could be tried.
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
