@@ -332,6 +332,12 @@ int32_t decodeTiffDirectory(ImageRecord &bitmap, TIFF *tif, PageBufferSource &bu
     const auto imageBytes = checkedMul<uint64_t>(paddedRowBytes(f.width, bitsPerPixel), f.height);
     if (!imageBytes || *imageBytes > kMaxBitmapBytes)
         return kDirectoryNotFound;
+    // Every page is written at 24 bits. One whose 24-bit form no bitmap may hold would be
+    // refused by the writer anyway; refusing it here spares decoding rows (a few hundred
+    // megabytes at 1 bit) that can never be written.
+    const auto writtenBytes = checkedMul<uint64_t>(paddedRowBytes(f.width, 24), f.height);
+    if (!writtenBytes || *writtenBytes > kMaxBitmapBytes)
+        return kDirectoryNotFound;
 
     if (int32_t status = setBitmapGeometry(bitmap, static_cast<int32_t>(f.width),
                                            static_cast<int32_t>(f.height), bitsPerPixel);

@@ -28,8 +28,9 @@ TiffHandle openTiff(const char *path);
 
 /// Moves `tif` to the page's directory (`bitmap.directoryOffset`, or `directoryIndex` in
 /// chain order when the offset is 0) and decodes it with decodeTiffDirectory. 0, -970 (no
-/// handle), -1 (directory not reached, no memory, size over kMaxBitmapBytes), -2, -312 or
-/// an allocation code; the bitmap is released on failure. The handle stays open.
+/// handle), -1 (directory not reached, no memory, size over kMaxBitmapBytes as decoded or
+/// at the 24 bits it is written with), -2, -312 or an allocation code; the bitmap is
+/// released on failure. The handle stays open.
 int32_t readTiffPage(ImageRecord &bitmap, TIFF *tif, PageBufferSource &buffers);
 
 /// Decodes the directory `tif` stands on into `bitmap` (initialised): geometry, header and
