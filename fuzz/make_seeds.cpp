@@ -103,35 +103,43 @@ bool writePage(TIFF* tif, const PageKind& kind, uint16_t pageNumber, uint16_t pa
     } else {
         // JPEG strips hold whole MCU rows; the others get several strips to walk.
         const uint32_t rows = kind.compression == COMPRESSION_JPEG ? kind.height
-                              : kind.height > 8                   ? kind.height / 3
-                                                                  : 1;
+                              : kind.height > 8                    ? kind.height / 3
+                                                                   : 1;
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows);
     }
     return writePixels(tif, kind) && TIFFWriteDirectory(tif) != 0;
 }
 
 const PageKind kKinds[] = {
-    {"fax_g4", 64, 40, 1, 1, COMPRESSION_CCITTFAX4, PHOTOMETRIC_MINISWHITE, false, false, false, true},
-    {"fax_g3", 64, 40, 1, 1, COMPRESSION_CCITTFAX3, PHOTOMETRIC_MINISWHITE, false, false, false, true},
-    {"fax_rle", 33, 17, 1, 1, COMPRESSION_CCITTRLE, PHOTOMETRIC_MINISWHITE, false, false, false, false},
-    {"bilevel_black", 37, 9, 1, 1, COMPRESSION_NONE, PHOTOMETRIC_MINISBLACK, false, false, false, false},
-    {"bilevel_packbits", 40, 12, 1, 1, COMPRESSION_PACKBITS, PHOTOMETRIC_MINISWHITE, false, false, false, true},
+    {"fax_g4", 64, 40, 1, 1, COMPRESSION_CCITTFAX4, PHOTOMETRIC_MINISWHITE, false, false, false,
+     true},
+    {"fax_g3", 64, 40, 1, 1, COMPRESSION_CCITTFAX3, PHOTOMETRIC_MINISWHITE, false, false, false,
+     true},
+    {"fax_rle", 33, 17, 1, 1, COMPRESSION_CCITTRLE, PHOTOMETRIC_MINISWHITE, false, false, false,
+     false},
+    {"bilevel_black", 37, 9, 1, 1, COMPRESSION_NONE, PHOTOMETRIC_MINISBLACK, false, false, false,
+     false},
+    {"bilevel_packbits", 40, 12, 1, 1, COMPRESSION_PACKBITS, PHOTOMETRIC_MINISWHITE, false, false,
+     false, true},
     {"gray2", 13, 7, 2, 1, COMPRESSION_NONE, PHOTOMETRIC_MINISBLACK, false, false, false, false},
     {"gray4", 15, 9, 4, 1, COMPRESSION_NONE, PHOTOMETRIC_MINISBLACK, false, false, false, false},
-    {"palette4", 17, 11, 4, 1, COMPRESSION_PACKBITS, PHOTOMETRIC_PALETTE, true, false, false, false},
+    {"palette4", 17, 11, 4, 1, COMPRESSION_PACKBITS, PHOTOMETRIC_PALETTE, true, false, false,
+     false},
     {"gray8_lzw", 31, 13, 8, 1, COMPRESSION_LZW, PHOTOMETRIC_MINISBLACK, false, false, false, true},
     {"palette8", 19, 10, 8, 1, COMPRESSION_NONE, PHOTOMETRIC_PALETTE, true, false, false, false},
     {"gray16", 11, 6, 16, 1, COMPRESSION_NONE, PHOTOMETRIC_MINISBLACK, false, false, false, false},
     {"rgb_none", 21, 14, 8, 3, COMPRESSION_NONE, PHOTOMETRIC_RGB, false, false, false, true},
     {"rgb_lzw", 25, 16, 8, 3, COMPRESSION_LZW, PHOTOMETRIC_RGB, false, false, false, false},
-    {"rgb_deflate", 23, 12, 8, 3, COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_RGB, false, false, false, false},
+    {"rgb_deflate", 23, 12, 8, 3, COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_RGB, false, false, false,
+     false},
     {"rgb_planar", 9, 8, 8, 3, COMPRESSION_NONE, PHOTOMETRIC_RGB, false, false, true, false},
     {"rgb_tiled", 40, 24, 8, 3, COMPRESSION_NONE, PHOTOMETRIC_RGB, false, true, false, false},
     {"rgb16", 7, 5, 16, 3, COMPRESSION_NONE, PHOTOMETRIC_RGB, false, false, false, false},
     {"rgba", 12, 9, 8, 4, COMPRESSION_NONE, PHOTOMETRIC_RGB, false, false, false, false},
     {"cmyk", 10, 6, 8, 4, COMPRESSION_NONE, PHOTOMETRIC_SEPARATED, false, false, false, false},
     {"ycbcr_jpeg", 32, 16, 8, 3, COMPRESSION_JPEG, PHOTOMETRIC_YCBCR, false, false, false, true},
-    {"gray_jpeg", 24, 16, 8, 1, COMPRESSION_JPEG, PHOTOMETRIC_MINISBLACK, false, false, false, false},
+    {"gray_jpeg", 24, 16, 8, 1, COMPRESSION_JPEG, PHOTOMETRIC_MINISBLACK, false, false, false,
+     false},
 };
 
 // Writes `kinds` as the pages of one file; "b" or "l" in `mode` picks the byte order.
@@ -204,9 +212,9 @@ class OldJpegFile {
         const uint32_t half = length / 2;
 
         std::vector<Entry> entries = {
-            {254, kLong, 1, 2},      {256, kShort, 1, width}, {257, kShort, 1, height},
-            {258, kShort, 1, 8},     {259, kShort, 1, 6},     {262, kShort, 1, 6},
-            {277, kShort, 1, 3},     {278, kShort, 1, height},
+            {254, kLong, 1, 2},  {256, kShort, 1, width},  {257, kShort, 1, height},
+            {258, kShort, 1, 8}, {259, kShort, 1, 6},      {262, kShort, 1, 6},
+            {277, kShort, 1, 3}, {278, kShort, 1, height},
         };
         uint32_t stripValues = 0, countValues = 0;
         if (layout == Layout::TwoStrips) {
