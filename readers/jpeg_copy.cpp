@@ -1,6 +1,7 @@
 #include "readers/jpeg_copy.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -118,14 +119,19 @@ int32_t runPlan(const tiff::TiffReader& reader, const char* outputPath, const Co
     UniqueFd output = platform::openOutputFile(outputPath);
     if (!output.valid())
         return kCopyFailed;
-    for (size_t i = 0; i < plan.blockCount; ++i) {
-        if (int32_t status = copyBlock(reader.fileHandle, output.get(), plan.blocks[i],
-                                       buffer.get());
-            status != 0)
-            return status;
-    }
+    const bool regularFile = platform::isRegularFile(output.get());
+    int32_t status = 0;
+    for (size_t i = 0; i < plan.blockCount && status == 0; ++i)
+        status = copyBlock(reader.fileHandle, output.get(), plan.blocks[i], buffer.get());
     // Data still in flight can be lost at close: that is a failed write too.
-    return output.reset() ? 0 : kCopyFailed;
+    if (!output.reset() && status == 0)
+        status = kCopyFailed;
+    // A page cut off by a failed write or read (a full disk) would open as a broken
+    // picture under a name that looks written: no file is better. A device named as the
+    // output stays.
+    if (status == kCopyFailed && regularFile)
+        std::remove(outputPath);
+    return status;
 }
 
 int32_t copyPlanned(tiff::TiffReader& reader, const char* outputPath, bool interchange,

@@ -15,7 +15,8 @@ inline constexpr uint32_t kTransferBufferSize = 32760;
 /// chain. 0, an open status (-300, -301, -303 ... -305), -1 or -302 (a seek missed its
 /// offset). -1 before the output is touched: the directory cannot be read, the page has no
 /// bytes inside the file, its strips overlap one another, the copy would exceed twice the
-/// input's size, or no memory; -1 after: the output cannot be opened or a write fails.
+/// input's size, or no memory; -1 after: the output cannot be opened, or a write or read
+/// fails (the part written is removed, unless the output is not a regular file).
 /// Strips that run past the end of the file give the bytes that exist. Prints nothing.
 int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset);
 /// Writes every strip of the current directory, in order (strip i only where both strip
