@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,11 +65,37 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err) {
 }
 
 int removeEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
+
+// Runs in the child between fork and exec: system calls only.
+bool applyOptions(const RunOptions& options) {
+    if (options.fileSizeLimit) {
+        const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+        if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return false;
+    }
+    if (options.addressSpaceLimit) {
+        const rlimit limit{*options.addressSpaceLimit, *options.addressSpaceLimit};
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            return false;
+    }
+    if (options.userId) {
+        // Groups first: once the user id is given up, they can no longer be changed.
+        const auto id = static_cast<uid_t>(*options.userId);
+        if (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(id)) != 0 || setuid(id) != 0)
+            return false;
+    }
+    return true;
+}
 } // namespace
 
 const char* pelcBinary() { return kBinary; }
 
 RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir) {
+    return runPelc(args, workDir, RunOptions{});
+}
+
+RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir,
+                  const RunOptions& options) {
     RunResult result;
     const std::string binary = pelcBinary();
     std::vector<char*> argv;
@@ -93,6 +121,8 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
         return result;
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
+        if (!applyOptions(options))
+            _exit(kRunSetupFailed);
         if (chdir(workDir.c_str()) != 0 || dup2(devNull.get(), STDIN_FILENO) < 0 ||
             dup2(outWrite.get(), STDOUT_FILENO) < 0 || dup2(errWrite.get(), STDERR_FILENO) < 0)
             _exit(126);

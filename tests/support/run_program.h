@@ -2,6 +2,8 @@
 // test's own and capture exactly the bytes it writes.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,22 @@ struct RunResult {
     int exitCode = -1; // exit status; 128 + signal number when the process was killed
 };
 
+/// What the child's environment lacks, for runs that meet a faulty system on purpose.
+struct RunOptions {
+    /// RLIMIT_FSIZE in bytes: a disk that fills. SIGXFSZ is ignored in the child, so a write
+    /// past the limit fails with EFBIG instead of ending the process.
+    std::optional<uint64_t> fileSizeLimit;
+    /// RLIMIT_AS in bytes: memory that runs out. Meaningless under AddressSanitizer, whose
+    /// shadow memory alone exceeds any small limit.
+    std::optional<uint64_t> addressSpaceLimit;
+    /// User and group id the child runs as (root only): a read-only folder then really is
+    /// one, since root writes into it regardless.
+    std::optional<uint32_t> userId;
+};
+
+/// Exit code of a child that could not apply its RunOptions (it never ran pelc).
+inline constexpr int kRunSetupFailed = 125;
+
 /// Path of the built pelc binary.
 const char* pelcBinary();
 
@@ -21,6 +39,10 @@ const char* pelcBinary();
 /// the folder `workDir`, stdin from /dev/null. A run that has not ended after two minutes is
 /// killed and reported with exit code 128 + SIGKILL.
 RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir);
+/// As above, in the environment `options` describes; exit code kRunSetupFailed when it
+/// cannot be made, 126 when `workDir` cannot be entered, 127 when pelc cannot be started.
+RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir,
+                  const RunOptions& options);
 
 /// The bytes a message shows on a pipe: its Shift-JIS form.
 std::string sjis(const Message& message);

@@ -1,0 +1,264 @@
+// Whole-program runs against a system that lets pelc down: an output name taken by a folder,
+// a folder it may not write into, a disk that fills, memory that runs out. Each failing page
+// ends in its message, the run goes on to the end banner with exit code 0, and a page
+// reported as written is there and reads back; a failed one leaves no file behind.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/messages.h"
+#include "core/scope_exit.h"
+#include "tests/support/jpeg_decode.h"
+#include "tests/support/run_program.h"
+#include "tests/support/tiff_builder.h"
+#include "tests/support/tiff_pages.h"
+
+using namespace tiff_builder;
+using testsupport::PageSpec;
+
+namespace {
+
+constexpr uint32_t kNobody = 65534;
+
+// Old-style pages are copied byte for byte; their payloads need not be JPEG data.
+const std::vector<uint8_t> kSmallCopy = patternBytes(1000, 1);
+const std::vector<uint8_t> kLargeCopy = patternBytes(200000, 2);
+const std::vector<uint8_t> kOtherCopy = patternBytes(1000, 3);
+
+std::string copiedPages() {
+    TiffBuilder builder;
+    const std::vector<uint8_t>* payloads[] = {&kSmallCopy, &kLargeCopy, &kOtherCopy};
+    uint32_t offset = 8;
+    std::vector<uint32_t> offsets;
+    for (const std::vector<uint8_t>* payload : payloads) {
+        builder.blob(offset, *payload);
+        offsets.push_back(offset);
+        offset += static_cast<uint32_t>(payload->size());
+    }
+    for (size_t i = 0; i < 3; ++i)
+        builder.page()
+            .tag(kTagImageWidth, kShort, {16})
+            .tag(kTagImageLength, kShort, {16})
+            .tag(kTagCompression, kShort, {6})
+            .tag(kTagStripOffsets, kLong, {offsets[i]})
+            .tag(kTagStripByteCounts, kLong, {static_cast<uint32_t>(payloads[i]->size())});
+    const std::vector<uint8_t> bytes = builder.build();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Three decoded pages: small grey, 512 x 512 RGB noise (a JPEG of some hundred kilobytes),
+// small RGB.
+const PageSpec kDecodedPages[] = {
+    [] {
+        PageSpec p;
+        p.width = 16;
+        p.height = 16;
+        p.pixels = testsupport::gradientPixels(p);
+        return p;
+    }(),
+    [] {
+        PageSpec p;
+        p.width = 512;
+        p.height = 512;
+        p.samplesPerPixel = 3;
+        p.photometric = 2;
+        p.compression = 8;
+        p.pixels = testsupport::patternPixels(p, 7);
+        return p;
+    }(),
+    [] {
+        PageSpec p;
+        p.width = 24;
+        p.height = 8;
+        p.samplesPerPixel = 3;
+        p.photometric = 2;
+        p.pixels = testsupport::gradientPixels(p);
+        return p;
+    }(),
+};
+
+enum class Outcome { Written, WriteFailed, LoadFailed };
+
+struct InputFile {
+    std::string argument; // as given on the command line, relative to the run's folder
+    bool copied;          // the old-style pages, else the decoded ones
+    Outcome pages[3];
+};
+
+void placeInputs(const ScratchDir& dir, const std::vector<InputFile>& inputs) {
+    for (const InputFile& input : inputs) {
+        if (input.copied)
+            dir.write(input.argument, copiedPages());
+        else
+            ASSERT_TRUE(testsupport::writeTiffPages(
+                dir.file(input.argument), {kDecodedPages[0], kDecodedPages[1], kDecodedPages[2]}));
+    }
+}
+
+std::string outputOf(const ScratchDir& dir, const InputFile& input, int page) {
+    const std::string base = input.argument.substr(0, input.argument.rfind('.'));
+    return dir.file(base + "_" + std::to_string(page) + ".jpg");
+}
+
+// The console of the whole run, and what each page left in its folder.
+void expectRun(const RunResult& run, const ScratchDir& dir, const std::vector<InputFile>& inputs) {
+    EXPECT_EQ(run.exitCode, 0);
+    std::string console = consoleLine(sjis(messages::kStartBanner));
+    for (const InputFile& input : inputs)
+        console += consoleLine(input.argument);
+    for (const InputFile& input : inputs) {
+        for (int page = 1; page <= 3; ++page) {
+            console += consoleLine(outputOf(dir, input, page));
+            if (input.pages[page - 1] == Outcome::WriteFailed)
+                console += consoleLine(sjis(messages::kWriteFailed));
+            if (input.pages[page - 1] == Outcome::LoadFailed)
+                console += consoleLine(sjis(messages::kLoadFailed));
+        }
+    }
+    console += consoleLine(sjis(messages::kEndBanner)) + consoleLine("");
+    EXPECT_EQ(run.out, console);
+
+    const std::vector<uint8_t>* payloads[] = {&kSmallCopy, &kLargeCopy, &kOtherCopy};
+    for (const InputFile& input : inputs) {
+        for (int page = 1; page <= 3; ++page) {
+            const std::string output = outputOf(dir, input, page);
+            SCOPED_TRACE(output);
+            struct stat info;
+            if (input.pages[page - 1] != Outcome::Written) {
+                // Nothing claims to be the page: no file at all, or the folder that was there.
+                EXPECT_TRUE(lstat(output.c_str(), &info) != 0 || S_ISDIR(info.st_mode));
+                continue;
+            }
+            if (input.copied) {
+                const std::string& want =
+                    std::string(payloads[page - 1]->begin(), payloads[page - 1]->end());
+                EXPECT_TRUE(readFileBytes(output) == want);
+                continue;
+            }
+            testsupport::DecodedJpeg jpeg;
+            std::string error;
+            EXPECT_TRUE(testsupport::decodeJpegFile(output, jpeg, &error)) << error;
+            EXPECT_EQ(jpeg.width, static_cast<int>(kDecodedPages[page - 1].width));
+            EXPECT_EQ(jpeg.height, static_cast<int>(kDecodedPages[page - 1].height));
+        }
+    }
+}
+
+bool sanitized() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
+} // namespace
+
+TEST(ProgramEnvironment, AnOutputNameTakenByAFolderFailsThatPageOnly) {
+    ScratchDir dir;
+    const std::vector<InputFile> inputs = {
+        {"old.tif", true, {Outcome::Written, Outcome::WriteFailed, Outcome::Written}},
+        {"pix.tif", false, {Outcome::WriteFailed, Outcome::Written, Outcome::Written}},
+    };
+    placeInputs(dir, inputs);
+    ASSERT_EQ(mkdir(dir.file("old_2.jpg").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("pix_1.jpg").c_str(), 0755), 0);
+
+    const RunResult run = runPelc({"old.tif", "pix.tif"}, dir.path());
+    expectRun(run, dir, inputs);
+    // The folders in the way stay as they were: folders, and empty.
+    for (const char* name : {"old_2.jpg", "pix_1.jpg"}) {
+        struct stat info;
+        ASSERT_EQ(stat(dir.file(name).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(rmdir(dir.file(name).c_str()), 0) << name << " is no longer empty";
+    }
+}
+
+// Root writes into a read-only folder regardless, so as root the run is made as the
+// unprivileged user "nobody"; the folder then really refuses every new file.
+TEST(ProgramEnvironment, AReadOnlyFolderFailsItsPagesAndTheRunGoesOn) {
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.file("ro").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("rw").c_str(), 0755), 0);
+    const std::vector<InputFile> inputs = {
+        {"ro/old.tif", true, {Outcome::WriteFailed, Outcome::WriteFailed, Outcome::WriteFailed}},
+        {"ro/pix.tif", false, {Outcome::WriteFailed, Outcome::WriteFailed, Outcome::WriteFailed}},
+        {"rw/pix.tif", false, {Outcome::Written, Outcome::Written, Outcome::Written}},
+    };
+    placeInputs(dir, inputs);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.file("rw").c_str(), 0777), 0); // mkdir's mode is masked
+    ASSERT_EQ(chmod(dir.file("ro").c_str(), 0555), 0);
+    // The folder is removed with the scratch folder: give write access back first.
+    ScopeExit writableAgain([&] { chmod(dir.file("ro").c_str(), 0755); });
+
+    RunOptions options;
+    if (geteuid() == 0)
+        options.userId = kNobody;
+    const RunResult run = runPelc({"ro/old.tif", "ro/pix.tif", "rw/pix.tif"}, dir.path(), options);
+    if (run.exitCode == kRunSetupFailed || run.exitCode == 126 || run.exitCode == 127)
+        GTEST_SKIP() << "cannot run pelc as an unprivileged user here (exit " << run.exitCode
+                     << ")";
+    expectRun(run, dir, inputs);
+}
+
+// A write past RLIMIT_FSIZE fails as on a full disk. Pages larger than the limit fail; those
+// that fit are written, before and after them.
+TEST(ProgramEnvironment, AFullDiskFailsThePagesThatDoNotFitAndLeavesNoPartFile) {
+    ScratchDir dir;
+    const std::vector<InputFile> inputs = {
+        {"old.tif", true, {Outcome::Written, Outcome::WriteFailed, Outcome::Written}},
+        {"pix.tif", false, {Outcome::Written, Outcome::WriteFailed, Outcome::Written}},
+    };
+    placeInputs(dir, inputs);
+    RunOptions options;
+    options.fileSizeLimit = 64 * 1024;
+    const RunResult run = runPelc({"old.tif", "pix.tif"}, dir.path(), options);
+    ASSERT_NE(run.exitCode, kRunSetupFailed);
+    expectRun(run, dir, inputs);
+}
+
+// A page whose buffers cannot be had is a load failure like any other; the smaller pages
+// around it still convert.
+TEST(ProgramEnvironment, MemoryThatRunsOutFailsTheLargePageOnly) {
+    if (sanitized())
+        GTEST_SKIP() << "an address-space limit cannot hold a sanitized process";
+    ScratchDir dir;
+    PageSpec large;
+    large.width = 8000;
+    large.height = 8000;
+    large.samplesPerPixel = 3;
+    large.photometric = 2;
+    large.compression = 8;
+    large.pixels.assign(testsupport::pixelRowBytes(large) * large.height, 200);
+    ASSERT_TRUE(testsupport::writeTiffPages(dir.file("big.tif"),
+                                            {kDecodedPages[0], large, kDecodedPages[2]}));
+    large.pixels.clear();
+    // The 192 MB page cannot have its buffer in 128 MB; the small pages fit easily.
+    RunOptions options;
+    options.addressSpaceLimit = 128u << 20;
+    const RunResult idle = runPelc({"/?"}, dir.path(), options);
+    if (idle.exitCode != 0)
+        GTEST_SKIP() << "pelc does not start within 128 MB of address space here";
+
+    const RunResult run = runPelc({"big.tif"}, dir.path(), options);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, consoleLine(sjis(messages::kStartBanner)) + consoleLine("big.tif") +
+                           consoleLine(dir.file("big_1.jpg")) + consoleLine(dir.file("big_2.jpg")) +
+                           consoleLine(sjis(messages::kLoadFailed)) +
+                           consoleLine(dir.file("big_3.jpg")) +
+                           consoleLine(sjis(messages::kEndBanner)) + consoleLine(""));
+    EXPECT_FALSE(pathExists(dir.file("big_2.jpg")));
+    for (const char* name : {"big_1.jpg", "big_3.jpg"}) {
+        testsupport::DecodedJpeg jpeg;
+        EXPECT_TRUE(testsupport::decodeJpegFile(dir.file(name), jpeg)) << name;
+    }
+}
