@@ -91,7 +91,7 @@ int32_t planCopy(const tiff::TiffReader& reader, bool interchange, bool strips,
     return 0;
 }
 
-int32_t copyBlock(int input, int output, const Block& block, uint8_t* buffer) {
+int32_t copyBlock(int input, int output, const Block& block, uint8_t* buffer, uint64_t& written) {
     if (platform::seekTo(input, block.offset) != static_cast<int64_t>(block.offset))
         return tiff::kSeekError;
     uint64_t left = block.count;
@@ -102,6 +102,7 @@ int32_t copyBlock(int input, int output, const Block& block, uint8_t* buffer) {
             return kCopyFailed;
         if (got > 0 && !platform::writeFully(output, buffer, static_cast<size_t>(got)))
             return kCopyFailed;
+        written += static_cast<uint64_t>(got);
         // A file that shrank under us ends this block with what was there; the next
         // block still follows.
         if (static_cast<size_t>(got) < want)
@@ -121,10 +122,15 @@ int32_t runPlan(const tiff::TiffReader& reader, const char* outputPath, const Co
         return kCopyFailed;
     const bool regularFile = platform::isRegularFile(output.get());
     int32_t status = 0;
+    uint64_t written = 0;
     for (size_t i = 0; i < plan.blockCount && status == 0; ++i)
-        status = copyBlock(reader.fileHandle, output.get(), plan.blocks[i], buffer.get());
+        status = copyBlock(reader.fileHandle, output.get(), plan.blocks[i], buffer.get(), written);
     // Data still in flight can be lost at close: that is a failed write too.
     if (!output.reset() && status == 0)
+        status = kCopyFailed;
+    // The file shrank after it was opened and not one byte was left to read: an empty
+    // file would only pretend to be the page.
+    if (status == 0 && written == 0)
         status = kCopyFailed;
     // A page cut off by a failed write or read (a full disk) would open as a broken
     // picture under a name that looks written: no file is better. A device named as the

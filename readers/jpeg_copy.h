@@ -17,7 +17,8 @@ inline constexpr uint32_t kTransferBufferSize = 32760;
 /// bytes inside the file, its strips overlap one another, the copy would exceed twice the
 /// input's size, or no memory; -1 after: the output cannot be opened, or a write or read
 /// fails (the part written is removed, unless the output is not a regular file).
-/// Strips that run past the end of the file give the bytes that exist. Prints nothing.
+/// Strips that run past the end of the file give the bytes that exist (-1 when a file that
+/// shrank after it was opened leaves none). Prints nothing.
 int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset);
 /// Writes every strip of the current directory, in order (strip i only where both strip
 /// arrays have an entry i). 0, -1 or -302, refusing as copyJpegData does.
