@@ -186,7 +186,8 @@ TEST(ResourceBounds, StripLayoutsThatRepeatBytesNeverGrowTheOutputPastTwiceTheIn
     auto oldStyle = [&](std::vector<uint32_t> offsets, std::vector<uint32_t> counts,
                         std::optional<uint32_t> interchangeLength) {
         TiffBuilder builder;
-        builder.blob(8, data).page()
+        builder.blob(8, data)
+            .page()
             .tag(kTagImageWidth, kShort, {16})
             .tag(kTagImageLength, kShort, {16})
             .tag(kTagCompression, kShort, {6})
@@ -205,8 +206,10 @@ TEST(ResourceBounds, StripLayoutsThatRepeatBytesNeverGrowTheOutputPastTwiceTheIn
         std::string file;
         bool written;
     } cases[] = {
-        {"same.tif", oldStyle(std::vector<uint32_t>(kStrips, 8),
-                              std::vector<uint32_t>(kStrips, 0xFFFFFFFF), {}), false},
+        {"same.tif",
+         oldStyle(std::vector<uint32_t>(kStrips, 8), std::vector<uint32_t>(kStrips, 0xFFFFFFFF),
+                  {}),
+         false},
         {"spread.tif", oldStyle(spread, std::vector<uint32_t>(kStrips, 0xFFFFFFFF), {}), false},
         {"twice.tif", oldStyle({8, 8}, {1024, 1024}, {}), false},
         {"overlap.tif", oldStyle({8, 500}, {1024, 100}, {}), false},
@@ -222,7 +225,8 @@ TEST(ResourceBounds, StripLayoutsThatRepeatBytesNeverGrowTheOutputPastTwiceTheIn
     }
     // A decoded page of 16384 one-row strips, all at one offset and each claiming 4 GiB.
     TiffBuilder decoded;
-    decoded.blob(8, data).page()
+    decoded.blob(8, data)
+        .page()
         .tag(kTagImageWidth, kShort, {16})
         .tag(kTagImageLength, kLong, {kStrips})
         .tag(kTagBitsPerSample, kShort, {8})

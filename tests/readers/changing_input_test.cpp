@@ -237,7 +237,7 @@ TEST(ChangingInput, AFileReplacedAfterListingIsReadSafelyWhateverItHolds) {
 TEST(ChangingInput, ACopyOfAFileCutShortWritesWhatCanBeRead) {
     const struct {
         const char* what;
-        off_t size;          // -1: deleted
+        off_t size; // -1: deleted
         int32_t status;
         size_t bytesWritten; // of kStrips, from its start; only when the status is 0
     } cases[] = {
@@ -265,8 +265,8 @@ TEST(ChangingInput, ACopyOfAFileCutShortWritesWhatCanBeRead) {
         EXPECT_EQ(readers::copyJpegData(path.c_str(), output.c_str(), pages[0].directoryOffset),
                   c.status);
         if (c.status == 0)
-            EXPECT_EQ(readWholeFile(output), Bytes(kStrips.begin(), kStrips.begin() +
-                                                                       long(c.bytesWritten)));
+            EXPECT_EQ(readWholeFile(output),
+                      Bytes(kStrips.begin(), kStrips.begin() + long(c.bytesWritten)));
         else
             EXPECT_FALSE(exists(output));
     }
@@ -304,8 +304,8 @@ TEST(ChangingInput, AFileThatShrinksDuringTheCopyGivesTheBytesThatRemain) {
         EXPECT_EQ(readers::copyStrips(reader, output.c_str()), c.status);
         tiff::close(reader);
         if (c.status == 0)
-            EXPECT_EQ(readWholeFile(output), Bytes(kStrips.begin(), kStrips.begin() +
-                                                                       long(c.bytesWritten)));
+            EXPECT_EQ(readWholeFile(output),
+                      Bytes(kStrips.begin(), kStrips.begin() + long(c.bytesWritten)));
         else
             EXPECT_FALSE(exists(output));
     }

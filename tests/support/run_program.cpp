@@ -9,8 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <ftw.h>
-#include <poll.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
