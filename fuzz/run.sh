@@ -109,7 +109,7 @@ figures_of() {
     corp=$(sed -n 's/.* corp: \([0-9]*\).*/\1/p' <<<"$line")
     if [ -z "$execs" ]; then
         # Fork mode prints no final stats; its progress lines start with "#<execs>:".
-        execs=$(sed -n 's/^#\([0-9]*\):* .*/\1/p' <<<"$line")
+        execs=$(sed -n 's/^#\([0-9]*\).*/\1/p' <<<"$line")
         rate=$(sed -n 's/.*exec\/s:* \([0-9]*\).*/\1/p' <<<"$line")
     fi
     echo "${execs:-?} ${rate:-?} ${cov:-?} ${ft:-?} ${corp:-?}"
