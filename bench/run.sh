@@ -25,7 +25,8 @@
 # Env: ROUNDS (3), SLOW_S (15), FILES ("fax scan gray many100 many ojpeg"), TOOLS (filter),
 #   WORK (${TMPDIR:-/tmp}/pelc-bench), BUILD_DIR ($WORK/build), PELC (a pelc binary to use
 #   instead of building one), IM (convert-im6.q16), VIPS_ALL_PAGES (200), VIPS_STEP (10),
-#   NO_INSTALL=1 (never call apt-get).
+#   NO_INSTALL=1 (never call apt-get), REPORT=<results folder> (print the tables of an
+#   earlier run again, and nothing else).
 # Output: the tables on stdout, progress on stderr; raw rows in $WORK/results/<time>/.
 set -uo pipefail
 
@@ -42,6 +43,119 @@ vips_step=${VIPS_STEP:-10}
 corpus=${1:-$work/corpus}
 
 say() { echo "$*" >&2; }
+
+# Prints the tables of one run from the rows in folder $1.
+report() {
+python3 - "$1" <<'EOF'
+import csv, os, statistics, sys
+
+res = sys.argv[1]
+def rows(name):
+    with open(os.path.join(res, name), newline="") as f:
+        return list(csv.DictReader(f, delimiter="\t"))
+
+files = rows("files.tsv")
+checks = {(c["file"], c["tool"]): c for c in rows("checks.tsv")}
+runs = {}
+for r in rows("raw.tsv"):
+    runs.setdefault((r["file"], r["tool"]), []).append(r)
+
+def summary(key):
+    """Median wall and CPU ms per converted page over the timed rounds (or the warm-up,
+    when it is the only run), peak RSS over the same runs, and whether any run failed."""
+    all_runs = runs.get(key)
+    if not all_runs:
+        return None
+    timed = [r for r in all_runs if r["round"] != "0"] or all_runs
+    pages = int(timed[0]["pages_done"]) or 1
+    wall = statistics.median(int(r["wall_us"]) / 1000 for r in timed) / pages
+    cpu = statistics.median((float(r["user_s"]) + float(r["sys_s"])) * 1000 for r in timed) / pages
+    user = statistics.median(float(r["user_s"]) * 1000 for r in timed) / pages
+    failed = any(r["rc"] != "0" or int(r["jpegs"]) != int(r["pages_done"]) for r in all_runs)
+    return {"n": len(timed), "wall": wall, "cpu": cpu, "user": user, "pages": pages, "failed": failed,
+            "rss": max(int(r["maxrss_kb"]) for r in timed) / 1024, "rc": timed[0]["rc"]}
+
+print(open(os.path.join(res, "run.txt")).read().rstrip())
+order = ["pelc", "floor", "floor-grey", "im", "im-pages", "gm", "vips"]
+stats = {}
+for f in files:
+    name, pages = f["file"], int(f["pages"])
+    print(f"\n{name}.tif: {pages} pages, largest page {int(f['largest24']) / 2**20:.1f} MiB at 24 bits")
+    print(f"{'tool':<11} {'n':>2} {'ms/page':>9} {'x floor':>8} {'CPU ms/p':>9} {'x floor':>8}"
+          f" {'RSS MiB':>8} {'JPEGs':>6} {'out MB':>8} {'PSNR p2':>8}  JPEG sampling, density")
+    base = summary((name, "floor"))
+    for tool in order:
+        s = summary((name, tool))
+        if not s:
+            continue
+        stats[(name, tool)] = s
+        c = checks.get((name, tool), {})
+        jpegs = [r["jpegs"] for r in runs[(name, tool)] if r["round"] == "0"][0]
+        ratio = f"{s['wall'] / base['wall']:.2f}" if base else "-"
+        cpu_ratio = f"{s['cpu'] / base['cpu']:.2f}" if base and base["cpu"] else "-"
+        note = f"  (exit {s['rc']})" if s["failed"] else ""
+        sampled = f" of {pages}" if s["pages"] != pages else ""
+        print(f"{tool:<11} {s['n']:>2} {s['wall']:>9.2f} {ratio:>8} {s['cpu']:>9.2f} {cpu_ratio:>8}"
+              f" {s['rss']:>8.0f} {jpegs + sampled:>6} {int(c.get('bytes', 0)) / 1e6:>8.2f}"
+              f" {c.get('psnr', '-'):>8}  {c.get('jpeg', '-')}{note}")
+    for tool in order:
+        err = checks.get((name, tool), {}).get("stderr", "").strip()
+        if err:
+            print(f"  {tool} said: {err[:150]}")
+
+def ratio_line(label, value, limit):
+    if value is None:
+        print(f"  {label}: not measured")
+    else:
+        print(f"  {label}: {value:.2f} (goal <= {limit}) {'met' if value <= limit else 'MISSED'}")
+
+# System time here is mostly the creation of 1000 files in one folder, which the kernel
+# does at a cost that varies with everything else on the disk; user time is the program's.
+print("\nscaling: ms/page on many.tif (1000 pages) / ms/page on many100.tif (100 pages)")
+for tool in order:
+    a, b = stats.get(("many100", tool)), stats.get(("many", tool))
+    if a and b:
+        line = f"  {tool:<11} wall {b['wall'] / a['wall']:.2f}"
+        if a["cpu"] and a["user"]:
+            line += f"   CPU {b['cpu'] / a['cpu']:.2f}   user CPU {b['user'] / a['user']:.2f}"
+        print(line)
+
+if any(t == "pelc" for _, t in stats):
+    print("\npelc against its goals (wall ms/page; CPU ratio in brackets)")
+    limits = {"fax": 1.15, "scan": 1.15, "gray": 1.15, "many100": 1.15, "many": 1.3, "ojpeg": 1.5}
+    for f in files:
+        name = f["file"]
+        p, fl = stats.get((name, "pelc")), stats.get((name, "floor"))
+        if not p or not fl:
+            continue
+        r = p["wall"] / fl["wall"]
+        cr = p["cpu"] / fl["cpu"] if fl["cpu"] else float("nan")
+        verdict = "met" if r <= limits[name] and not p["failed"] else "MISSED"
+        # pelc writes a page whose pixels are all grey as a one-component JPEG, which
+        # encodes a third of the data: the grey floor is the like-for-like measure there.
+        grey = stats.get((name, "floor-grey"))
+        one_component = checks.get((name, "pelc"), {}).get("jpeg", "").startswith("1x1 ")
+        like = (f"; {p['wall'] / grey['wall']:.2f} x floor-grey ({p['cpu'] / grey['cpu']:.2f})"
+                if grey and one_component and grey["cpu"] else "")
+        print(f"  {name:<8} {r:.2f} x floor ({cr:.2f}){like}, goal <= {limits[name]}: {verdict}"
+              + (", pages failed" if p["failed"] else ""))
+    a, b = stats.get(("many100", "pelc")), stats.get(("many", "pelc"))
+    ratio_line("linear in pages, many / many100 per page", b["wall"] / a["wall"] if a and b else None, 1.2)
+    if a and b and a["user"]:
+        print(f"    (user CPU alone: {b['user'] / a['user']:.2f})")
+    for f in files:
+        p = stats.get((f["file"], "pelc"))
+        if p:
+            budget = (3 * int(f["largest24"]) + 32 * 2**20) / 2**20
+            print(f"  peak RSS on {f['file']:<8} {p['rss']:.0f} MiB (goal <= {budget:.0f}):"
+                  f" {'met' if p['rss'] <= budget else 'MISSED'}")
+EOF
+}
+
+if [ -n "${REPORT:-}" ]; then
+  report "$REPORT"
+  exit
+fi
 
 # --- what the run needs -----------------------------------------------------------------
 install_missing() {
@@ -253,7 +367,7 @@ rm -rf "$scratch" "$work/ref"
 commit=$(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)
 git -C "$repo" diff --quiet HEAD -- 2>/dev/null || commit+=" (with uncommitted changes)"
 {
-  echo "date: $(date -u +%Y-%m-%dT%H:%MZ)"
+  echo "finished: $(date -u +%Y-%m-%dT%H:%MZ)"
   echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
   echo "load average before / after: $load_before / $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "pelc: ${pelc:-not built} at $commit"
@@ -262,101 +376,5 @@ git -C "$repo" diff --quiet HEAD -- 2>/dev/null || commit+=" (with uncommitted c
   echo "rounds: $rounds timed after a warm-up; wall time of the whole run: $(($(date +%s) - started)) s"
 } >"$res/run.txt"
 
-python3 - "$res" <<'EOF'
-import csv, os, statistics, sys
-
-res = sys.argv[1]
-def rows(name):
-    with open(os.path.join(res, name), newline="") as f:
-        return list(csv.DictReader(f, delimiter="\t"))
-
-files = rows("files.tsv")
-checks = {(c["file"], c["tool"]): c for c in rows("checks.tsv")}
-runs = {}
-for r in rows("raw.tsv"):
-    runs.setdefault((r["file"], r["tool"]), []).append(r)
-
-def summary(key):
-    """Median wall and CPU ms per converted page over the timed rounds (or the warm-up,
-    when it is the only run), peak RSS over the same runs, and whether any run failed."""
-    all_runs = runs.get(key)
-    if not all_runs:
-        return None
-    timed = [r for r in all_runs if r["round"] != "0"] or all_runs
-    pages = int(timed[0]["pages_done"]) or 1
-    wall = statistics.median(int(r["wall_us"]) / 1000 for r in timed) / pages
-    cpu = statistics.median((float(r["user_s"]) + float(r["sys_s"])) * 1000 for r in timed) / pages
-    failed = any(r["rc"] != "0" or int(r["jpegs"]) != int(r["pages_done"]) for r in all_runs)
-    return {"n": len(timed), "wall": wall, "cpu": cpu, "pages": pages, "failed": failed,
-            "rss": max(int(r["maxrss_kb"]) for r in timed) / 1024, "rc": timed[0]["rc"]}
-
-print(open(os.path.join(res, "run.txt")).read().rstrip())
-order = ["pelc", "floor", "floor-grey", "im", "im-pages", "gm", "vips"]
-stats = {}
-for f in files:
-    name, pages = f["file"], int(f["pages"])
-    print(f"\n{name}.tif: {pages} pages, largest page {int(f['largest24']) / 2**20:.1f} MiB at 24 bits")
-    print(f"{'tool':<11} {'n':>2} {'ms/page':>9} {'x floor':>8} {'CPU ms/p':>9} {'x floor':>8}"
-          f" {'RSS MiB':>8} {'JPEGs':>6} {'out MB':>8} {'PSNR p2':>8}  JPEG sampling, density")
-    base = summary((name, "floor"))
-    for tool in order:
-        s = summary((name, tool))
-        if not s:
-            continue
-        stats[(name, tool)] = s
-        c = checks.get((name, tool), {})
-        jpegs = [r["jpegs"] for r in runs[(name, tool)] if r["round"] == "0"][0]
-        ratio = f"{s['wall'] / base['wall']:.2f}" if base else "-"
-        cpu_ratio = f"{s['cpu'] / base['cpu']:.2f}" if base and base["cpu"] else "-"
-        note = f"  (exit {s['rc']})" if s["failed"] else ""
-        sampled = f" of {pages}" if s["pages"] != pages else ""
-        print(f"{tool:<11} {s['n']:>2} {s['wall']:>9.2f} {ratio:>8} {s['cpu']:>9.2f} {cpu_ratio:>8}"
-              f" {s['rss']:>8.0f} {jpegs + sampled:>6} {int(c.get('bytes', 0)) / 1e6:>8.2f}"
-              f" {c.get('psnr', '-'):>8}  {c.get('jpeg', '-')}{note}")
-    for tool in order:
-        err = checks.get((name, tool), {}).get("stderr", "").strip()
-        if err:
-            print(f"  {tool} said: {err[:150]}")
-
-def ratio_line(label, value, limit):
-    if value is None:
-        print(f"  {label}: not measured")
-    else:
-        print(f"  {label}: {value:.2f} (goal <= {limit}) {'met' if value <= limit else 'MISSED'}")
-
-print("\nscaling: ms/page on many.tif (1000 pages) / ms/page on many100.tif (100 pages)")
-for tool in order:
-    a, b = stats.get(("many100", tool)), stats.get(("many", tool))
-    if a and b:
-        print(f"  {tool:<11} wall {b['wall'] / a['wall']:.2f}   CPU {b['cpu'] / a['cpu']:.2f}"
-              if a["cpu"] else f"  {tool:<11} wall {b['wall'] / a['wall']:.2f}")
-
-if any(t == "pelc" for _, t in stats):
-    print("\npelc against its goals (wall ms/page; CPU ratio in brackets)")
-    limits = {"fax": 1.15, "scan": 1.15, "gray": 1.15, "many100": 1.3, "many": 1.3, "ojpeg": 1.5}
-    for f in files:
-        name = f["file"]
-        p, fl = stats.get((name, "pelc")), stats.get((name, "floor"))
-        if not p or not fl:
-            continue
-        r = p["wall"] / fl["wall"]
-        cr = p["cpu"] / fl["cpu"] if fl["cpu"] else float("nan")
-        verdict = "met" if r <= limits[name] and not p["failed"] else "MISSED"
-        # pelc writes a page whose pixels are all grey as a one-component JPEG, which
-        # encodes a third of the data: the grey floor is the like-for-like measure there.
-        grey = stats.get((name, "floor-grey"))
-        one_component = checks.get((name, "pelc"), {}).get("jpeg", "").startswith("1x1 ")
-        like = (f"; {p['wall'] / grey['wall']:.2f} x floor-grey ({p['cpu'] / grey['cpu']:.2f})"
-                if grey and one_component and grey["cpu"] else "")
-        print(f"  {name:<8} {r:.2f} x floor ({cr:.2f}){like}, goal <= {limits[name]}: {verdict}"
-              + (", pages failed" if p["failed"] else ""))
-    a, b = stats.get(("many100", "pelc")), stats.get(("many", "pelc"))
-    ratio_line("linear in pages, many / many100 per page", b["wall"] / a["wall"] if a and b else None, 1.2)
-    for f in files:
-        p = stats.get((f["file"], "pelc"))
-        if p:
-            budget = (3 * int(f["largest24"]) + 32 * 2**20) / 2**20
-            print(f"  peak RSS on {f['file']:<8} {p['rss']:.0f} MiB (goal <= {budget:.0f}):"
-                  f" {'met' if p['rss'] <= budget else 'MISSED'}")
-EOF
+report "$res"
 say "raw rows: $res"
