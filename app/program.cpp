@@ -8,6 +8,7 @@
 #include "core/file_list.h"
 #include "platform/console.h"
 #include "platform/paths.h"
+#include "platform/process_memory.h"
 
 namespace {
 // Only the first two characters count, so "/?x" asks for the usage too. Every other
@@ -32,6 +33,7 @@ int printUsage() {
 
 int pelcMain(int argc, char** argv) {
     platform::initConsole();
+    platform::keepFreedMemoryForReuse();
     printMessage(messages::kStartBanner);
     // Start-up needs nothing more on this system: the framework step cannot fail here.
 

@@ -48,6 +48,24 @@ bool workingRecordConsistent(const ImageRecord &working) {
            rowBytes * static_cast<uint64_t>(working.height) == working.imageSize;
 }
 
+bool greyEntry(const uint8_t* entry) { return entry[0] == entry[1] && entry[1] == entry[2]; }
+
+// Whether every pixel the working copy will hold is grey, known from the source's colours
+// alone: a bilevel page in black and white, or a palette of grey entries. Deeper pages
+// are left to the encoder, which looks at their pixels.
+platform::PageColours coloursOf(const ImageRecord& bitmap) {
+    const bool palettePage = bitmap.bitsPerPixel == 4 || bitmap.bitsPerPixel == 8 ||
+                             (bitmap.bitsPerPixel == 1 && bitmap.photometric == 3);
+    if (bitmap.bitsPerPixel == 1 && !palettePage)
+        return platform::PageColours::Grey;
+    if (!palettePage || bitmap.palette == nullptr || bitmap.paletteEntries <= 0)
+        return platform::PageColours::Unknown;
+    for (int32_t k = 0; k < bitmap.paletteEntries; ++k)
+        if (!greyEntry(bitmap.palette + 4 * k))
+            return platform::PageColours::Unknown;
+    return platform::PageColours::Grey;
+}
+
 } // namespace
 
 int32_t pixelsPerMetre(int32_t unit, double resolution) {
@@ -71,6 +89,7 @@ int32_t writeJpeg(ImageRecord *bitmap, const char *fileName) {
     const int32_t xPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->xResolution);
     const int32_t yPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->yResolution);
 
+    const platform::PageColours colours = coloursOf(*bitmap);
     ImageRecord working;
     clearRecord(working);
     ScopeExit releaseWorking([&] { releaseImageRecord(&working); });
@@ -81,7 +100,9 @@ int32_t writeJpeg(ImageRecord *bitmap, const char *fileName) {
     if (converted != 0 || !workingRecordConsistent(working))
         return kWriteNoConversion;
 
-    GlobalHandle block = platform::globalAlloc(size_t{kBitmapHeaderSize} + working.imageSize);
+    // The header and the rows below fill every byte of the block.
+    GlobalHandle block = platform::globalAlloc(size_t{kBitmapHeaderSize} + working.imageSize,
+                                               platform::GlobalFill::None);
     if (block == nullptr)
         return kWriteNoConversion;
     ScopeExit freeBlock([&] { platform::globalFree(block); });
@@ -92,7 +113,7 @@ int32_t writeJpeg(ImageRecord *bitmap, const char *fileName) {
     std::memcpy(packed + kBitmapHeaderSize, working.pixels, working.imageSize);
     platform::globalUnlock(block);
 
-    return platform::saveJpegFile(fileName, block) != 0 ? 0 : kWriteEncoderFailed;
+    return platform::saveJpegFile(fileName, block, colours) != 0 ? 0 : kWriteEncoderFailed;
 }
 
 int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord *source,

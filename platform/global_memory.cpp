@@ -10,8 +10,10 @@ struct GlobalBlock {
 
 namespace platform {
 
-GlobalHandle globalAlloc(size_t size) {
-    auto* bytes = static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
+GlobalHandle globalAlloc(size_t size, GlobalFill fill) {
+    const size_t bytesToTake = size == 0 ? 1 : size;
+    auto* bytes = static_cast<uint8_t*>(fill == GlobalFill::Zero ? std::calloc(bytesToTake, 1)
+                                                                 : std::malloc(bytesToTake));
     if (bytes == nullptr)
         return nullptr;
     auto* block = new (std::nothrow) GlobalBlock{bytes, size};

@@ -136,7 +136,7 @@ bool encodeRows(FILE *out, const PackedBitmap &bitmap, bool grey) {
 
 } // namespace
 
-int saveJpegFile(const char *fileName, GlobalHandle block) {
+int saveJpegFile(const char *fileName, GlobalHandle block, PageColours colours) {
     if (fileName == nullptr)
         return 0;
     const uint8_t *bytes = globalLock(block);
@@ -153,7 +153,7 @@ int saveJpegFile(const char *fileName, GlobalHandle block) {
     }
     struct stat opened;
     const bool regularFile = fstat(fileno(out), &opened) == 0 && S_ISREG(opened.st_mode);
-    const bool encoded = encodeRows(out, bitmap, everyPixelGrey(bitmap));
+    const bool encoded = encodeRows(out, bitmap, colours == PageColours::Grey || everyPixelGrey(bitmap));
     globalUnlock(block);
     const bool flushed = std::fflush(out) == 0 && std::ferror(out) == 0;
     const bool closed = std::fclose(out) == 0;

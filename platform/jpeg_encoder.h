@@ -5,9 +5,15 @@
 #include "platform/global_memory.h"
 
 namespace platform {
+/// What the caller knows of the page's colours. A page known to be grey is written as a
+/// one-component JPEG without looking at its pixels; otherwise the pixels decide.
+enum class PageColours { Unknown, Grey };
+
 /// Encodes the packed bitmap in `block` at quality 75 into `fileName` (created or
 /// truncated), writing its resolution as the JFIF density in dots per inch when both
 /// values fit 1..65535. Returns non-zero only when the whole file was written; 0 on any
-/// failure (bad header, open, encode, write, close). Prints nothing.
-int saveJpegFile(const char *fileName, GlobalHandle block);
+/// failure (bad header, open, encode, write, close). Prints nothing. A page whose pixels
+/// are all grey (blue = green = red) is written with one component: same look, smaller.
+int saveJpegFile(const char *fileName, GlobalHandle block,
+                 PageColours colours = PageColours::Unknown);
 } // namespace platform

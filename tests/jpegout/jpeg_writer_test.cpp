@@ -265,6 +265,40 @@ TEST(WriterBilevel, PaletteMissingGivesBlackRatherThanAStrayRead) {
     releaseImageRecord(&target);
 }
 
+TEST(WriterGreyPages, PaletteAndBilevelColoursDecideTheComponentCount) {
+    // Grey palette pages and black-and-white pages are grey whatever their pixels; one colour
+    // entry anywhere in the palette leaves the choice to the pixels.
+    const struct {
+        uint32_t depth;
+        int32_t photometric;
+        bool colourEntry; // entry 1 red instead of grey (unused by the pixels below)
+        bool colourPixel; // pixels use entry 1
+        int components;
+    } cases[] = {
+        {8, 1, false, false, 1}, {8, 1, true, false, 1}, {8, 1, true, true, 3},
+        {4, 1, false, true, 1},  {1, 0, false, true, 1}, {1, 3, true, true, 3},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.depth << " bpp, colour entry " << c.colourEntry
+                                        << ", colour pixel " << c.colourPixel);
+        Page page(16, 8, c.depth);
+        page.record.photometric = c.photometric;
+        for (int i = 0; i < page.record.paletteEntries; ++i)
+            page.setEntry(i, uint8_t(i), uint8_t(i), uint8_t(i));
+        if (c.colourEntry)
+            page.setEntry(1, 0, 0, 255);
+        for (int32_t y = 0; y < 8; ++y) {
+            const uint8_t fill = c.depth == 8 ? 1 : c.depth == 4 ? 0x11 : 0xFF;
+            std::memset(page.topRow(y), c.colourPixel ? fill : 0, page.record.bytesPerRow);
+        }
+        if (c.depth == 1) // set bits take entry 0 of a palette
+            page.setEntry(0, c.colourEntry ? 0 : 9, c.colourEntry ? 200 : 9, 9);
+        const DecodedJpeg decoded = writeAndDecode(page, "grey" + std::to_string(n++) + ".jpg");
+        EXPECT_EQ(decoded.components, c.components);
+    }
+}
+
 TEST(WriterOwnership, TwentyFourBitPageIsTakenOverOthersAreKept) {
     Page colour(4, 4, 24);
     ASSERT_EQ(writeJpeg(&colour.record, tempPath("taken.jpg").c_str()), 0);
