@@ -5,7 +5,8 @@
 #include <cstdio>
 
 #include <jpeglib.h>
-#include <sys/stat.h>
+
+#include "platform/output_file.h"
 
 namespace platform {
 namespace {
@@ -146,24 +147,19 @@ int saveJpegFile(const char *fileName, GlobalHandle block, PageColours colours) 
         globalUnlock(block);
         return 0;
     }
-    FILE *out = std::fopen(fileName, "wb");
+    OutputFile file(fileName);
+    FILE *out = file.writePath() != nullptr ? std::fopen(file.writePath(), "wb") : nullptr;
     if (out == nullptr) {
         globalUnlock(block);
         return 0;
     }
-    struct stat opened;
-    const bool regularFile = fstat(fileno(out), &opened) == 0 && S_ISREG(opened.st_mode);
-    const bool encoded = encodeRows(out, bitmap, colours == PageColours::Grey || everyPixelGrey(bitmap));
+    const bool encoded =
+        encodeRows(out, bitmap, colours == PageColours::Grey || everyPixelGrey(bitmap));
     globalUnlock(block);
     const bool flushed = std::fflush(out) == 0 && std::ferror(out) == 0;
     const bool closed = std::fclose(out) == 0;
-    if (encoded && flushed && closed)
-        return 1;
-    // A cut-off JPEG opens as a grey or broken page; better no file than one that looks
-    // written. Only a regular file goes: a device given as the output name stays.
-    if (regularFile)
-        std::remove(fileName);
-    return 0;
+    // A cut-off JPEG opens as a grey or broken page: it never takes the page's name.
+    return encoded && flushed && closed && file.commit() ? 1 : 0;
 }
 
 } // namespace platform

@@ -8,6 +8,7 @@
 #include "core/clear_record.h"
 #include "core/scope_exit.h"
 #include "platform/file_io.h"
+#include "platform/output_file.h"
 #include "tiff/directory_chain.h"
 
 namespace readers {
@@ -117,10 +118,12 @@ int32_t runPlan(const tiff::TiffReader& reader, const char* outputPath, const Co
     if (!buffer || reader.fileHandle < 0)
         return kCopyFailed;
     platform::makeWritable(outputPath);
-    UniqueFd output = platform::openOutputFile(outputPath);
+    platform::OutputFile file(outputPath);
+    if (file.writePath() == nullptr)
+        return kCopyFailed;
+    UniqueFd output = platform::openOutputFile(file.writePath());
     if (!output.valid())
         return kCopyFailed;
-    const bool regularFile = platform::isRegularFile(output.get());
     int32_t status = 0;
     uint64_t written = 0;
     for (size_t i = 0; i < plan.blockCount && status == 0; ++i)
@@ -132,12 +135,11 @@ int32_t runPlan(const tiff::TiffReader& reader, const char* outputPath, const Co
     // file would only pretend to be the page.
     if (status == 0 && written == 0)
         status = kCopyFailed;
-    // A page cut off by a failed write or read (a full disk) would open as a broken
-    // picture under a name that looks written: no file is better. A device named as the
-    // output stays.
-    if (status == kCopyFailed && regularFile)
-        std::remove(outputPath);
-    return status;
+    // A page cut off by a failed write or read never takes the page's name; a missed seek
+    // keeps the blocks copied before it.
+    if (status == kCopyFailed)
+        return status;
+    return file.commit() ? status : kCopyFailed;
 }
 
 int32_t copyPlanned(tiff::TiffReader& reader, const char* outputPath, bool interchange,

@@ -4,6 +4,8 @@
 // reported as written is there and reads back; a failed one leaves no file behind.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdint>
 #include <string>
 #include <sys/stat.h>
@@ -224,6 +226,43 @@ TEST(ProgramEnvironment, AFullDiskFailsThePagesThatDoNotFitAndLeavesNoPartFile) 
     const RunResult run = runPelc({"old.tif", "pix.tif"}, dir.path(), options);
     ASSERT_NE(run.exitCode, kRunSetupFailed);
     expectRun(run, dir, inputs);
+}
+
+// Converting again onto a full disk: the pages that fail keep the files an earlier run
+// wrote, and nothing half-written is left anywhere in the folder.
+TEST(ProgramEnvironment, AFailedRewriteKeepsTheEarlierFile) {
+    ScratchDir dir;
+    const std::vector<InputFile> inputs = {
+        {"old.tif", true, {Outcome::Written, Outcome::WriteFailed, Outcome::Written}},
+        {"pix.tif", false, {Outcome::Written, Outcome::WriteFailed, Outcome::Written}},
+    };
+    placeInputs(dir, inputs);
+    const std::string earlier = "an earlier page";
+    const std::string oldPage = dir.write("old_2.jpg", earlier);
+    const std::string pixPage = dir.write("pix_2.jpg", earlier);
+    ASSERT_EQ(chmod(oldPage.c_str(), 0444), 0); // read-only outputs are replaced all the same
+    RunOptions options;
+    options.fileSizeLimit = 64 * 1024;
+    const RunResult run = runPelc({"old.tif", "pix.tif"}, dir.path(), options);
+    ASSERT_NE(run.exitCode, kRunSetupFailed);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(readFileBytes(oldPage), earlier);
+    EXPECT_EQ(readFileBytes(pixPage), earlier);
+
+    const RunResult again = runPelc({"old.tif"}, dir.path());
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(readFileBytes(oldPage), std::string(kLargeCopy.begin(), kLargeCopy.end()));
+    // The new file has the mode a plain create gives, not the temporary file's own.
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat info;
+    ASSERT_EQ(stat(oldPage.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+    std::vector<std::string> leftovers;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (entry.path().filename().string().rfind(".pelc-", 0) == 0)
+            leftovers.push_back(entry.path().string());
+    EXPECT_TRUE(leftovers.empty()) << leftovers.front();
 }
 
 // A page whose buffers cannot be had is a load failure like any other; the smaller pages
