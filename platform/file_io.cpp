@@ -67,11 +67,6 @@ bool writeFully(int fd, const void* buffer, size_t count) {
     return true;
 }
 
-bool isRegularFile(int fd) {
-    struct stat info;
-    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-}
-
 int64_t fileSize(int fd) {
     struct stat info;
     if (::fstat(fd, &info) != 0)

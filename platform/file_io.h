@@ -21,8 +21,6 @@ int64_t seekTo(int fd, uint64_t offset);
 ssize_t readFully(int fd, void* buffer, size_t count);
 /// Writes all `count` bytes; false on any failure.
 bool writeFully(int fd, const void* buffer, size_t count);
-/// True when `fd` is open on a regular file (not a device, pipe or folder).
-bool isRegularFile(int fd);
 /// Size of the open file in bytes, or -1.
 int64_t fileSize(int fd);
 /// Adds the owner's write permission to an existing file (SetFileAttributesA NORMAL).

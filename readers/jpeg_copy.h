@@ -16,7 +16,7 @@ inline constexpr uint32_t kTransferBufferSize = 32760;
 /// offset). -1 before the output is touched: the directory cannot be read, the page has no
 /// bytes inside the file, its strips overlap one another, the copy would exceed twice the
 /// input's size, or no memory; -1 after: the output cannot be opened, or a write or read
-/// fails (the part written is removed, unless the output is not a regular file).
+/// fails (an earlier file of that name is kept, and nothing cut off takes its place).
 /// Strips that run past the end of the file give the bytes that exist (-1 when a file that
 /// shrank after it was opened leaves none). Prints nothing.
 int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset);
