@@ -9,30 +9,12 @@
 #include "bitmap/bitmap_storage.h"
 #include "core/clear_record.h"
 #include "platform/device_context.h"
+#include "tests/support/bitmap_page.h"
 
 namespace {
 
+using testsupport::Page;
 using Bgr = std::array<uint8_t, 3>;
-
-// A source bitmap whose pixels live in `rows` (bottom row first), as the page loader
-// hands them over: header and palette allocated, pixels the caller's own.
-struct SourceBitmap {
-    ImageRecord record;
-    std::vector<uint8_t> rows;
-
-    SourceBitmap(int32_t width, int32_t height, uint32_t depth) {
-        initImageRecord(nullptr, &record);
-        record.width = width;
-        record.height = height;
-        record.bitsPerPixel = depth;
-        EXPECT_EQ(allocateBitmap(&record, BitmapMode::HeaderOnly), 0);
-        rows.assign(record.imageSize, 0);
-        record.pixels = rows.data();
-    }
-    ~SourceBitmap() { releaseImageRecord(&record); }
-    uint8_t *row(int32_t fromBottom) { return rows.data() + fromBottom * record.bytesPerRow; }
-    void setEntry(int index, Bgr colour) { std::memcpy(record.palette + 4 * index, &colour, 3); }
-};
 
 // The converted bitmap, released however the test ends.
 struct Converted {
@@ -49,9 +31,9 @@ const Bgr kBlack{0, 0, 0};
 const Bgr kWhite{255, 255, 255};
 
 TEST(Convert4To24, TakesHighNibbleFirstAndStopsAtTheWidth) {
-    SourceBitmap source(3, 2, 4);
+    Page source(3, 2, 4);
     for (int i = 0; i < 16; ++i)
-        source.setEntry(i, {uint8_t(i), uint8_t(16 * i), uint8_t(255 - i)});
+        source.setEntry(i, uint8_t(i), uint8_t(16 * i), uint8_t(255 - i));
     source.row(0)[0] = 0x12;
     source.row(0)[1] = 0x3F; // the low nibble lies beyond the width
     source.row(1)[0] = 0xF0;
@@ -68,10 +50,10 @@ TEST(Convert4To24, TakesHighNibbleFirstAndStopsAtTheWidth) {
 }
 
 TEST(Convert8To24, LooksEachIndexUpInThePalette) {
-    SourceBitmap source(5, 1, 8);
-    source.setEntry(0, {1, 2, 3});
-    source.setEntry(7, {10, 20, 30});
-    source.setEntry(255, {200, 100, 50});
+    Page source(5, 1, 8);
+    source.setEntry(0, 1, 2, 3);
+    source.setEntry(7, 10, 20, 30);
+    source.setEntry(255, 200, 100, 50);
     const uint8_t indexes[5] = {7, 255, 0, 7, 255};
     std::memcpy(source.row(0), indexes, 5);
     Converted out;
@@ -84,9 +66,9 @@ TEST(Convert8To24, LooksEachIndexUpInThePalette) {
 
 TEST(Convert8To24, IndexBeyondAShortPaletteIsBlack) {
     // A 2-bit header holds four entries; read as 8-bit, indexes 4..255 have no entry.
-    SourceBitmap source(3, 1, 2);
+    Page source(3, 1, 2);
     for (int i = 0; i < 4; ++i)
-        source.setEntry(i, {uint8_t(50 + i), uint8_t(60 + i), uint8_t(70 + i)});
+        source.setEntry(i, uint8_t(50 + i), uint8_t(60 + i), uint8_t(70 + i));
     source.record.bitsPerPixel = 8;
     source.record.bytesPerRow = 4;
     source.rows.assign(4, 0);
@@ -107,7 +89,7 @@ TEST(Convert16To24, SpreadsFiveBitsPerColour) {
         Bgr bgr;
     } cases[] = {{0x7FFF, {248, 248, 248}}, {0x8000, kBlack},      {0x001F, {248, 0, 0}},
                  {0x03E0, {0, 248, 0}},     {0x7C00, {0, 0, 248}}, {0x0421, {8, 8, 8}}};
-    SourceBitmap source(6, 2, 16);
+    Page source(6, 2, 16);
     for (int x = 0; x < 6; ++x) {
         source.row(1)[2 * x] = uint8_t(cases[x].word); // little-endian words
         source.row(1)[2 * x + 1] = uint8_t(cases[x].word >> 8);
@@ -130,7 +112,7 @@ TEST(Convert32To24, SubtractsInkAndBlackLimitedAtZero) {
                  {10, 20, 30, 40, {185, 195, 205}},
                  {200, 100, 50, 100, {105, 55, 0}}, // cyan and black exceed 255: red stops at 0
                  {255, 255, 255, 255, kBlack}};
-    SourceBitmap source(6, 1, 32);
+    Page source(6, 1, 32);
     for (int x = 0; x < 6; ++x) {
         const uint8_t inks[4] = {cases[x].c, cases[x].m, cases[x].y, cases[x].k};
         std::memcpy(source.row(0) + 4 * x, inks, 4);
@@ -142,7 +124,7 @@ TEST(Convert32To24, SubtractsInkAndBlackLimitedAtZero) {
 }
 
 TEST(ConvertFrame, ResultIsAFreshDeviceBitmapWithTheSourceResolution) {
-    SourceBitmap source(5, 3, 8);
+    Page source(5, 3, 8);
     source.record.resolutionUnit = 3;
     source.record.xResolution = 80.5;
     source.record.yResolution = 40.25;
@@ -174,10 +156,10 @@ TEST(ConvertFrame, ResultIsAFreshDeviceBitmapWithTheSourceResolution) {
 }
 
 TEST(ConvertFrame, RowsStayBottomUpAndApartByTheirOwnStride) {
-    SourceBitmap source(5, 3, 4);
-    source.setEntry(1, {1, 1, 1});
-    source.setEntry(2, {2, 2, 2});
-    source.setEntry(3, {3, 3, 3});
+    Page source(5, 3, 4);
+    source.setEntry(1, 1, 1, 1);
+    source.setEntry(2, 2, 2, 2);
+    source.setEntry(3, 3, 3, 3);
     for (int row = 0; row < 3; ++row)
         std::memset(source.row(row), (row + 1) * 0x11, 3);
     Converted out;
@@ -190,7 +172,7 @@ TEST(ConvertFrame, RowsStayBottomUpAndApartByTheirOwnStride) {
 TEST(ConvertTo24, DepthWithoutConversionLeavesTheDestinationAlone) {
     for (uint32_t depth : {1u, 2u, 24u}) {
         SCOPED_TRACE(testing::Message() << depth << " bpp");
-        SourceBitmap source(4, 2, depth);
+        Page source(4, 2, depth);
         ImageRecord destination;
         std::memset(static_cast<void *>(&destination), 0xAB, sizeof destination);
         ImageRecord before;
@@ -202,7 +184,7 @@ TEST(ConvertTo24, DepthWithoutConversionLeavesTheDestinationAlone) {
 }
 
 TEST(ConvertFailures, AllocationCodePassesUnchangedAndReleaseFreesTheHeader) {
-    SourceBitmap source(4, 2, 16);
+    Page source(4, 2, 16);
     Converted out;
     EXPECT_EQ(convert16To24(nullptr, &source.record, &out.record), kAllocNoDeviceContext);
     EXPECT_NE(out.record.bitmapInfo, nullptr);
@@ -210,7 +192,7 @@ TEST(ConvertFailures, AllocationCodePassesUnchangedAndReleaseFreesTheHeader) {
 }
 
 TEST(ConvertFailures, SourceRowsShorterThanTheWidthAreNotRead) {
-    SourceBitmap source(8, 2, 32);
+    Page source(8, 2, 32);
     source.record.bytesPerRow = 28; // one pixel short of 8 x 4 bytes
     Converted out;
     EXPECT_EQ(convert32To24(platform::screenDeviceContext(), &source.record, &out.record),

@@ -13,6 +13,7 @@
 #include "bitmap/bitmap_storage.h"
 #include "core/clear_record.h"
 #include "platform/device_context.h"
+#include "tests/support/bitmap_page.h"
 #include "tests/support/jpeg_decode.h"
 
 namespace {
@@ -20,6 +21,7 @@ namespace {
 using testsupport::DecodedJpeg;
 using testsupport::decodeJpegFile;
 using testsupport::meanAbsoluteError;
+using testsupport::Page;
 
 std::string tempPath(const std::string &name) { return ::testing::TempDir() + "writer_" + name; }
 
@@ -27,31 +29,6 @@ bool fileExists(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
 }
-
-// A page as the loader hands it to the writer: header and palette allocated, pixels in a
-// buffer of the test's own (bottom row first).
-struct Page {
-    ImageRecord record;
-    std::vector<uint8_t> rows;
-
-    Page(int32_t width, int32_t height, uint32_t depth) {
-        initImageRecord(nullptr, &record);
-        record.width = width;
-        record.height = height;
-        record.bitsPerPixel = depth;
-        EXPECT_EQ(allocateBitmap(&record, BitmapMode::HeaderOnly), 0);
-        rows.assign(record.imageSize, 0);
-        record.pixels = rows.data();
-    }
-    ~Page() { releaseImageRecord(&record); }
-    uint8_t *topRow(int32_t y) {
-        return rows.data() + (record.height - 1 - y) * record.bytesPerRow;
-    }
-    void setEntry(int index, uint8_t b, uint8_t g, uint8_t r) {
-        const uint8_t entry[4] = {b, g, r, 0};
-        std::memcpy(record.palette + 4 * index, entry, 4);
-    }
-};
 
 // Writes `page`, decodes the file and returns it; fails the test when either step fails.
 DecodedJpeg writeAndDecode(Page &page, const std::string &name) {
@@ -69,29 +46,17 @@ uint8_t ramp(int32_t at, int32_t length, int32_t offset) {
     return static_cast<uint8_t>((at * 200 / std::max(length - 1, 1) + offset) % 256);
 }
 
-TEST(WriterResolution, DotsPerUnitBecomePixelsPerMetre) {
-    const struct {
-        int32_t unit;
-        double resolution;
-        int32_t perMetre;
-    } cases[] = {{2, 300, 11811}, {2, 72, 2834}, {2, 200, 7874}, {3, 80, 8000}, {3, 0.5, 50},
-                 {1, 300, 0},     {0, 300, 0},   {4, 300, 0},    {2, 0, 0}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.resolution << " per unit " << c.unit);
-        EXPECT_EQ(pixelsPerMetre(c.unit, c.resolution), c.perMetre);
-    }
-}
-
-TEST(WriterResolution, HostileValuesSaturateInsteadOfOverflowing) {
+TEST(WriterResolution, DotsPerUnitBecomePixelsPerMetreAndHostileValuesSaturate) {
     const int32_t most = std::numeric_limits<int32_t>::max();
     const struct {
         int32_t unit;
         double resolution;
         int32_t perMetre;
-    } cases[] = {
-        {2, 4294967295.0, most}, {3, 1e300, most}, {2, INFINITY, most}, {2, -300, 0}, {3, NAN, 0},
-        {2, -INFINITY, 0}};
-    for (const auto &c : cases) {
+    } cases[] = {{2, 300, 11811},         {2, 72, 2834},     {2, 200, 7874},     {3, 80, 8000},
+                 {3, 0.5, 50},            {1, 300, 0},       {0, 300, 0},        {4, 300, 0},
+                 {2, 0, 0},               {2, -300, 0},      {3, NAN, 0},        {2, -INFINITY, 0},
+                 {2, 4294967295.0, most}, {3, 1e300, most},  {2, INFINITY, most}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.resolution << " per unit " << c.unit);
         EXPECT_EQ(pixelsPerMetre(c.unit, c.resolution), c.perMetre);
     }
