@@ -55,6 +55,18 @@ void decode(const std::string &path, int index, Decoded &out) {
     out.status = readTiffPage(out.bitmap, tif.get(), out.buffers);
 }
 
+// Writes `spec` (pattern pixels when it has none) and decodes its page; false when libtiff
+// refuses to write it.
+bool decodePage(PageSpec spec, const std::string &name, Decoded &out, bool bigEndian = false) {
+    if (spec.pixels.empty())
+        spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath(name);
+    if (!testsupport::writeTiffPages(path, {spec}, bigEndian))
+        return false;
+    decode(path, 0, out);
+    return true;
+}
+
 bool isReleased(ImageRecord &bitmap) { return releaseImageRecord(&bitmap) == 1; }
 
 Rgb rasterPixel(const std::vector<uint32_t> &raster, const ImageRecord &bitmap, int x, int y) {
@@ -102,6 +114,16 @@ PageSpec page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t co
     p.photometric = photometric;
     p.compression = compression;
     return p;
+}
+
+// A page (8-bit grey unless given) written and opened, for the reader's steps called alone.
+readers::TiffHandle openPage(const std::string &name, PageSpec spec = page(8, 1, 1)) {
+    spec.pixels = testsupport::patternPixels(spec);
+    const std::string path = tempPath(name);
+    EXPECT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    EXPECT_NE(tif, nullptr);
+    return tif;
 }
 
 struct RoutingCase {
@@ -188,13 +210,14 @@ std::vector<RoutingCase> routingCases() {
 
 } // namespace
 
-TEST(PageRouting, EachClassDecodesAsLibtiffRendersIt) {
-    for (bool bigEndian : {false, true}) {
-        for (const RoutingCase &c : routingCases()) {
+TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
+    for (const RoutingCase &c : routingCases()) {
+        Decoded little, big;
+        for (bool bigEndian : {false, true}) {
             SCOPED_TRACE(testing::Message() << c.name << (bigEndian ? ", MM" : ", II"));
-            const std::string path = tempPath("routing.tif");
+            const std::string path = tempPath(bigEndian ? "routing_mm.tif" : "routing_ii.tif");
             ASSERT_TRUE(testsupport::writeTiffPages(path, {c.spec}, bigEndian));
-            Decoded d;
+            Decoded &d = bigEndian ? big : little;
             decode(path, 0, d);
             ASSERT_EQ(d.status, 0);
             EXPECT_EQ(d.bitmap.bitsPerPixel, c.depth);
@@ -204,27 +227,14 @@ TEST(PageRouting, EachClassDecodesAsLibtiffRendersIt) {
             EXPECT_EQ(d.bitmap.pixels, d.buffers.block.get());
             EXPECT_TRUE(matchesRaster(d.bitmap, testsupport::tiffRgbaRaster(path, 0), c.tolerance));
         }
-    }
-}
-
-TEST(PageRouting, BothByteOrdersGiveTheSameBytes) {
-    for (const RoutingCase &c : routingCases()) {
+        // Within the tolerance of lossy pages the two orders must still agree exactly. Row
+        // padding, and bits past the last pixel, are not the page's: compare pixels.
         SCOPED_TRACE(c.name);
-        const std::string little = tempPath("order_ii.tif");
-        const std::string big = tempPath("order_mm.tif");
-        ASSERT_TRUE(testsupport::writeTiffPages(little, {c.spec}, false));
-        ASSERT_TRUE(testsupport::writeTiffPages(big, {c.spec}, true));
-        Decoded a, b;
-        decode(little, 0, a);
-        decode(big, 0, b);
-        ASSERT_EQ(a.status, 0);
-        ASSERT_EQ(b.status, 0);
-        ASSERT_EQ(a.bitmap.imageSize, b.bitmap.imageSize);
-        // Row padding, and bits past the last pixel, are not the page's: compare pixels.
-        for (int y = 0; y < a.bitmap.height; ++y)
-            for (int x = 0; x < a.bitmap.width; ++x)
-                ASSERT_EQ(testsupport::bitmapPixel(a.bitmap, x, y),
-                          testsupport::bitmapPixel(b.bitmap, x, y))
+        ASSERT_EQ(little.bitmap.imageSize, big.bitmap.imageSize);
+        for (int y = 0; y < little.bitmap.height; ++y)
+            for (int x = 0; x < little.bitmap.width; ++x)
+                ASSERT_EQ(testsupport::bitmapPixel(little.bitmap, x, y),
+                          testsupport::bitmapPixel(big.bitmap, x, y))
                     << "pixel " << x << ", " << y;
     }
 }
@@ -235,10 +245,8 @@ TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
     spec.height = 2;
     spec.pixels = {10, 20, 30, 40,  50,  60,   // top row
                    70, 80, 90, 100, 110, 120}; // bottom row
-    const std::string path = tempPath("bgr.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
     Decoded d;
-    decode(path, 0, d);
+    ASSERT_TRUE(decodePage(spec, "bgr.tif", d));
     ASSERT_EQ(d.status, 0);
     ASSERT_EQ(d.bitmap.bytesPerRow, 8);
     const uint8_t bottom[6] = {90, 80, 70, 120, 110, 100};
@@ -247,61 +255,50 @@ TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
     EXPECT_EQ(0, std::memcmp(d.bitmap.pixels + 8, top, 6));
 }
 
-TEST(PageRouting, CmykStaysThirtyTwoBitsAsStored) {
-    PageSpec spec = page(8, 4, 5);
-    spec.inkSet = 1;
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("cmyk.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    Decoded d;
-    decode(path, 0, d);
-    ASSERT_EQ(d.status, 0);
-    ASSERT_EQ(d.bitmap.bitsPerPixel, 32u);
-    EXPECT_EQ(d.bitmap.paletteEntries, 0);
-    const size_t rowBytes = testsupport::pixelRowBytes(spec);
-    for (int y = 0; y < d.bitmap.height; ++y)
-        ASSERT_EQ(0, std::memcmp(d.bitmap.pixels + (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
-                                 spec.pixels.data() + y * rowBytes, rowBytes))
-            << "row " << y;
+TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
+    PageSpec cmyk = page(8, 4, 5);
+    cmyk.inkSet = 1;
+    const struct {
+        const char *name;
+        PageSpec spec;
+        uint32_t depth;
+    } cases[] = {{"CMYK", cmyk, 32}, {"1-bit mask", page(1, 1, 4), 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        PageSpec spec = c.spec;
+        spec.pixels = testsupport::patternPixels(spec);
+        Decoded d;
+        ASSERT_TRUE(decodePage(spec, "as_stored.tif", d));
+        ASSERT_EQ(d.status, 0);
+        ASSERT_EQ(d.bitmap.bitsPerPixel, c.depth);
+        EXPECT_EQ(d.bitmap.photometric, spec.photometric);
+        if (c.depth == 32) {
+            EXPECT_EQ(d.bitmap.paletteEntries, 0);
+        }
+        const size_t rowBytes = testsupport::pixelRowBytes(spec);
+        for (int y = 0; y < d.bitmap.height; ++y)
+            ASSERT_EQ(0, std::memcmp(d.bitmap.pixels +
+                                         (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
+                                     spec.pixels.data() + y * rowBytes, rowBytes))
+                << "row " << y;
+    }
 }
 
 TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
     PageSpec spec = page(8, 4, 5);
     spec.inkSet = 2;
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("inkset2.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
     Decoded d;
-    decode(path, 0, d);
+    ASSERT_TRUE(decodePage(spec, "inkset2.tif", d));
     if (d.status == 0)
         EXPECT_EQ(d.bitmap.bitsPerPixel, 24u);
     else
         EXPECT_EQ(d.status, readers::kRgbaFailed);
 }
 
-TEST(PageRouting, MaskPageIsReadRowByRow) {
-    PageSpec spec = page(1, 1, 4);
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("mask.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    Decoded d;
-    decode(path, 0, d);
-    ASSERT_EQ(d.status, 0);
-    EXPECT_EQ(d.bitmap.bitsPerPixel, 1u);
-    EXPECT_EQ(d.bitmap.photometric, 4);
-    const size_t rowBytes = testsupport::pixelRowBytes(spec);
-    for (int y = 0; y < d.bitmap.height; ++y)
-        ASSERT_EQ(0, std::memcmp(d.bitmap.pixels + (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
-                                 spec.pixels.data() + y * rowBytes, rowBytes));
-}
-
 TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
     PageSpec spec = page(8, 1, 32844 - 100); // no libtiff rendering exists for it
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("photometric.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
     Decoded d;
-    decode(path, 0, d);
+    ASSERT_TRUE(decodePage(spec, "photometric.tif", d));
     EXPECT_EQ(d.status, readers::kRgbaFailed);
     EXPECT_TRUE(isReleased(d.bitmap));
 }
@@ -369,10 +366,8 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
         spec.extraSamples = {c.extra};
         spec.pixels = c.pixels;
         spec.pixels.insert(spec.pixels.end(), c.pixels.begin(), c.pixels.end());
-        const std::string path = tempPath("alpha.tif");
-        ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
         Decoded d;
-        decode(path, 0, d);
+        ASSERT_TRUE(decodePage(spec, "alpha.tif", d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.bitsPerPixel, 24u);
         for (int y = 0; y < 2; ++y)
@@ -393,11 +388,8 @@ TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
         SCOPED_TRACE(testing::Message()
                      << "photometric " << c.photometric << ", compression " << c.compression);
         PageSpec spec = page(1, 1, c.photometric, c.compression);
-        spec.pixels = testsupport::patternPixels(spec);
-        const std::string path = tempPath("bilevel.tif");
-        ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
         Decoded d;
-        decode(path, 0, d);
+        ASSERT_TRUE(decodePage(spec, "bilevel.tif", d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.paletteEntries, 2);
         const uint8_t white[8] = {255, 255, 255, 0, 0, 0, 0, 0};
@@ -407,12 +399,8 @@ TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
 }
 
 TEST(PagePalette, EightBitGreyGetsTheFullRamp) {
-    PageSpec spec = page(8, 1, 1);
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("ramp.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
     Decoded d;
-    decode(path, 0, d);
+    ASSERT_TRUE(decodePage(page(8, 1, 1), "ramp.tif", d));
     ASSERT_EQ(d.status, 0);
     ASSERT_EQ(d.bitmap.paletteEntries, 256);
     for (int k = 0; k < 256; ++k) {
@@ -421,38 +409,31 @@ TEST(PagePalette, EightBitGreyGetsTheFullRamp) {
     }
 }
 
-TEST(PagePalette, SixteenBitColorMapScalesDown) {
-    PageSpec spec = page(8, 1, 3);
-    spec.colorMap.assign(3 * 256, 0);
-    spec.colorMap[0] = 65535;       // red of entry 0
-    spec.colorMap[256 + 0] = 32768; // green of entry 0
-    spec.colorMap[512 + 0] = 256;   // blue of entry 0
-    spec.colorMap[1] = 255;         // red of entry 1
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("map16.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    Decoded d;
-    decode(path, 0, d);
-    ASSERT_EQ(d.status, 0);
-    const uint8_t entries[8] = {0, 127, 255, 0, 0, 0, 0, 0}; // 256 and 255 scale to 0
-    EXPECT_EQ(0, std::memcmp(d.bitmap.palette, entries, 8));
-}
-
-TEST(PagePalette, EightBitColorMapIsTakenAsIs) {
-    PageSpec spec = page(4, 1, 3);
-    spec.colorMap.assign(3 * 16, 0);
-    spec.colorMap[0] = 255;
-    spec.colorMap[16] = 128;
-    spec.colorMap[32] = 7;
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("map8.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    Decoded d;
-    decode(path, 0, d);
-    ASSERT_EQ(d.status, 0);
-    ASSERT_EQ(d.bitmap.paletteEntries, 16);
-    const uint8_t entry[4] = {7, 128, 255, 0};
-    EXPECT_EQ(0, std::memcmp(d.bitmap.palette, entry, 4));
+TEST(PagePalette, ColorMapIsScaledDownOnlyWhenItHoldsSixteenBitValues) {
+    // Entry 0 is (red, green, blue), red of entry 1 follows; one value of 256 or more makes
+    // the whole map 16-bit, where 256 and 255 both scale to 0.
+    const struct {
+        uint16_t bits;
+        uint16_t entry0[3];
+        uint16_t red1;
+        uint8_t palette[8];
+    } cases[] = {{8, {65535, 32768, 256}, 255, {0, 127, 255, 0, 0, 0, 0, 0}},
+                 {4, {255, 128, 7}, 3, {7, 128, 255, 0, 0, 0, 3, 0}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bits << "-bit palette");
+        PageSpec spec = page(c.bits, 1, 3);
+        const size_t n = size_t{1} << c.bits;
+        spec.colorMap.assign(3 * n, 0);
+        spec.colorMap[0] = c.entry0[0];
+        spec.colorMap[n] = c.entry0[1];
+        spec.colorMap[2 * n] = c.entry0[2];
+        spec.colorMap[1] = c.red1;
+        Decoded d;
+        ASSERT_TRUE(decodePage(spec, "colormap.tif", d));
+        ASSERT_EQ(d.status, 0);
+        ASSERT_EQ(d.bitmap.paletteEntries, int32_t(n));
+        EXPECT_EQ(0, std::memcmp(d.bitmap.palette, c.palette, 8));
+    }
 }
 
 TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
@@ -460,12 +441,7 @@ TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
     // spill past them (the header block is exactly 40 + 64 bytes).
     const std::vector<uint16_t> map = colorMap(8, true);
     const uint16_t *maps[3] = {map.data(), map.data() + 256, map.data() + 512};
-    PageSpec spec = page(8, 1, 1);
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("room.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    readers::TiffHandle tif = readers::openTiff(path.c_str());
-    ASSERT_NE(tif, nullptr);
+    readers::TiffHandle tif = openPage("room.tif");
     for (bool withMap : {false, true}) {
         ImageRecord bitmap;
         initImageRecord(nullptr, &bitmap);
@@ -484,11 +460,7 @@ TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
 
 TEST(PagePalette, PartialColorMapIsRefused) {
     const uint16_t map[256] = {};
-    PageSpec spec = page(8, 1, 1);
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("partial.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    readers::TiffHandle tif = openPage("partial.tif");
     ImageRecord bitmap;
     initImageRecord(nullptr, &bitmap);
     ASSERT_EQ(readers::setBitmapGeometry(bitmap, 4, 4, 8), 0);
@@ -500,11 +472,7 @@ TEST(PagePalette, PartialColorMapIsRefused) {
 }
 
 TEST(PagePalette, ColormapDepthLooksForValuesOf256AndMore) {
-    const std::string path = tempPath("depth.tif");
-    PageSpec spec = page(8, 1, 1);
-    spec.pixels = testsupport::patternPixels(spec);
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    readers::TiffHandle tif = openPage("depth.tif");
     const uint16_t low[3] = {0, 255, 17};
     const uint16_t high[3] = {0, 256, 17};
     EXPECT_EQ(readers::colormapDepth(nullptr, 3, low, low, low), 0);
@@ -533,11 +501,8 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
         spec.xResolution = c.x;
         spec.yResolution = c.y;
         spec.resolutionUnit = c.unit;
-        spec.pixels = testsupport::patternPixels(spec);
-        const std::string path = tempPath("resolution.tif");
-        ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
         Decoded d;
-        decode(path, 0, d);
+        ASSERT_TRUE(decodePage(spec, "resolution.tif", d));
         ASSERT_EQ(d.status, 0);
         EXPECT_EQ(d.bitmap.xResolution, c.wantX);
         EXPECT_EQ(d.bitmap.yResolution, c.wantY);
@@ -546,11 +511,7 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
 }
 
 TEST(PageFields, PhotometricIsKeptAsSigned16Bits) {
-    PageSpec spec = page(8, 1, 40000);
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("signed.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    readers::TiffHandle tif = openPage("signed.tif", page(8, 1, 40000));
     ImageRecord bitmap;
     initImageRecord(nullptr, &bitmap);
     ExactBuffers buffers;
@@ -590,11 +551,7 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
 }
 
 TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
-    PageSpec spec = page(8, 1, 1);
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("one.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    readers::TiffHandle tif = openPage("one.tif");
     const struct {
         int32_t index;
         uint32_t offset;
@@ -641,11 +598,7 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
 }
 
 TEST(PageLimits, RgbaRasterIsRefusedOverTheLimitAndOnAForeignLayout) {
-    PageSpec spec = page(8, 3, 2);
-    spec.pixels = testsupport::patternPixels(spec);
-    const std::string path = tempPath("rgba.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {spec}));
-    readers::TiffHandle tif = readers::openTiff(path.c_str());
+    readers::TiffHandle tif = openPage("rgba.tif", page(8, 3, 2));
     uint8_t buffer[64] = {};
     ImageRecord bitmap;
     clearRecord(bitmap);
