@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "bitmap/bitmap_storage.h"
@@ -15,6 +13,7 @@
 #include "platform/device_context.h"
 #include "tests/support/bitmap_page.h"
 #include "tests/support/jpeg_decode.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -24,11 +23,6 @@ using testsupport::meanAbsoluteError;
 using testsupport::Page;
 
 std::string tempPath(const std::string &name) { return ::testing::TempDir() + "writer_" + name; }
-
-bool fileExists(const std::string &path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
 
 // Writes `page`, decodes the file and returns it; fails the test when either step fails.
 DecodedJpeg writeAndDecode(Page &page, const std::string &name) {
@@ -286,7 +280,7 @@ TEST(WriterFailures, DepthWithoutConversionWritesNothing) {
         const std::string path = tempPath("refused" + std::to_string(depth) + ".jpg");
         std::remove(path.c_str());
         EXPECT_EQ(writeJpeg(&page.record, path.c_str()), kWriteNoConversion);
-        EXPECT_FALSE(fileExists(path));
+        EXPECT_FALSE(pathExists(path));
         EXPECT_EQ(releaseImageRecord(&page.record), 0);
     }
 }
@@ -297,12 +291,12 @@ TEST(WriterFailures, EncoderFailureLeavesNoFile) {
         Page page(16, 16, depth);
         const std::string path = tempPath("no_such_folder/page_1.jpg");
         EXPECT_EQ(writeJpeg(&page.record, path.c_str()), kWriteEncoderFailed);
-        EXPECT_FALSE(fileExists(path));
+        EXPECT_FALSE(pathExists(path));
     }
     Page wide(65501, 1, 1); // wider than any JPEG can be
     const std::string path = tempPath("too_wide.jpg");
     EXPECT_EQ(writeJpeg(&wide.record, path.c_str()), kWriteEncoderFailed);
-    EXPECT_FALSE(fileExists(path));
+    EXPECT_FALSE(pathExists(path));
 }
 
 TEST(WriterFailures, RecordThatDoesNotDescribeItsRowsIsRefused) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/jpeg_decode.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -54,11 +55,6 @@ struct PackedBlock {
 };
 
 std::string tempPath(const std::string &name) { return ::testing::TempDir() + "encoder_" + name; }
-
-bool fileExists(const std::string &path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
 
 TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
     PackedBlock block(16, 16);
@@ -154,14 +150,14 @@ TEST(JpegEncoder, RefusesABlockItCannotTrust) {
         const std::string path = tempPath("refused.jpg");
         std::remove(path.c_str());
         EXPECT_EQ(platform::saveJpegFile(path.c_str(), block.handle), 0);
-        EXPECT_FALSE(fileExists(path));
+        EXPECT_FALSE(pathExists(path));
     }
     for (size_t extra : {0, 1}) {
         PackedBlock block(4, 4, 0, 0, extra, 1 - extra); // one byte short, one byte over
         EXPECT_EQ(platform::saveJpegFile(tempPath("refused.jpg").c_str(), block.handle), 0);
     }
     EXPECT_EQ(platform::saveJpegFile(tempPath("refused.jpg").c_str(), nullptr), 0);
-    EXPECT_FALSE(fileExists(tempPath("refused.jpg")));
+    EXPECT_FALSE(pathExists(tempPath("refused.jpg")));
 }
 
 TEST(JpegEncoder, FailuresReportZeroAndLeaveNoFile) {
@@ -173,7 +169,7 @@ TEST(JpegEncoder, FailuresReportZeroAndLeaveNoFile) {
     PackedBlock tooWide(65501, 1);
     const std::string path = tempPath("too_wide.jpg");
     EXPECT_EQ(platform::saveJpegFile(path.c_str(), tooWide.handle), 0);
-    EXPECT_FALSE(fileExists(path));
+    EXPECT_FALSE(pathExists(path));
 
     PackedBlock page(64, 64);
     EXPECT_EQ(platform::saveJpegFile(tempPath("missing/page.jpg").c_str(), page.handle), 0);

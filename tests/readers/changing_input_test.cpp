@@ -17,6 +17,7 @@
 #include "platform/device_context.h"
 #include "readers/convert_engine.h"
 #include "readers/jpeg_copy.h"
+#include "tests/support/run_program.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_pages.h"
 #include "tiff/directory_chain.h"
@@ -96,11 +97,6 @@ std::vector<ImageRecord> listedPages(const std::string& path) {
 
 void cutTo(const std::string& path, off_t size) { ASSERT_EQ(::truncate(path.c_str(), size), 0); }
 
-bool exists(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0;
-}
-
 struct Bitmap {
     Bitmap() { clearRecord(record); }
     ~Bitmap() { releaseImageRecord(&record); }
@@ -128,50 +124,47 @@ testing::AssertionResult holdsPage(const ImageRecord& bitmap, int page) {
 
 } // namespace
 
-TEST(ChangingInput, AFileCutShortAfterListingFailsOnlyThePagesItLost) {
-    // The engine keeps the file's libtiff handle across its pages: the cut comes before
-    // that handle exists, or after it was opened for the first page.
-    for (bool openedBeforeTheCut : {false, true}) {
-        SCOPED_TRACE(openedBeforeTheCut ? "handle opened before the cut" : "opened after");
-        const std::string path = writeDecodedPages("cut.tif");
-        const std::vector<ImageRecord> pages = listedPages(path);
-        ASSERT_EQ(pages.size(), 2u);
-        readers::ConvertEngine engine;
-        if (openedBeforeTheCut) {
-            Bitmap first;
-            ASSERT_EQ(load(engine, path, pages[0], first), 0);
-        }
-        cutTo(path, kDataStart + kPageBytes + kPageBytes / 2); // half of the second page
-
-        Bitmap second;
-        EXPECT_EQ(load(engine, path, pages[1], second), kScanlineFailed);
-        EXPECT_EQ(releaseImageRecord(&second.record), 1); // released already
-        Bitmap first;
-        ASSERT_EQ(load(engine, path, pages[0], first), 0);
-        EXPECT_TRUE(holdsPage(first.record, 0));
-    }
-}
-
-TEST(ChangingInput, AFileEmptiedAfterListingFailsEveryPage) {
-    for (bool openedBeforeTheCut : {false, true}) {
-        SCOPED_TRACE(openedBeforeTheCut ? "handle opened before the cut" : "opened after");
-        const std::string path = writeDecodedPages("emptied.tif");
-        const std::vector<ImageRecord> pages = listedPages(path);
-        ASSERT_EQ(pages.size(), 2u);
-        readers::ConvertEngine engine;
-        if (openedBeforeTheCut) {
-            Bitmap first;
-            ASSERT_EQ(load(engine, path, pages[0], first), 0);
-        }
-        cutTo(path, 0);
-        // The open handle finds no directory; after that failure the engine lets it go,
-        // and a fresh open finds no TIFF file.
-        const int32_t expected[2] = {openedBeforeTheCut ? readers::kLoadFailed : kTiffOpenFailed,
-                                     kTiffOpenFailed};
-        for (size_t i = 0; i < pages.size(); ++i) {
-            Bitmap bitmap;
-            EXPECT_EQ(load(engine, path, pages[i], bitmap), expected[i]);
-            EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
+TEST(ChangingInput, AFileCutAfterListingFailsOnlyThePagesItLost) {
+    struct Load {
+        size_t page;
+        int32_t status;       // when the cut comes before the engine's handle exists
+        int32_t statusOpened; // when the handle was opened for page 0 before the cut
+    };
+    const struct {
+        const char* what;
+        off_t size;
+        Load loads[2]; // in this order
+    } cases[] = {
+        {"cut in half of the second page",
+         kDataStart + kPageBytes + kPageBytes / 2,
+         {{1, kScanlineFailed, kScanlineFailed}, {0, 0, 0}}},
+        // The open handle finds no directory; after that failure the engine lets it go, and
+        // a fresh open finds no TIFF file.
+        {"emptied", 0, {{0, kTiffOpenFailed, readers::kLoadFailed}, {1, kTiffOpenFailed, kTiffOpenFailed}}},
+    };
+    for (const auto& c : cases) {
+        for (bool openedBeforeTheCut : {false, true}) {
+            SCOPED_TRACE(testing::Message()
+                         << c.what << (openedBeforeTheCut ? ", handle opened before" : ""));
+            const std::string path = writeDecodedPages("cut.tif");
+            const std::vector<ImageRecord> pages = listedPages(path);
+            ASSERT_EQ(pages.size(), 2u);
+            readers::ConvertEngine engine;
+            if (openedBeforeTheCut) {
+                Bitmap first;
+                ASSERT_EQ(load(engine, path, pages[0], first), 0);
+            }
+            cutTo(path, c.size);
+            for (const Load& l : c.loads) {
+                SCOPED_TRACE(testing::Message() << "page " << l.page);
+                Bitmap bitmap;
+                const int32_t want = openedBeforeTheCut ? l.statusOpened : l.status;
+                ASSERT_EQ(load(engine, path, pages[l.page], bitmap), want);
+                if (want == 0)
+                    EXPECT_TRUE(holdsPage(bitmap.record, int(l.page)));
+                else
+                    EXPECT_EQ(releaseImageRecord(&bitmap.record), 1); // released already
+            }
         }
     }
 }
@@ -268,7 +261,7 @@ TEST(ChangingInput, ACopyOfAFileCutShortWritesWhatCanBeRead) {
             EXPECT_EQ(readWholeFile(output),
                       Bytes(kStrips.begin(), kStrips.begin() + long(c.bytesWritten)));
         else
-            EXPECT_FALSE(exists(output));
+            EXPECT_FALSE(pathExists(output));
     }
 }
 
@@ -307,6 +300,6 @@ TEST(ChangingInput, AFileThatShrinksDuringTheCopyGivesTheBytesThatRemain) {
             EXPECT_EQ(readWholeFile(output),
                       Bytes(kStrips.begin(), kStrips.begin() + long(c.bytesWritten)));
         else
-            EXPECT_FALSE(exists(output));
+            EXPECT_FALSE(pathExists(output));
     }
 }
