@@ -47,6 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             static_cast<uint64_t>(written.st_size) > 2 * size)
             std::abort();
         unlink(output.c_str());
+        // A copy that fails part-way must not leave its temporary file behind.
+        scratch().forEachEntry([](const char* name) {
+            if (std::strcmp(name, "in.tif") != 0)
+                std::abort();
+        });
     }
     return 0;
 }

@@ -110,7 +110,11 @@ figures_of() {
     if [ -z "$execs" ]; then
         # Fork mode prints no final stats; its progress lines start with "#<execs>:".
         execs=$(sed -n 's/^#\([0-9]*\).*/\1/p' <<<"$line")
-        rate=$(sed -n 's/.*exec\/s:* \([0-9]*\).*/\1/p' <<<"$line")
+        local seconds
+        seconds=$(sed -n 's/.* time: \([0-9]*\)s.*/\1/p' <<<"$line")
+        if [ -n "$execs" ] && [ -n "$seconds" ] && [ "$seconds" -gt 0 ]; then
+            rate=$((execs / seconds))
+        fi
     fi
     echo "${execs:-?} ${rate:-?} ${cov:-?} ${ft:-?} ${corp:-?}"
 }

@@ -57,20 +57,23 @@ void ScratchFolder::writeFile(const char* name, const uint8_t* data, size_t size
     }
 }
 
-void ScratchFolder::removeAllBut(const char* keep) const {
+void ScratchFolder::forEachEntry(const std::function<void(const char*)>& visit) const {
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr)
         return;
     while (const dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        if (keep != nullptr && std::strcmp(name, keep) == 0)
-            continue;
-        // Outputs are plain files; a folder here would be a fault worth seeing, not hiding.
-        unlinkat(dirfd(dir), name, 0);
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            visit(entry->d_name);
     }
     closedir(dir);
+}
+
+void ScratchFolder::removeAllBut(const char* keep) const {
+    forEachEntry([&](const char* name) {
+        // Outputs are plain files; a folder here would be a fault worth seeing, not hiding.
+        if (keep == nullptr || std::strcmp(name, keep) != 0)
+            unlink(path(name).c_str());
+    });
 }
 
 void silenceStandardOutput() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace fuzz {
@@ -23,6 +24,8 @@ class ScratchFolder {
     /// Writes `data` to `name` in the folder, replacing it; aborts on a failed write, which
     /// would otherwise test a stale input.
     void writeFile(const char* name, const uint8_t* data, size_t size) const;
+    /// Calls `visit` with the name of every entry of the folder but "." and "..".
+    void forEachEntry(const std::function<void(const char*)>& visit) const;
     /// Removes every entry of the folder except `keep` (may be null).
     void removeAllBut(const char* keep) const;
 
