@@ -62,16 +62,7 @@ const PageSpec kDecodedPages[] = {
         p.pixels = testsupport::gradientPixels(p);
         return p;
     }(),
-    [] {
-        PageSpec p;
-        p.width = 512;
-        p.height = 512;
-        p.samplesPerPixel = 3;
-        p.photometric = 2;
-        p.compression = 8;
-        p.pixels = testsupport::patternPixels(p, 7);
-        return p;
-    }(),
+    testsupport::rgbPage(512, 512, 7, 8),
     [] {
         PageSpec p;
         p.width = 24;

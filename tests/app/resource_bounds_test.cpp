@@ -300,9 +300,7 @@ TEST(ResourceBounds, AWholeRunOverClaimsOf65535SquareRefusesThemAndGoesOn) {
     ScratchDir dir;
     ASSERT_TRUE(testsupport::writeClaimingPage(dir.file("rgb.tif"), 65535, 65535, 8, 3, 2));
     ASSERT_TRUE(testsupport::writeClaimingPage(dir.file("fax.tif"), 65535, 65535, 1, 1, 0));
-    testsupport::PageSpec small;
-    small.pixels = testsupport::patternPixels(small);
-    ASSERT_TRUE(testsupport::writeTiffPages(dir.file("small.tif"), {small}));
+    ASSERT_TRUE(testsupport::writeTiffPages(dir.file("small.tif"), {testsupport::greyPage(8, 8)}));
     const RunResult run = runPelc({"rgb.tif", "fax.tif", "small.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
     const std::string failed = consoleLine(sjis(messages::kLoadFailed));

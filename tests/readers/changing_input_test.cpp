@@ -200,14 +200,8 @@ TEST(ChangingInput, AFileReplacedAfterListingIsReadSafelyWhateverItHolds) {
     ASSERT_EQ(pages.size(), 2u);
     // Another file takes the name: one small RGB page laid out by libtiff, so the listed
     // directory offsets point at whatever lies there now.
-    testsupport::PageSpec other;
-    other.width = 8;
-    other.height = 3;
-    other.samplesPerPixel = 3;
-    other.photometric = 2;
-    other.pixels = testsupport::patternPixels(other, 9);
     const std::string replacement = writeTempFile("replacement.tif", {});
-    ASSERT_TRUE(testsupport::writeTiffPages(replacement, {other}));
+    ASSERT_TRUE(testsupport::writeTiffPages(replacement, {testsupport::rgbPage(8, 3, 9)}));
     ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
 
     readers::ConvertEngine engine;

@@ -16,7 +16,9 @@
 #include "tests/support/tiff_pages.h"
 
 using readers::ConvertEngine;
+using testsupport::greyPage;
 using testsupport::PageSpec;
+using testsupport::rgbPage;
 using testsupport::Rgb;
 
 namespace {
@@ -29,26 +31,6 @@ struct Bitmap {
     ~Bitmap() { releaseImageRecord(&record); }
     ImageRecord record;
 };
-
-PageSpec greyPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression = 1) {
-    PageSpec p;
-    p.width = width;
-    p.height = height;
-    p.compression = compression;
-    p.pixels = testsupport::patternPixels(p, seed);
-    return p;
-}
-
-PageSpec rgbPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression = 1) {
-    PageSpec p;
-    p.width = width;
-    p.height = height;
-    p.samplesPerPixel = 3;
-    p.photometric = 2;
-    p.compression = compression;
-    p.pixels = testsupport::patternPixels(p, seed);
-    return p;
-}
 
 testing::AssertionResult looksLikeLibtiff(const ImageRecord &bitmap, const std::string &path,
                                           int index) {
@@ -216,8 +198,6 @@ TEST(ConvertEngine, CmykPageBecomesTwentyFourBitsWithItsOwnPixels) {
                     << "pixel " << x << ", " << y;
             }
         }
-        EXPECT_EQ(testsupport::bitmapPixel(b, 0, 0), (Rgb{255, 255, 255}));
-        EXPECT_EQ(testsupport::bitmapPixel(b, 1, 0), (Rgb{0, 0, 0}));
     }
     // Releasing the converted page left the engine's buffer alone.
     Bitmap next;

@@ -13,24 +13,24 @@ namespace testsupport {
 namespace {
 
 struct Closer {
-    void operator()(TIFF *tif) const { TIFFClose(tif); }
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 using Handle = std::unique_ptr<TIFF, Closer>;
 
 // Bytes of sample `s` of pixel `x` in an interleaved row of samples of `bits` >= 8.
-void copySample(const uint8_t *row, uint32_t x, uint16_t s, const PageSpec &page, uint8_t *out) {
+void copySample(const uint8_t* row, uint32_t x, uint16_t s, const PageSpec& page, uint8_t* out) {
     const size_t bytes = page.bitsPerSample / 8;
     std::memcpy(out, row + (size_t(x) * page.samplesPerPixel + s) * bytes, bytes);
 }
 
-bool writeStrips(TIFF *tif, const PageSpec &page) {
+bool writeStrips(TIFF* tif, const PageSpec& page) {
     const size_t rowBytes = pixelRowBytes(page);
     if (page.planar == PLANARCONFIG_SEPARATE) {
         const size_t sampleBytes = page.bitsPerSample / 8;
         std::vector<uint8_t> plane(size_t(page.width) * sampleBytes);
         for (uint16_t s = 0; s < page.samplesPerPixel; ++s) {
             for (uint32_t y = 0; y < page.height; ++y) {
-                const uint8_t *row = page.pixels.data() + y * rowBytes;
+                const uint8_t* row = page.pixels.data() + y * rowBytes;
                 for (uint32_t x = 0; x < page.width; ++x)
                     copySample(row, x, s, page, plane.data() + x * sampleBytes);
                 if (TIFFWriteScanline(tif, plane.data(), y, s) < 0)
@@ -48,7 +48,7 @@ bool writeStrips(TIFF *tif, const PageSpec &page) {
     return true;
 }
 
-bool writeTiles(TIFF *tif, const PageSpec &page) {
+bool writeTiles(TIFF* tif, const PageSpec& page) {
     const size_t pixelBytes = size_t(page.samplesPerPixel) * page.bitsPerSample / 8;
     const size_t rowBytes = pixelRowBytes(page);
     std::vector<uint8_t> tile(size_t(page.tileWidth) * page.tileLength * pixelBytes);
@@ -68,7 +68,7 @@ bool writeTiles(TIFF *tif, const PageSpec &page) {
     return true;
 }
 
-bool writePage(TIFF *tif, const PageSpec &page) {
+bool writePage(TIFF* tif, const PageSpec& page) {
     if (page.pixels.size() != pixelRowBytes(page) * page.height)
         return false;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, page.width);
@@ -118,21 +118,41 @@ uint8_t clampInk(int value) { return static_cast<uint8_t>(std::max(value, 0)); }
 
 } // namespace
 
-size_t pixelRowBytes(const PageSpec &page) {
+size_t pixelRowBytes(const PageSpec& page) {
     return (size_t(page.width) * page.samplesPerPixel * page.bitsPerSample + 7) / 8;
 }
 
-std::vector<uint8_t> patternPixels(const PageSpec &page, uint32_t seed) {
+std::vector<uint8_t> patternPixels(const PageSpec& page, uint32_t seed) {
     std::vector<uint8_t> pixels(pixelRowBytes(page) * page.height);
     uint32_t state = seed * 2654435761u + 12345u;
-    for (uint8_t &b : pixels) {
+    for (uint8_t& b : pixels) {
         state = state * 1103515245u + 12345u;
         b = static_cast<uint8_t>(state >> 16);
     }
     return pixels;
 }
 
-std::vector<uint8_t> gradientPixels(const PageSpec &page) {
+PageSpec greyPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression) {
+    PageSpec p;
+    p.width = width;
+    p.height = height;
+    p.compression = compression;
+    p.pixels = patternPixels(p, seed);
+    return p;
+}
+
+PageSpec rgbPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression) {
+    PageSpec p;
+    p.width = width;
+    p.height = height;
+    p.samplesPerPixel = 3;
+    p.photometric = 2;
+    p.compression = compression;
+    p.pixels = patternPixels(p, seed);
+    return p;
+}
+
+std::vector<uint8_t> gradientPixels(const PageSpec& page) {
     std::vector<uint8_t> pixels(pixelRowBytes(page) * page.height);
     const uint32_t samples = page.samplesPerPixel;
     for (uint32_t y = 0; y < page.height; ++y) {
@@ -148,18 +168,18 @@ std::vector<uint8_t> gradientPixels(const PageSpec &page) {
     return pixels;
 }
 
-bool writeTiffPages(const std::string &path, const std::vector<PageSpec> &pages, bool bigEndian) {
+bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages, bool bigEndian) {
     Handle tif(TIFFOpen(path.c_str(), bigEndian ? "wb" : "wl"));
     if (tif == nullptr)
         return false;
-    for (const PageSpec &page : pages) {
+    for (const PageSpec& page : pages) {
         if (!writePage(tif.get(), page))
             return false;
     }
     return true;
 }
 
-bool writeClaimingPage(const std::string &path, uint32_t width, uint32_t height, uint16_t bits,
+bool writeClaimingPage(const std::string& path, uint32_t width, uint32_t height, uint16_t bits,
                        uint16_t samples, uint16_t photometric) {
     Handle tif(TIFFOpen(path.c_str(), "w"));
     if (tif == nullptr)
@@ -176,7 +196,7 @@ bool writeClaimingPage(const std::string &path, uint32_t width, uint32_t height,
            TIFFWriteDirectory(tif.get()) == 1;
 }
 
-std::vector<uint32_t> tiffStripOffsets(const std::string &path, int index) {
+std::vector<uint32_t> tiffStripOffsets(const std::string& path, int index) {
     Handle tif(TIFFOpen(path.c_str(), "rm"));
     if (tif == nullptr || TIFFSetDirectory(tif.get(), static_cast<tdir_t>(index)) != 1)
         return {};
@@ -186,7 +206,7 @@ std::vector<uint32_t> tiffStripOffsets(const std::string &path, int index) {
     return offsets;
 }
 
-std::vector<uint32_t> tiffDirectoryOffsets(const std::string &path) {
+std::vector<uint32_t> tiffDirectoryOffsets(const std::string& path) {
     std::vector<uint32_t> offsets;
     Handle tif(TIFFOpen(path.c_str(), "rm"));
     if (tif == nullptr)
@@ -197,7 +217,7 @@ std::vector<uint32_t> tiffDirectoryOffsets(const std::string &path) {
     return offsets;
 }
 
-ImageRecord tiffPageRecord(const std::string &path, int index) {
+ImageRecord tiffPageRecord(const std::string& path, int index) {
     ImageRecord page;
     clearRecord(page);
     Handle tif(TIFFOpen(path.c_str(), "rm"));
@@ -222,7 +242,7 @@ ImageRecord tiffPageRecord(const std::string &path, int index) {
     return page;
 }
 
-std::vector<uint32_t> tiffRgbaRaster(const std::string &path, int index) {
+std::vector<uint32_t> tiffRgbaRaster(const std::string& path, int index) {
     // Mapped: libtiff 4.5 reads small uncompressed tiles only from a mapped file (or a
     // read buffer of exactly one tile).
     Handle tif(TIFFOpen(path.c_str(), "r"));
@@ -237,10 +257,10 @@ std::vector<uint32_t> tiffRgbaRaster(const std::string &path, int index) {
     return raster;
 }
 
-Rgb bitmapPixel(const ImageRecord &bitmap, int x, int y) {
-    const uint8_t *row = bitmap.pixels + size_t(bitmap.height - 1 - y) * bitmap.bytesPerRow;
+Rgb bitmapPixel(const ImageRecord& bitmap, int x, int y) {
+    const uint8_t* row = bitmap.pixels + size_t(bitmap.height - 1 - y) * bitmap.bytesPerRow;
     auto fromPalette = [&](uint32_t index) {
-        const uint8_t *entry = bitmap.palette + 4 * index;
+        const uint8_t* entry = bitmap.palette + 4 * index;
         return Rgb{entry[2], entry[1], entry[0]};
     };
     switch (bitmap.bitsPerPixel) {
@@ -260,7 +280,7 @@ Rgb bitmapPixel(const ImageRecord &bitmap, int x, int y) {
     case 24:
         return Rgb{row[3 * x + 2], row[3 * x + 1], row[3 * x]};
     case 32: {
-        const uint8_t *p = row + 4 * x;
+        const uint8_t* p = row + 4 * x;
         return Rgb{clampInk(255 - p[0] - p[3]), clampInk(255 - p[1] - p[3]),
                    clampInk(255 - p[2] - p[3])};
     }

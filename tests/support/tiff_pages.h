@@ -40,37 +40,42 @@ struct PageSpec {
 };
 
 /// Bytes of one row of `page.pixels`.
-size_t pixelRowBytes(const PageSpec &page);
+size_t pixelRowBytes(const PageSpec& page);
 /// Pseudo-random bytes for every row (any value is a valid sample or index).
-std::vector<uint8_t> patternPixels(const PageSpec &page, uint32_t seed = 1);
+std::vector<uint8_t> patternPixels(const PageSpec& page, uint32_t seed = 1);
 /// Smooth ramps (8-bit samples only), for lossy compression checked within a tolerance.
-std::vector<uint8_t> gradientPixels(const PageSpec &page);
+std::vector<uint8_t> gradientPixels(const PageSpec& page);
+
+/// An 8-bit grey page of `width` x `height`, one strip, pattern pixels from `seed`.
+PageSpec greyPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
+/// The same as 24-bit RGB.
+PageSpec rgbPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
 
 /// Writes the pages in order with TIFFOpen(path, "w"), in big- or little-endian order.
 /// False when libtiff refuses a page.
-bool writeTiffPages(const std::string &path, const std::vector<PageSpec> &pages,
+bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages,
                     bool bigEndian = false);
 /// One page that claims `width` x `height` but holds one tiny Deflate strip: its tags
 /// promise a huge bitmap while the file costs nothing. False when libtiff refuses it.
-bool writeClaimingPage(const std::string &path, uint32_t width, uint32_t height, uint16_t bits,
+bool writeClaimingPage(const std::string& path, uint32_t width, uint32_t height, uint16_t bits,
                        uint16_t samples, uint16_t photometric);
 /// Directory offsets of the file's pages in chain order, as libtiff finds them.
-std::vector<uint32_t> tiffDirectoryOffsets(const std::string &path);
+std::vector<uint32_t> tiffDirectoryOffsets(const std::string& path);
 /// A page description of directory `index`, as the page list holds it: geometry, depth
 /// (bits per sample times samples), compression, file kind 12, directory index and offset.
-ImageRecord tiffPageRecord(const std::string &path, int index);
+ImageRecord tiffPageRecord(const std::string& path, int index);
 /// File offsets of the strips of directory `index`, or empty.
-std::vector<uint32_t> tiffStripOffsets(const std::string &path, int index);
+std::vector<uint32_t> tiffStripOffsets(const std::string& path, int index);
 /// libtiff's RGBA rendering of directory `index`: bottom row first, or empty on failure.
-std::vector<uint32_t> tiffRgbaRaster(const std::string &path, int index);
+std::vector<uint32_t> tiffRgbaRaster(const std::string& path, int index);
 
 struct Rgb {
     uint8_t red, green, blue;
-    bool operator==(const Rgb &) const = default;
+    bool operator==(const Rgb&) const = default;
 };
 /// The colour a decoded bitmap shows at (x, y), y = 0 the top row: 1 bit by photometric
 /// (0: set bits black; 3: palette, set bit entry 0; else set bits white), 2/4/8 bits
 /// through the palette, 24 bits blue-green-red, 32 bits as CMYK (255 - ink - black, >= 0).
-Rgb bitmapPixel(const ImageRecord &bitmap, int x, int y);
+Rgb bitmapPixel(const ImageRecord& bitmap, int x, int y);
 
 } // namespace testsupport
