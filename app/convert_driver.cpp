@@ -30,7 +30,7 @@ const FileKindRow FileKindTable[kFileKindRows] = {
     {3, 12, ".tif", "Tagged Image File Format"},
     {3, 12, ".tiff", "Tagged Image File Format"},
     {3, 16, ".rle", "CompuServe / Windows \x88\xb3\x8f\x6b"}, // 圧縮
-    {3, 15, ".wmf", "Windows \xd2\xc0\xcc\xa7\xb2\xd9"},     // ﾒﾀﾌｧｲﾙ
+    {3, 15, ".wmf", "Windows \xd2\xc0\xcc\xa7\xb2\xd9"},      // ﾒﾀﾌｧｲﾙ
     {3, 17, ".pdf", "pdf"},
     {-1, -1, ".", ""},
     {-1, -1, ".", ""},
@@ -54,8 +54,8 @@ int32_t convertPage(ImageRecord& page, const char* inputPath, const char* output
     ImageRecord bitmap;
     clearRecord(bitmap);
     char outputName[260];
-    if (makeOutputName(inputPath, outputFolder, outputName, page.pageCount,
-                       page.pageNumber + 1) != 0) {
+    if (makeOutputName(inputPath, outputFolder, outputName, page.pageCount, page.pageNumber + 1) !=
+        0) {
         // The name would not fit: show what it would have been and touch no file.
         printRaw(composeOutputName(inputPath, outputFolder, page.pageCount, page.pageNumber + 1));
         printMessage(messages::kWriteFailed);

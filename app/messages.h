@@ -13,14 +13,14 @@ extern const Message kStartBanner;     // "Pelinor Lite 開始"
 extern const Message kFrameworkFailed; // "Fatal Error: MFC initialization failed" (stderr)
 extern const Message kUsageTitle;      // "Pelinor Lite - 使用法"
 extern const Message kUsageSyntax;     // "書式：pelc.exe 入力ファイル..."
-extern const Message kUsageInputs;     // "・入力ファイルは、tiffファイル を列挙します。"
-extern const Message kFormatError;     // "Pelinor - 書式エラー"
-extern const Message kEndBanner;       // "Pelinor 終了"
-extern const Message kPathFailed;      // "%s のパス名取得失敗" (text after the path)
-extern const Message kNotFound;        // "%s の属性取得失敗"
-extern const Message kFileFailed;      // "%s の情報取得失敗"
-extern const Message kLoadFailed;      // "-->TIFFｲﾒｰｼﾞ取得ｴﾗｰ"
-extern const Message kWriteFailed;     // "-->JPEG出力ｴﾗｰ"
+extern const Message kUsageInputs; // "・入力ファイルは、tiffファイル を列挙します。"
+extern const Message kFormatError; // "Pelinor - 書式エラー"
+extern const Message kEndBanner;   // "Pelinor 終了"
+extern const Message kPathFailed;  // "%s のパス名取得失敗" (text after the path)
+extern const Message kNotFound;    // "%s の属性取得失敗"
+extern const Message kFileFailed;  // "%s の情報取得失敗"
+extern const Message kLoadFailed;  // "-->TIFFｲﾒｰｼﾞ取得ｴﾗｰ"
+extern const Message kWriteFailed; // "-->JPEG出力ｴﾗｰ"
 
 /// Every message above, for the catalogue's own checks.
 extern const Message* const kAll[];

@@ -31,7 +31,7 @@ PageImage colourPage(int32_t width, int32_t height) {
     page.rows.assign(size_t(page.bytesPerRow) * height, 0);
     uint32_t noise = 12345;
     for (int32_t y = 0; y < height; ++y) {
-        uint8_t *row = page.rows.data() + size_t(y) * page.bytesPerRow;
+        uint8_t* row = page.rows.data() + size_t(y) * page.bytesPerRow;
         for (int32_t x = 0; x < width; ++x) {
             noise = noise * 1103515245 + 12345;
             const int grain = int(noise >> 28) - 8;
@@ -51,7 +51,7 @@ PageImage faxPage(int32_t width, int32_t height) {
         const int32_t line = y % 40;
         if (line < 8 || line > 30 || y < 150 || y > height - 150)
             continue; // margins and the space between lines
-        uint8_t *row = page.rows.data() + size_t(height - 1 - y) * page.bytesPerRow;
+        uint8_t* row = page.rows.data() + size_t(height - 1 - y) * page.bytesPerRow;
         for (int32_t x = 100; x < width - 100; ++x) {
             const int32_t cell = (x / 14 + y / 40) % 9;
             if (cell != 0 && ((x % 14 < 2) || (line % 11 < 2 && x % 14 < 10)))
@@ -62,11 +62,11 @@ PageImage faxPage(int32_t width, int32_t height) {
 }
 
 // The 24-bit form of any page, top row first, for the PNM files and the grey/colour runs.
-std::vector<uint8_t> rgbTopDown(const PageImage &page) {
+std::vector<uint8_t> rgbTopDown(const PageImage& page) {
     std::vector<uint8_t> rgb(size_t(page.width) * page.height * 3);
     for (int32_t y = 0; y < page.height; ++y) {
-        const uint8_t *row = page.rows.data() + size_t(page.height - 1 - y) * page.bytesPerRow;
-        uint8_t *out = rgb.data() + size_t(y) * page.width * 3;
+        const uint8_t* row = page.rows.data() + size_t(page.height - 1 - y) * page.bytesPerRow;
+        uint8_t* out = rgb.data() + size_t(y) * page.width * 3;
         for (int32_t x = 0; x < page.width; ++x, out += 3) {
             if (page.depth == 24) {
                 out[0] = row[3 * x + 2];
@@ -81,13 +81,13 @@ std::vector<uint8_t> rgbTopDown(const PageImage &page) {
     return rgb;
 }
 
-PageImage asColourBitmap(const PageImage &page, bool nudgeOneChannel) {
+PageImage asColourBitmap(const PageImage& page, bool nudgeOneChannel) {
     const std::vector<uint8_t> rgb = rgbTopDown(page);
     PageImage colour{page.width, page.height, 24, 2, {}, int32_t((page.width * 24 + 31) / 32 * 4)};
     colour.rows.assign(size_t(colour.bytesPerRow) * page.height, 0);
     for (int32_t y = 0; y < page.height; ++y) {
-        uint8_t *row = colour.rows.data() + size_t(page.height - 1 - y) * colour.bytesPerRow;
-        const uint8_t *in = rgb.data() + size_t(y) * page.width * 3;
+        uint8_t* row = colour.rows.data() + size_t(page.height - 1 - y) * colour.bytesPerRow;
+        const uint8_t* in = rgb.data() + size_t(y) * page.width * 3;
         for (int32_t x = 0; x < page.width; ++x) {
             row[3 * x] = in[3 * x + 2];
             row[3 * x + 1] = in[3 * x + 1];
@@ -103,7 +103,7 @@ std::string outputPath() {
     return (std::filesystem::temp_directory_path() / "pelc_writer_bench.jpg").string();
 }
 
-void writePage(benchmark::State &state, const PageImage &page) {
+void writePage(benchmark::State& state, const PageImage& page) {
     const std::string path = outputPath();
     for (auto _ : state) {
         ImageRecord record;
@@ -119,7 +119,7 @@ void writePage(benchmark::State &state, const PageImage &page) {
             break;
         }
         // The loader's page buffer: pixels are lent, never owned by the record.
-        record.pixels = const_cast<uint8_t *>(page.rows.data());
+        record.pixels = const_cast<uint8_t*>(page.rows.data());
         if (writeJpeg(&record, path.c_str()) != 0) {
             state.SkipWithError("writeJpeg failed");
             break;
@@ -129,7 +129,7 @@ void writePage(benchmark::State &state, const PageImage &page) {
     const double pixels = double(page.width) * page.height;
     state.counters["MPix/s"] =
         benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-    std::FILE *out = std::fopen(path.c_str(), "rb");
+    std::FILE* out = std::fopen(path.c_str(), "rb");
     if (out != nullptr) {
         std::fseek(out, 0, SEEK_END);
         state.counters["KiB"] = double(std::ftell(out)) / 1024;
@@ -137,24 +137,24 @@ void writePage(benchmark::State &state, const PageImage &page) {
     }
 }
 
-const PageImage &colourA4() {
+const PageImage& colourA4() {
     static const PageImage page = colourPage(2480, 3508);
     return page;
 }
-const PageImage &faxA4() {
+const PageImage& faxA4() {
     static const PageImage page = faxPage(1728, 2200);
     return page;
 }
 
-void BM_ColourA4At300Dpi(benchmark::State &state) { writePage(state, colourA4()); }
-void BM_FaxA4At200DpiOneBit(benchmark::State &state) { writePage(state, faxA4()); }
+void BM_ColourA4At300Dpi(benchmark::State& state) { writePage(state, colourA4()); }
+void BM_FaxA4At200DpiOneBit(benchmark::State& state) { writePage(state, faxA4()); }
 // The fax page handed over already at 24 bits: grey pixels, then one pixel off grey so
 // the whole page goes through three components. Shows what the grey path saves.
-void BM_FaxA4As24BitGrey(benchmark::State &state) {
+void BM_FaxA4As24BitGrey(benchmark::State& state) {
     static const PageImage page = asColourBitmap(faxA4(), false);
     writePage(state, page);
 }
-void BM_FaxA4As24BitColour(benchmark::State &state) {
+void BM_FaxA4As24BitColour(benchmark::State& state) {
     static const PageImage page = asColourBitmap(faxA4(), true);
     writePage(state, page);
 }
@@ -164,16 +164,16 @@ BENCHMARK(BM_FaxA4At200DpiOneBit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FaxA4As24BitGrey)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FaxA4As24BitColour)->Unit(benchmark::kMillisecond);
 
-bool dumpPnm(const std::string &folder) {
+bool dumpPnm(const std::string& folder) {
     const struct {
-        const char *name;
-        const PageImage &page;
+        const char* name;
+        const PageImage& page;
         bool grey;
     } files[] = {{"colour_a4.ppm", colourA4(), false}, {"fax_a4.pgm", faxA4(), true}};
-    for (const auto &f : files) {
+    for (const auto& f : files) {
         const std::vector<uint8_t> rgb = rgbTopDown(f.page);
         const std::string path = folder + "/" + f.name;
-        std::FILE *out = std::fopen(path.c_str(), "wb");
+        std::FILE* out = std::fopen(path.c_str(), "wb");
         if (out == nullptr)
             return false;
         std::fprintf(out, "P%d\n%d %d\n255\n", f.grey ? 5 : 6, f.page.width, f.page.height);
@@ -188,7 +188,7 @@ bool dumpPnm(const std::string &folder) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--dump-pnm") == 0)
         return dumpPnm(argv[2]) ? 0 : 1;
     benchmark::Initialize(&argc, argv);

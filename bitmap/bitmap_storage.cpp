@@ -23,7 +23,7 @@ int32_t paletteEntriesForDepth(uint32_t bitsPerPixel) {
     }
 }
 
-int32_t computeLayout(ImageRecord *record) {
+int32_t computeLayout(ImageRecord* record) {
     if (record == nullptr)
         return kLayoutNoRecord;
     if (record->width <= 0 || record->height <= 0)
@@ -39,7 +39,7 @@ int32_t computeLayout(ImageRecord *record) {
     return 0;
 }
 
-void writeBitmapHeader(uint8_t *at, int32_t width, int32_t height, uint32_t bitsPerPixel,
+void writeBitmapHeader(uint8_t* at, int32_t width, int32_t height, uint32_t bitsPerPixel,
                        uint32_t imageSize, int32_t xPelsPerMeter, int32_t yPelsPerMeter) {
     store32le(at + 0, kBitmapHeaderSize);
     store32le(at + 4, static_cast<uint32_t>(width));
@@ -54,7 +54,7 @@ void writeBitmapHeader(uint8_t *at, int32_t width, int32_t height, uint32_t bits
     store32le(at + 36, 0);
 }
 
-int32_t allocateBitmap(ImageRecord *record, BitmapMode mode) {
+int32_t allocateBitmap(ImageRecord* record, BitmapMode mode) {
     if (record == nullptr)
         return kAllocNoRecord;
     const int32_t entries = paletteEntriesForDepth(record->bitsPerPixel);
@@ -67,7 +67,7 @@ int32_t allocateBitmap(ImageRecord *record, BitmapMode mode) {
         return status;
 
     const size_t blockBytes = kBitmapHeaderSize + 4 * static_cast<size_t>(entries);
-    auto *block = static_cast<uint8_t *>(std::malloc(blockBytes));
+    auto* block = static_cast<uint8_t*>(std::malloc(blockBytes));
     if (block == nullptr) {
         record->bitmapInfo = nullptr;
         record->palette = nullptr;
@@ -83,7 +83,7 @@ int32_t allocateBitmap(ImageRecord *record, BitmapMode mode) {
         return 0;
     if (record->deviceContext == nullptr)
         return kAllocNoDeviceContext;
-    uint8_t *memory = nullptr;
+    uint8_t* memory = nullptr;
     DibSection section =
         platform::createDibSection(record->deviceContext, record->imageSize, &memory);
     if (section == nullptr)

@@ -25,14 +25,14 @@ int32_t paletteEntriesForDepth(uint32_t bitsPerPixel);
 /// Sets bytesPerRow and imageSize from width, height and bitsPerPixel (0 counts as 8).
 /// 0, -120 (null), -121 (width or height not positive), -112 (size over kMaxBitmapBytes).
 /// On failure both fields keep their values.
-int32_t computeLayout(ImageRecord *record);
+int32_t computeLayout(ImageRecord* record);
 /// Builds the header block (and, in DeviceBitmap mode, the pixel memory). 0, -110, -112
 /// (no memory, or a size over kMaxBitmapBytes), -113, -121 (no positive size), -162.
 /// A size refused (-121, -112 by size) allocates nothing; after -113 or -162 the header
 /// block is attached and released with the record. HeaderOnly leaves `pixels` and
 /// `dibSection` as they are.
-int32_t allocateBitmap(ImageRecord *record, BitmapMode mode);
+int32_t allocateBitmap(ImageRecord* record, BitmapMode mode);
 /// Writes a 40-byte BITMAPINFOHEADER (little-endian, one plane, uncompressed, no colours
 /// used) at `at`.
-void writeBitmapHeader(uint8_t *at, int32_t width, int32_t height, uint32_t bitsPerPixel,
+void writeBitmapHeader(uint8_t* at, int32_t width, int32_t height, uint32_t bitsPerPixel,
                        uint32_t imageSize, int32_t xPelsPerMeter, int32_t yPelsPerMeter);

@@ -15,7 +15,7 @@ struct ColourTable {
     uint8_t bgr[256][3];
 };
 
-void fillColourTable(const ImageRecord &source, int32_t usable, ColourTable &table) {
+void fillColourTable(const ImageRecord& source, int32_t usable, ColourTable& table) {
     std::memset(&table, 0, sizeof table);
     if (source.palette == nullptr)
         return;
@@ -26,7 +26,7 @@ void fillColourTable(const ImageRecord &source, int32_t usable, ColourTable &tab
 
 // The rows of `width` pixels at `depth` bits must lie inside what the source claims to
 // hold; a record that says otherwise is not read at all.
-bool sourceReadable(const ImageRecord *source, uint32_t depth) {
+bool sourceReadable(const ImageRecord* source, uint32_t depth) {
     if (source == nullptr || source->pixels == nullptr || source->width <= 0 ||
         source->height <= 0 || source->bytesPerRow < 0)
         return false;
@@ -35,7 +35,7 @@ bool sourceReadable(const ImageRecord *source, uint32_t depth) {
 }
 
 // Initialises and allocates the 24-bit destination; 0 or the allocation's code.
-int32_t startDestination(DeviceContext context, const ImageRecord *source, ImageRecord *destination,
+int32_t startDestination(DeviceContext context, const ImageRecord* source, ImageRecord* destination,
                          uint32_t depth) {
     if (destination == nullptr)
         return kAllocNoRecord;
@@ -51,12 +51,12 @@ int32_t startDestination(DeviceContext context, const ImageRecord *source, Image
 
 // Runs `convertRow(sourceRow, destinationRow, width)` over every row, both bottom-up.
 template <class RowConverter>
-int32_t convertRows(DeviceContext context, const ImageRecord *source, ImageRecord *destination,
+int32_t convertRows(DeviceContext context, const ImageRecord* source, ImageRecord* destination,
                     uint32_t depth, RowConverter convertRow) {
     if (int32_t status = startDestination(context, source, destination, depth); status != 0)
         return status;
-    const uint8_t *from = source->pixels;
-    uint8_t *to = destination->pixels;
+    const uint8_t* from = source->pixels;
+    uint8_t* to = destination->pixels;
     for (int32_t row = 0; row < source->height; ++row) {
         convertRow(from, to, source->width);
         from += source->bytesPerRow;
@@ -65,7 +65,7 @@ int32_t convertRows(DeviceContext context, const ImageRecord *source, ImageRecor
     return 0;
 }
 
-inline void putColour(uint8_t *to, const uint8_t *bgr) {
+inline void putColour(uint8_t* to, const uint8_t* bgr) {
     to[0] = bgr[0];
     to[1] = bgr[1];
     to[2] = bgr[2];
@@ -78,12 +78,12 @@ inline uint8_t inkLeft(uint8_t ink, uint8_t black) {
 
 } // namespace
 
-int32_t convert4To24(DeviceContext context, const ImageRecord *source, ImageRecord *destination) {
+int32_t convert4To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination) {
     ColourTable table;
     if (source != nullptr)
         fillColourTable(*source, 16, table);
     return convertRows(context, source, destination, 4,
-                       [&](const uint8_t *from, uint8_t *to, int32_t width) {
+                       [&](const uint8_t* from, uint8_t* to, int32_t width) {
                            for (int32_t x = 0; x + 1 < width; x += 2, to += 6) {
                                const uint8_t pair = from[x / 2];
                                putColour(to, table.bgr[pair >> 4]);
@@ -94,20 +94,20 @@ int32_t convert4To24(DeviceContext context, const ImageRecord *source, ImageReco
                        });
 }
 
-int32_t convert8To24(DeviceContext context, const ImageRecord *source, ImageRecord *destination) {
+int32_t convert8To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination) {
     ColourTable table;
     if (source != nullptr)
         fillColourTable(*source, 256, table);
     return convertRows(context, source, destination, 8,
-                       [&](const uint8_t *from, uint8_t *to, int32_t width) {
+                       [&](const uint8_t* from, uint8_t* to, int32_t width) {
                            for (int32_t x = 0; x < width; ++x, to += 3)
                                putColour(to, table.bgr[from[x]]);
                        });
 }
 
-int32_t convert16To24(DeviceContext context, const ImageRecord *source, ImageRecord *destination) {
+int32_t convert16To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination) {
     return convertRows(context, source, destination, 16,
-                       [](const uint8_t *from, uint8_t *to, int32_t width) {
+                       [](const uint8_t* from, uint8_t* to, int32_t width) {
                            for (int32_t x = 0; x < width; ++x, to += 3) {
                                const uint32_t w = load16(from + 2 * x, false);
                                to[0] = static_cast<uint8_t>((w & 0x1F) << 3);
@@ -117,9 +117,9 @@ int32_t convert16To24(DeviceContext context, const ImageRecord *source, ImageRec
                        });
 }
 
-int32_t convert32To24(DeviceContext context, const ImageRecord *source, ImageRecord *destination) {
+int32_t convert32To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination) {
     return convertRows(context, source, destination, 32,
-                       [](const uint8_t *from, uint8_t *to, int32_t width) {
+                       [](const uint8_t* from, uint8_t* to, int32_t width) {
                            for (int32_t x = 0; x < width; ++x, from += 4, to += 3) {
                                const uint8_t black = from[3];
                                to[0] = inkLeft(from[2], black);
@@ -129,7 +129,7 @@ int32_t convert32To24(DeviceContext context, const ImageRecord *source, ImageRec
                        });
 }
 
-int32_t convertTo24(DeviceContext context, const ImageRecord *source, ImageRecord *destination) {
+int32_t convertTo24(DeviceContext context, const ImageRecord* source, ImageRecord* destination) {
     switch (source == nullptr ? 0 : source->bitsPerPixel) {
     case 4:
         return convert4To24(context, source, destination);

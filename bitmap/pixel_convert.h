@@ -13,11 +13,11 @@ inline constexpr int32_t kNoConversion = -91;
 // -121, -162); a source whose pixels are missing or whose rows are shorter than its width
 // needs is refused with -110 before anything is read. Palette indexes beyond the
 // source's `paletteEntries` give black.
-int32_t convert4To24(DeviceContext context, const ImageRecord *source, ImageRecord *destination);
-int32_t convert8To24(DeviceContext context, const ImageRecord *source, ImageRecord *destination);
+int32_t convert4To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
+int32_t convert8To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
 /// Five bits per colour (blue lowest); bit 15 is ignored.
-int32_t convert16To24(DeviceContext context, const ImageRecord *source, ImageRecord *destination);
+int32_t convert16To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
 /// CMYK to RGB: each channel is 255 - ink - black, limited at 0.
-int32_t convert32To24(DeviceContext context, const ImageRecord *source, ImageRecord *destination);
+int32_t convert32To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
 /// Dispatches on the source depth; -91 for depths without a conversion (destination untouched).
-int32_t convertTo24(DeviceContext context, const ImageRecord *source, ImageRecord *destination);
+int32_t convertTo24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);

@@ -5,16 +5,14 @@
 #include <cstdint>
 #include <optional>
 
-template <std::unsigned_integral T>
-[[nodiscard]] constexpr std::optional<T> checkedMul(T a, T b) {
+template <std::unsigned_integral T> [[nodiscard]] constexpr std::optional<T> checkedMul(T a, T b) {
     T result;
     if (__builtin_mul_overflow(a, b, &result))
         return std::nullopt;
     return result;
 }
 
-template <std::unsigned_integral T>
-[[nodiscard]] constexpr std::optional<T> checkedAdd(T a, T b) {
+template <std::unsigned_integral T> [[nodiscard]] constexpr std::optional<T> checkedAdd(T a, T b) {
     T result;
     if (__builtin_add_overflow(a, b, &result))
         return std::nullopt;

@@ -34,8 +34,8 @@ int32_t FileList::next() {
     currentSize = buffer.size;
     current = buffer.data;
     // The block's spare bytes guarantee a zero within size + 1 bytes.
-    currentLength = static_cast<int32_t>(strnlen(reinterpret_cast<const char*>(current),
-                                                 static_cast<size_t>(currentSize) + 1));
+    currentLength = static_cast<int32_t>(
+        strnlen(reinterpret_cast<const char*>(current), static_cast<size_t>(currentSize) + 1));
     return 0;
 }
 
@@ -47,7 +47,9 @@ int32_t FileList::copyTo(FileList& target, int32_t size) {
     for (int32_t i = 0; i < entries; ++i) {
         if (int32_t status = next(); status != 0)
             return status;
-        if (int32_t status = target.add(current, size > 0 && size < currentSize ? size : currentSize); status != 0)
+        if (int32_t status =
+                target.add(current, size > 0 && size < currentSize ? size : currentSize);
+            status != 0)
             return status;
         ++copied;
     }

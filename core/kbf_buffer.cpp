@@ -9,9 +9,8 @@
 namespace {
 constexpr char kSignature[4] = {'B', 'U', 'F', 'C'};
 // Records stored by value (doubles, pointers) need their natural alignment.
-constexpr size_t kDataOffset =
-    (sizeof(KbfNode) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
-    alignof(std::max_align_t);
+constexpr size_t kDataOffset = (sizeof(KbfNode) + alignof(std::max_align_t) - 1) /
+                               alignof(std::max_align_t) * alignof(std::max_align_t);
 constexpr int32_t kSpareBytes = 4;
 } // namespace
 

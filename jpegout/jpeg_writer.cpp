@@ -18,7 +18,7 @@ namespace {
 constexpr double kInchesPerMetre = 39.370078740157474;
 constexpr double kCentimetresPerMetre = 100.0;
 
-int32_t makeWorkingCopy(DeviceContext context, ImageRecord *bitmap, ImageRecord *working) {
+int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord* working) {
     switch (bitmap->bitsPerPixel) {
     case 1:
         return expandBilevelForJpeg(context, bitmap, working);
@@ -39,7 +39,7 @@ int32_t makeWorkingCopy(DeviceContext context, ImageRecord *bitmap, ImageRecord 
 
 // The packed block is filled from these fields alone; a record that does not describe
 // its own rows would send the copy past its pixels.
-bool workingRecordConsistent(const ImageRecord &working) {
+bool workingRecordConsistent(const ImageRecord& working) {
     if (working.pixels == nullptr || working.width <= 0 || working.height <= 0 ||
         working.bitsPerPixel != 24)
         return false;
@@ -83,7 +83,7 @@ int32_t pixelsPerMetre(int32_t unit, double resolution) {
     return static_cast<int32_t>(perMetre);
 }
 
-int32_t writeJpeg(ImageRecord *bitmap, const char *fileName) {
+int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
     if (bitmap == nullptr)
         return kWriteNoConversion;
     const int32_t xPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->xResolution);
@@ -106,7 +106,7 @@ int32_t writeJpeg(ImageRecord *bitmap, const char *fileName) {
     if (block == nullptr)
         return kWriteNoConversion;
     ScopeExit freeBlock([&] { platform::globalFree(block); });
-    uint8_t *packed = platform::globalLock(block);
+    uint8_t* packed = platform::globalLock(block);
     if (packed == nullptr)
         return kWriteLockFailed;
     writeBitmapHeader(packed, working.width, working.height, 24, working.imageSize, xPels, yPels);
@@ -116,8 +116,8 @@ int32_t writeJpeg(ImageRecord *bitmap, const char *fileName) {
     return platform::saveJpegFile(fileName, block, colours) != 0 ? 0 : kWriteEncoderFailed;
 }
 
-int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord *source,
-                             ImageRecord *target) {
+int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,
+                             ImageRecord* target) {
     if (target == nullptr)
         return kAllocNoRecord;
     initImageRecord(context, target);
@@ -159,10 +159,10 @@ int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord *source,
     const int32_t width = source->width;
     const int32_t wholeBytes = width / 8;
     const int32_t leftOver = width % 8;
-    const uint8_t *from = source->pixels;
-    uint8_t *to = target->pixels;
+    const uint8_t* from = source->pixels;
+    uint8_t* to = target->pixels;
     for (int32_t row = 0; row < source->height; ++row) {
-        uint8_t *out = to;
+        uint8_t* out = to;
         for (int32_t i = 0; i < wholeBytes; ++i, out += 24)
             std::memcpy(out, patterns[from[i]], 24);
         if (leftOver != 0)

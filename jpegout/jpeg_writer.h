@@ -12,11 +12,11 @@ inline constexpr int32_t kWriteEncoderFailed = -77;
 
 /// 0 when the file was written; -1, -2 or -77. A 24-bit `bitmap` is taken over and left
 /// cleared; any other keeps its storage. Prints nothing.
-int32_t writeJpeg(ImageRecord *bitmap, const char *fileName);
+int32_t writeJpeg(ImageRecord* bitmap, const char* fileName);
 /// Expands a 1-bit bitmap into a new 24-bit one by `source->photometric`: with 3 a set bit
 /// takes palette entry 0 and a clear bit entry 1; with 0 a set bit is black; otherwise a
 /// set bit is white. 0 or an allocation code.
-int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord *source, ImageRecord *target);
+int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source, ImageRecord* target);
 /// The packed header's pixels per metre for `resolution` dots per `unit` (2 inch, 3
 /// centimetre, else none: 0), truncated toward zero and held within 0..INT32_MAX.
 int32_t pixelsPerMetre(int32_t unit, double resolution);

@@ -17,7 +17,7 @@ constexpr int kRowsPerCall = 16; // one MCU row at 2x2 chroma subsampling
 
 // The block as the encoder sees it, after its header has been checked.
 struct PackedBitmap {
-    const uint8_t *bottomRow;
+    const uint8_t* bottomRow;
     uint32_t width;
     uint32_t height;
     size_t bytesPerRow;
@@ -25,15 +25,15 @@ struct PackedBitmap {
     int32_t yPelsPerMeter;
 };
 
-uint32_t read32(const uint8_t *p) {
+uint32_t read32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-uint16_t read16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // Accepts only what the writer packs: a 40-byte header, a positive size, 24 bits, and
 // exactly the padded rows behind it, so no row read can leave the block.
-bool readPackedBitmap(const uint8_t *bytes, size_t size, PackedBitmap &bitmap) {
+bool readPackedBitmap(const uint8_t* bytes, size_t size, PackedBitmap& bitmap) {
     if (bytes == nullptr || size < kHeaderSize || read32(bytes) != kHeaderSize)
         return false;
     const auto width = static_cast<int32_t>(read32(bytes + 4));
@@ -62,11 +62,11 @@ uint16_t dotsPerInch(int32_t pelsPerMeter) {
 
 // Scanned and faxed pages are mostly grey: one component encodes about three times less
 // data and gives a smaller file that looks the same.
-bool everyPixelGrey(const PackedBitmap &bitmap) {
-    const uint8_t *row = bitmap.bottomRow;
+bool everyPixelGrey(const PackedBitmap& bitmap) {
+    const uint8_t* row = bitmap.bottomRow;
     for (uint32_t y = 0; y < bitmap.height; ++y, row += bitmap.bytesPerRow) {
-        const uint8_t *end = row + size_t(bitmap.width) * 3;
-        for (const uint8_t *p = row; p != end; p += 3)
+        const uint8_t* end = row + size_t(bitmap.width) * 3;
+        for (const uint8_t* p = row; p != end; p += 3)
             if (p[0] != p[1] || p[1] != p[2])
                 return false;
     }
@@ -79,14 +79,14 @@ struct ErrorManager {
 };
 
 void escapeOnError(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->escape, 1);
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->escape, 1);
 }
 
 void stayQuiet(j_common_ptr) {}
 
 // Holds only plain data, so the longjmp out of libjpeg skips no destructor; everything
 // libjpeg allocates goes with jpeg_destroy_compress.
-bool encodeRows(FILE *out, const PackedBitmap &bitmap, bool grey) {
+bool encodeRows(FILE* out, const PackedBitmap& bitmap, bool grey) {
     jpeg_compress_struct info;
     ErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
@@ -124,7 +124,7 @@ bool encodeRows(FILE *out, const PackedBitmap &bitmap, bool grey) {
             count = kRowsPerCall;
         for (uint32_t i = 0; i < count; ++i) {
             // Image row r (0 at the top) is the (height - 1 - r)-th row from the bottom.
-            const uint8_t *row =
+            const uint8_t* row =
                 bitmap.bottomRow + size_t(bitmap.height - 1 - (first + i)) * bitmap.bytesPerRow;
             rows[i] = const_cast<JSAMPROW>(row);
         }
@@ -137,10 +137,10 @@ bool encodeRows(FILE *out, const PackedBitmap &bitmap, bool grey) {
 
 } // namespace
 
-int saveJpegFile(const char *fileName, GlobalHandle block, PageColours colours) {
+int saveJpegFile(const char* fileName, GlobalHandle block, PageColours colours) {
     if (fileName == nullptr)
         return 0;
-    const uint8_t *bytes = globalLock(block);
+    const uint8_t* bytes = globalLock(block);
     PackedBitmap bitmap;
     const bool valid = readPackedBitmap(bytes, globalSize(block), bitmap);
     if (!valid) {
@@ -148,7 +148,7 @@ int saveJpegFile(const char *fileName, GlobalHandle block, PageColours colours) 
         return 0;
     }
     OutputFile file(fileName);
-    FILE *out = file.writePath() != nullptr ? std::fopen(file.writePath(), "wb") : nullptr;
+    FILE* out = file.writePath() != nullptr ? std::fopen(file.writePath(), "wb") : nullptr;
     if (out == nullptr) {
         globalUnlock(block);
         return 0;

@@ -14,6 +14,6 @@ enum class PageColours { Unknown, Grey };
 /// values fit 1..65535. Returns non-zero only when the whole file was written; 0 on any
 /// failure (bad header, open, encode, write, close). Prints nothing. A page whose pixels
 /// are all grey (blue = green = red) is written with one component: same look, smaller.
-int saveJpegFile(const char *fileName, GlobalHandle block,
+int saveJpegFile(const char* fileName, GlobalHandle block,
                  PageColours colours = PageColours::Unknown);
 } // namespace platform

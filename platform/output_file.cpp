@@ -1,9 +1,9 @@
 #include "platform/output_file.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -11,7 +11,7 @@
 
 namespace readers {
 
-void ConvertEngine::TiffCloser::operator()(void *tif) const { TIFFClose(static_cast<TIFF *>(tif)); }
+void ConvertEngine::TiffCloser::operator()(void* tif) const { TIFFClose(static_cast<TIFF*>(tif)); }
 
 ConvertEngine::ConvertEngine() = default;
 
@@ -22,7 +22,7 @@ void ConvertEngine::finishFile() {
     tifPath_.reset();
 }
 
-void *ConvertEngine::fileFor(const char *path) {
+void* ConvertEngine::fileFor(const char* path) {
     if (path == nullptr)
         return nullptr;
     if (tif_ != nullptr && tifPath_ != nullptr && std::strcmp(tifPath_.get(), path) == 0)
@@ -34,7 +34,7 @@ void *ConvertEngine::fileFor(const char *path) {
     return tif_.get();
 }
 
-uint8_t *ConvertEngine::pageBufferOf(uint64_t bytes) {
+uint8_t* ConvertEngine::pageBufferOf(uint64_t bytes) {
     if (bytes > kMaxBitmapBytes)
         return nullptr;
     if (bytes == 0)
@@ -43,7 +43,7 @@ uint8_t *ConvertEngine::pageBufferOf(uint64_t bytes) {
         return pageBuffer;
     std::free(pageBuffer);
     pageBufferSize = 0;
-    pageBuffer = static_cast<uint8_t *>(std::malloc(bytes));
+    pageBuffer = static_cast<uint8_t*>(std::malloc(bytes));
     if (pageBuffer == nullptr)
         return nullptr;
     pageBufferSize = static_cast<int32_t>(bytes);
@@ -51,8 +51,8 @@ uint8_t *ConvertEngine::pageBufferOf(uint64_t bytes) {
     return pageBuffer;
 }
 
-int32_t ConvertEngine::loadPage(DeviceContext context, const char *tiffPath, ImageRecord &page,
-                                ImageRecord &bitmap) {
+int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath, ImageRecord& page,
+                                ImageRecord& bitmap) {
     initImageRecord(context, &bitmap);
     // Every failure leaves the bitmap released, so releasing it again does nothing.
     if (page.width <= 0 || page.height <= 0) {
@@ -78,7 +78,7 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char *tiffPath, Ima
     bitmap.fileKind = page.fileKind;
     bitmap.bitsPerPixel = page.bitsPerPixel;
 
-    auto *tif = static_cast<TIFF *>(fileFor(tiffPath));
+    auto* tif = static_cast<TIFF*>(fileFor(tiffPath));
     if (tif == nullptr) {
         releaseImageRecord(&bitmap);
         return kTiffOpenFailed;

@@ -17,8 +17,8 @@ class ConvertEngine : public PageBufferSource {
   public:
     ConvertEngine();
     ~ConvertEngine() override;
-    ConvertEngine(const ConvertEngine &) = delete;
-    ConvertEngine &operator=(const ConvertEngine &) = delete;
+    ConvertEngine(const ConvertEngine&) = delete;
+    ConvertEngine& operator=(const ConvertEngine&) = delete;
 
     /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released). On success
     /// the bitmap's pixels lie in the page buffer, except a 32-bit page, which becomes a
@@ -26,29 +26,29 @@ class ConvertEngine : public PageBufferSource {
     /// failure the bitmap holds nothing that needs freeing. A page record whose width or
     /// height is not positive, or whose size does not fit 31 bits, gives -1 without the
     /// file being opened; `page.bytesPerRow` and `page.imageSize` are set otherwise.
-    int32_t loadPage(DeviceContext context, const char *tiffPath, ImageRecord &page,
-                     ImageRecord &bitmap);
+    int32_t loadPage(DeviceContext context, const char* tiffPath, ImageRecord& page,
+                     ImageRecord& bitmap);
     /// Closes the file kept open for the pages of the last file loaded.
     void finishFile();
 
     /// Grows the page buffer to `bytes` (never shrinks it). Null above kMaxBitmapBytes or
     /// when memory runs out; the engine then holds no buffer.
-    uint8_t *pageBufferOf(uint64_t bytes) override;
+    uint8_t* pageBufferOf(uint64_t bytes) override;
 
-    uint8_t *pageBuffer = nullptr;
+    uint8_t* pageBuffer = nullptr;
     int32_t pageBufferSize = 0;
     uint32_t pageBufferAllocations = 0; // how often the buffer was (re)allocated
 
   private:
     struct FreeDeleter {
-        void operator()(char *p) const { std::free(p); }
+        void operator()(char* p) const { std::free(p); }
     };
     // The libtiff handle is held opaquely, so this header stays free of libtiff's.
     struct TiffCloser {
-        void operator()(void *tif) const;
+        void operator()(void* tif) const;
     };
     /// The handle for `path`: the one held when the path is the same, else a fresh one.
-    void *fileFor(const char *path);
+    void* fileFor(const char* path);
 
     std::unique_ptr<void, TiffCloser> tif_;
     std::unique_ptr<char, FreeDeleter> tifPath_; // path of tif_; null: tif_ is not reused

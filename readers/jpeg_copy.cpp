@@ -68,8 +68,7 @@ bool stripsOverlap(const Block* strips, size_t count) {
 // plan may not exceed twice the file. The interchange block alone is exempt from the
 // overlap rule, since it legitimately may contain the strips that follow it; being
 // clipped to the file, it adds at most one file's worth, hence the factor of two.
-int32_t planCopy(const tiff::TiffReader& reader, bool interchange, bool strips,
-                 CopyPlan& plan) {
+int32_t planCopy(const tiff::TiffReader& reader, bool interchange, bool strips, CopyPlan& plan) {
     const uint32_t stripCount = strips ? stripsOf(reader) : 0;
     plan.blocks.reset(static_cast<Block*>(std::malloc((size_t{stripCount} + 1) * sizeof(Block))));
     if (!plan.blocks)

@@ -11,7 +11,7 @@ namespace readers {
 class PageBufferSource {
   public:
     virtual ~PageBufferSource() = default;
-    virtual uint8_t *pageBufferOf(uint64_t bytes) = 0;
+    virtual uint8_t* pageBufferOf(uint64_t bytes) = 0;
 };
 
 } // namespace readers

@@ -12,7 +12,7 @@ namespace readers {
 
 namespace {
 
-void ignoreMessage(const char *, const char *, va_list) {}
+void ignoreMessage(const char*, const char*, va_list) {}
 
 // libtiff reports damaged files on stderr by default; pelc has its own message per page.
 void silenceLibtiff() {
@@ -25,7 +25,7 @@ void silenceLibtiff() {
 }
 
 struct OptionsDeleter {
-    void operator()(TIFFOpenOptions *options) const { TIFFOpenOptionsFree(options); }
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
 };
 
 struct DirectoryFields {
@@ -33,9 +33,9 @@ struct DirectoryFields {
     uint32_t height = 0;
     uint16_t samplesPerPixel = 0;
     uint16_t bitsPerSample = 0;
-    uint16_t *red = nullptr;
-    uint16_t *green = nullptr;
-    uint16_t *blue = nullptr;
+    uint16_t* red = nullptr;
+    uint16_t* green = nullptr;
+    uint16_t* blue = nullptr;
     uint16_t photometric = 0;
     float xResolution = 0;
     float yResolution = 0;
@@ -43,7 +43,7 @@ struct DirectoryFields {
 };
 
 // Results of TIFFGetField are not looked at: an absent field keeps its preset.
-DirectoryFields readFields(TIFF *tif) {
+DirectoryFields readFields(TIFF* tif) {
     DirectoryFields f;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f.width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f.height);
@@ -66,9 +66,9 @@ enum class AlphaRule {
     Straight,      // colours not scaled: c * a / 255 + 255 - a
 };
 
-AlphaRule alphaRuleOf(TIFF *tif, uint16_t photometric) {
+AlphaRule alphaRuleOf(TIFF* tif, uint16_t photometric) {
     uint16_t count = 0;
-    uint16_t *kinds = nullptr;
+    uint16_t* kinds = nullptr;
     if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) != 1 || count == 0 ||
         kinds == nullptr)
         return AlphaRule::Opaque;
@@ -100,7 +100,7 @@ inline uint8_t onWhite(uint32_t colour, uint32_t alpha, AlphaRule rule) {
 // before the buffer goes.
 class ExactTileBuffer {
   public:
-    explicit ExactTileBuffer(TIFF *tif) : tif_(tif) {
+    explicit ExactTileBuffer(TIFF* tif) : tif_(tif) {
         uint16_t compression = COMPRESSION_NONE;
         TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
         if (!TIFFIsTiled(tif) || compression != COMPRESSION_NONE)
@@ -108,7 +108,7 @@ class ExactTileBuffer {
         const uint64_t bytes = TIFFTileSize64(tif);
         if (bytes == 0 || bytes > kMaxBitmapBytes)
             return;
-        block_ = static_cast<uint8_t *>(_TIFFmalloc(static_cast<tmsize_t>(bytes)));
+        block_ = static_cast<uint8_t*>(_TIFFmalloc(static_cast<tmsize_t>(bytes)));
         if (block_ != nullptr &&
             TIFFReadBufferSetup(tif, block_, static_cast<tmsize_t>(bytes)) != 1) {
             _TIFFfree(block_);
@@ -121,16 +121,16 @@ class ExactTileBuffer {
         TIFFReadBufferSetup(tif_, nullptr, 1); // libtiff owns its buffer again
         _TIFFfree(block_);
     }
-    ExactTileBuffer(const ExactTileBuffer &) = delete;
-    ExactTileBuffer &operator=(const ExactTileBuffer &) = delete;
+    ExactTileBuffer(const ExactTileBuffer&) = delete;
+    ExactTileBuffer& operator=(const ExactTileBuffer&) = delete;
 
   private:
-    TIFF *tif_;
-    uint8_t *block_ = nullptr;
+    TIFF* tif_;
+    uint8_t* block_ = nullptr;
 };
 
 struct RasterFree {
-    void operator()(uint32_t *raster) const { _TIFFfree(raster); }
+    void operator()(uint32_t* raster) const { _TIFFfree(raster); }
 };
 
 constexpr uint8_t kWhite[4] = {255, 255, 255, 0};
@@ -138,7 +138,7 @@ constexpr uint8_t kBlack[4] = {0, 0, 0, 0};
 
 } // namespace
 
-TiffHandle openTiff(const char *path) {
+TiffHandle openTiff(const char* path) {
     silenceLibtiff();
     if (path == nullptr || path[0] == '\0')
         return nullptr;
@@ -151,13 +151,13 @@ TiffHandle openTiff(const char *path) {
     return TiffHandle(TIFFOpenExt(path, "rm", options.get()));
 }
 
-void swapRedBlue(uint8_t *row, uint32_t count) {
+void swapRedBlue(uint8_t* row, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i, row += 3)
         std::swap(row[0], row[2]);
 }
 
-int colormapDepth(TIFF *tif, uint32_t count, const uint16_t *red, const uint16_t *green,
-                  const uint16_t *blue) {
+int colormapDepth(TIFF* tif, uint32_t count, const uint16_t* red, const uint16_t* green,
+                  const uint16_t* blue) {
     if (tif == nullptr || red == nullptr || green == nullptr || blue == nullptr)
         return 0;
     for (uint32_t k = 0; k < count; ++k) {
@@ -167,7 +167,7 @@ int colormapDepth(TIFF *tif, uint32_t count, const uint16_t *red, const uint16_t
     return 8;
 }
 
-bool readsRowByRow(TIFF *tif) {
+bool readsRowByRow(TIFF* tif) {
     if (TIFFIsTiled(tif))
         return false;
     uint16_t planar = PLANARCONFIG_CONTIG;
@@ -197,7 +197,7 @@ bool readsRowByRow(TIFF *tif) {
     }
 }
 
-int32_t setBitmapGeometry(ImageRecord &bitmap, int32_t width, int32_t height,
+int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
                           uint32_t bitsPerPixel) {
     bitmap.width = width;
     bitmap.height = height;
@@ -208,14 +208,14 @@ int32_t setBitmapGeometry(ImageRecord &bitmap, int32_t width, int32_t height,
     return allocateBitmap(&bitmap, BitmapMode::HeaderOnly);
 }
 
-int32_t buildTiffPalette(TIFF *tif, ImageRecord &bitmap, uint32_t bitsPerPixel,
-                         uint16_t bitsPerSample, const uint16_t *red, const uint16_t *green,
-                         const uint16_t *blue) {
+int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
+                         uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
+                         const uint16_t* blue) {
     if (bitmap.palette == nullptr)
         return -1;
     const uint32_t room =
         bitmap.paletteEntries > 0 ? static_cast<uint32_t>(bitmap.paletteEntries) : 0;
-    uint8_t *palette = bitmap.palette;
+    uint8_t* palette = bitmap.palette;
 
     if (bitsPerPixel == 1) {
         uint16_t photometric = 0;
@@ -241,7 +241,7 @@ int32_t buildTiffPalette(TIFF *tif, ImageRecord &bitmap, uint32_t bitsPerPixel,
     if (red == nullptr && green == nullptr && blue == nullptr) {
         for (uint32_t k = 0; k < count; ++k) {
             const auto level = static_cast<uint8_t>(k);
-            uint8_t *entry = palette + 4 * k;
+            uint8_t* entry = palette + 4 * k;
             entry[0] = entry[1] = entry[2] = level;
             entry[3] = 0;
         }
@@ -251,7 +251,7 @@ int32_t buildTiffPalette(TIFF *tif, ImageRecord &bitmap, uint32_t bitsPerPixel,
     if (depth < 1)
         return -2;
     for (uint32_t k = 0; k < count; ++k) {
-        uint8_t *entry = palette + 4 * k;
+        uint8_t* entry = palette + 4 * k;
         if (depth == 16) {
             entry[0] = static_cast<uint8_t>(uint32_t{blue[k]} * 255 / 65535);
             entry[1] = static_cast<uint8_t>(uint32_t{green[k]} * 255 / 65535);
@@ -266,7 +266,7 @@ int32_t buildTiffPalette(TIFF *tif, ImageRecord &bitmap, uint32_t bitsPerPixel,
     return 0;
 }
 
-int32_t readRgbaPage(ImageRecord &bitmap, uint8_t *buffer, TIFF *tif) {
+int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif) {
     if (bitmap.bitsPerPixel != 24 || bitmap.width <= 0 || bitmap.height <= 0 || buffer == nullptr)
         return kDirectoryNotFound;
     const auto width = static_cast<uint32_t>(bitmap.width);
@@ -279,7 +279,7 @@ int32_t readRgbaPage(ImageRecord &bitmap, uint8_t *buffer, TIFF *tif) {
     if (!pixelCount || *pixelCount > kMaxBitmapBytes / 4)
         return kDirectoryNotFound;
     std::unique_ptr<uint32_t, RasterFree> raster(
-        static_cast<uint32_t *>(_TIFFmalloc(static_cast<tmsize_t>(*pixelCount * 4))));
+        static_cast<uint32_t*>(_TIFFmalloc(static_cast<tmsize_t>(*pixelCount * 4))));
     if (raster == nullptr)
         return kDirectoryNotFound;
     uint16_t photometric = 0;
@@ -292,9 +292,9 @@ int32_t readRgbaPage(ImageRecord &bitmap, uint8_t *buffer, TIFF *tif) {
     }
 
     // The raster starts at the bottom row, as the bitmap does: raster row i is buffer row i.
-    const uint32_t *word = raster.get();
+    const uint32_t* word = raster.get();
     for (uint32_t i = 0; i < height; ++i) {
-        uint8_t *out = buffer + uint64_t{i} * static_cast<uint32_t>(bitmap.bytesPerRow);
+        uint8_t* out = buffer + uint64_t{i} * static_cast<uint32_t>(bitmap.bytesPerRow);
         for (uint32_t j = 0; j < width; ++j, ++word, out += 3) {
             const uint32_t w = *word;
             const uint32_t alpha = w >> 24;
@@ -312,7 +312,7 @@ int32_t readRgbaPage(ImageRecord &bitmap, uint8_t *buffer, TIFF *tif) {
     return 0;
 }
 
-int32_t decodeTiffDirectory(ImageRecord &bitmap, TIFF *tif, PageBufferSource &buffers) {
+int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers) {
     const DirectoryFields f = readFields(tif);
     const bool rowByRow = readsRowByRow(tif);
     const uint32_t bitsPerPixel = rowByRow ? uint32_t{f.bitsPerSample} * f.samplesPerPixel : 24;
@@ -348,7 +348,7 @@ int32_t decodeTiffDirectory(ImageRecord &bitmap, TIFF *tif, PageBufferSource &bu
         status != 0)
         return status;
 
-    uint8_t *buffer = buffers.pageBufferOf(bitmap.imageSize);
+    uint8_t* buffer = buffers.pageBufferOf(bitmap.imageSize);
     if (buffer == nullptr)
         return kDirectoryNotFound;
     bitmap.pixels = buffer;
@@ -360,7 +360,7 @@ int32_t decodeTiffDirectory(ImageRecord &bitmap, TIFF *tif, PageBufferSource &bu
     if (scanline <= 0 || static_cast<uint64_t>(scanline) > bytesPerRow)
         return kDirectoryNotFound;
     for (uint32_t r = 0; r < f.height; ++r) {
-        uint8_t *row = buffer + uint64_t{f.height - 1 - r} * bytesPerRow;
+        uint8_t* row = buffer + uint64_t{f.height - 1 - r} * bytesPerRow;
         if (TIFFReadScanline(tif, row, r, 0) < 0)
             return kScanlineFailed;
         if (bitsPerPixel == 24)
@@ -369,7 +369,7 @@ int32_t decodeTiffDirectory(ImageRecord &bitmap, TIFF *tif, PageBufferSource &bu
     return 0;
 }
 
-int32_t readTiffPage(ImageRecord &bitmap, TIFF *tif, PageBufferSource &buffers) {
+int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers) {
     int32_t status = 0;
     if (tif == nullptr) {
         status = kTiffOpenFailed;

@@ -18,56 +18,56 @@ inline constexpr int32_t kRgbaFailed = -2;        // also: a partial ColorMap
 inline constexpr int32_t kScanlineFailed = -312;
 
 struct TiffCloser {
-    void operator()(TIFF *tif) const { TIFFClose(tif); }
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
 /// Opens `path` with libtiff (no memory mapping; libtiff's messages kept off the console).
 /// Null when libtiff cannot open it.
-TiffHandle openTiff(const char *path);
+TiffHandle openTiff(const char* path);
 
 /// Moves `tif` to the page's directory (`bitmap.directoryOffset`, or `directoryIndex` in
 /// chain order when the offset is 0) and decodes it with decodeTiffDirectory. 0, -970 (no
 /// handle), -1 (directory not reached, no memory, size over kMaxBitmapBytes as decoded or
 /// at the 24 bits it is written with), -2, -312 or an allocation code; the bitmap is
 /// released on failure. The handle stays open.
-int32_t readTiffPage(ImageRecord &bitmap, TIFF *tif, PageBufferSource &buffers);
+int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers);
 
 /// Decodes the directory `tif` stands on into `bitmap` (initialised): geometry, header and
 /// palette, resolution, photometric, and the rows in a buffer from `buffers`, bottom row
 /// first. Pages outside the row-by-row classes (see readsRowByRow) become 24-bit bitmaps
 /// rendered by libtiff and laid on white where they carry alpha. Codes as readTiffPage;
 /// the bitmap is left as far as it got (its holder releases it).
-int32_t decodeTiffDirectory(ImageRecord &bitmap, TIFF *tif, PageBufferSource &buffers);
+int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers);
 
 /// True when the directory `tif` stands on is read scanline by scanline with its own
 /// depth: stored in strips, samples together, unsigned, and one of 1-bit grey or mask
 /// (photometric 0, 1, 4), 4- or 8-bit palette, 8-bit BlackIsZero grey, 8-bit RGB, or
 /// 8-bit CMYK. Every other page goes through libtiff's RGBA rendering.
-bool readsRowByRow(TIFF *tif);
+bool readsRowByRow(TIFF* tif);
 
 /// Sets width, height and depth, clears imageSize, compression and pixels, and builds
 /// the header with room for the palette (allocateBitmap, HeaderOnly).
-int32_t setBitmapGeometry(ImageRecord &bitmap, int32_t width, int32_t height,
+int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
                           uint32_t bitsPerPixel);
 
 /// Fills the palette: the 1-bit black/white order (WhiteIsZero or CCITT: entry 0 white),
 /// the ColorMap (8- or 16-bit values), or a ramp of the entry numbers. Never writes more
 /// than `bitmap.paletteEntries` entries. 0; -1 without a palette block; -2 when the
 /// ColorMap is incomplete.
-int32_t buildTiffPalette(TIFF *tif, ImageRecord &bitmap, uint32_t bitsPerPixel,
-                         uint16_t bitsPerSample, const uint16_t *red, const uint16_t *green,
-                         const uint16_t *blue);
+int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
+                         uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
+                         const uint16_t* blue);
 
 /// Renders the page through TIFFReadRGBAImage into `buffer`, which holds the bitmap's
 /// rows laid out for 24 bits. 0; -1 (depth not 24, size over kMaxBitmapBytes, no
 /// memory); -2 (libtiff could not render the page).
-int32_t readRgbaPage(ImageRecord &bitmap, uint8_t *buffer, TIFF *tif);
+int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif);
 
 /// Exchanges bytes 0 and 2 of `count` consecutive 3-byte pixels.
-void swapRedBlue(uint8_t *row, uint32_t count);
+void swapRedBlue(uint8_t* row, uint32_t count);
 /// 0 when the handle or a map is missing; 16 when a value is 256 or more; else 8.
-int colormapDepth(TIFF *tif, uint32_t count, const uint16_t *red, const uint16_t *green,
-                  const uint16_t *blue);
+int colormapDepth(TIFF* tif, uint32_t count, const uint16_t* red, const uint16_t* green,
+                  const uint16_t* blue);
 
 } // namespace readers

@@ -1,6 +1,7 @@
 // Builds samples/sample.tif: a fax page (bilevel, CCITT G4), a colour page (RGB, LZW) and an
 // old-style JPEG page (Compression 6), as scanners and fax servers produce them.
-// Build and run: g++ -std=c++20 make_sample.cpp -ltiff -ljpeg -o make_sample && ./make_sample out.tif
+// Build and run: g++ -std=c++20 make_sample.cpp -ltiff -ljpeg -o make_sample && ./make_sample
+// out.tif
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -145,10 +146,9 @@ void appendOldStyleJpegPage(const char* path) {
         uint32_t count, value;
     };
     const Entry entries[] = {
-        {254, 4, 1, 2},         {256, 3, 1, width},  {257, 3, 1, height},
-        {258, 3, 1, 8},         {259, 3, 1, 6},      {262, 3, 1, 6},
-        {273, 4, 1, jpegOffset}, {277, 3, 1, 3},     {278, 3, 1, height},
-        {279, 4, 1, length},    {297, 3, 2, 2 | 3 << 16}, {512, 3, 1, 1},
+        {254, 4, 1, 2},          {256, 3, 1, width},  {257, 3, 1, height},      {258, 3, 1, 8},
+        {259, 3, 1, 6},          {262, 3, 1, 6},      {273, 4, 1, jpegOffset},  {277, 3, 1, 3},
+        {278, 3, 1, height},     {279, 4, 1, length}, {297, 3, 2, 2 | 3 << 16}, {512, 3, 1, 1},
         {513, 4, 1, jpegOffset}, {514, 4, 1, length},
     };
     put16(file, static_cast<uint16_t>(std::size(entries)));

@@ -18,7 +18,7 @@ inline constexpr int kMaxDirectories = 65536;
 struct DirectoryBlock {
     uint16_t entryCount;
     uint32_t nextOffset;
-    uint32_t offset; // where the directory lies in the file
+    uint32_t offset;           // where the directory lies in the file
     DirectoryEntry entries[1]; // entryCount entries follow in the block
 };
 

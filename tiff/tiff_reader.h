@@ -8,10 +8,10 @@
 
 namespace tiff {
 
-inline constexpr int32_t kOpenError = -300;      // path missing/empty, or not openable
-inline constexpr int32_t kReadError = -301;      // a read returned fewer bytes than asked
-inline constexpr int32_t kSeekError = -302;      // a seek did not arrive at its offset
-inline constexpr int32_t kNotTiff = -303;        // byte-order mark neither "II" nor "MM"
+inline constexpr int32_t kOpenError = -300; // path missing/empty, or not openable
+inline constexpr int32_t kReadError = -301; // a read returned fewer bytes than asked
+inline constexpr int32_t kSeekError = -302; // a seek did not arrive at its offset
+inline constexpr int32_t kNotTiff = -303;   // byte-order mark neither "II" nor "MM"
 inline constexpr int32_t kDirectoryStoreError = -304;
 inline constexpr int32_t kTagStoreError = -305;
 inline constexpr int32_t kNoDirectory = -306;     // not one directory could be read
@@ -37,8 +37,8 @@ struct TiffReader {
     uint16_t samplesPerPixel;
     uint16_t compression;
     int stripCount;
-    uint32_t* stripOffsets;    // in tagData, or null
-    uint32_t* stripByteCounts; // in tagData, or null
+    uint32_t* stripOffsets;         // in tagData, or null
+    uint32_t* stripByteCounts;      // in tagData, or null
     uint32_t stripOffsetsLength;    // values in stripOffsets
     uint32_t stripByteCountsLength; // values in stripByteCounts
     uint16_t pageNumber;

@@ -48,8 +48,12 @@ TEST(ConversionDriver, OldStylePagesAreCopiedByLayout) {
                strip2 = patternBytes(90, 3), whole = patternBytes(1200, 4),
                alone1 = patternBytes(333, 5), alone2 = patternBytes(444, 6);
     TiffBuilder builder;
-    builder.blob(8, header).blob(400, strip1).blob(1200, strip2).blob(1400, whole)
-        .blob(2700, alone1).blob(3100, alone2);
+    builder.blob(8, header)
+        .blob(400, strip1)
+        .blob(1200, strip2)
+        .blob(1400, whole)
+        .blob(2700, alone1)
+        .blob(3100, alone2);
     // Page 1: an interchange block that is the single strip: the block alone.
     addStripsPage(builder, {1400}, {1200});
     builder.tag(kTagJpegInterchangeFormat, kLong, {1400})
@@ -68,8 +72,8 @@ TEST(ConversionDriver, OldStylePagesAreCopiedByLayout) {
                                        consoleLine(dir.file("fax_2.jpg")),
                                        consoleLine(dir.file("fax_3.jpg"))}));
     EXPECT_EQ(readFileBytes(dir.file("fax_1.jpg")), asString(whole));
-    EXPECT_EQ(readFileBytes(dir.file("fax_2.jpg")), asString(header) + asString(strip1) +
-                                                        asString(strip2));
+    EXPECT_EQ(readFileBytes(dir.file("fax_2.jpg")),
+              asString(header) + asString(strip1) + asString(strip2));
     EXPECT_EQ(readFileBytes(dir.file("fax_3.jpg")), asString(alone1) + asString(alone2));
 }
 
@@ -105,8 +109,8 @@ TEST(ConversionDriver, PagesAreNumberedToTheWidthOfTheirCount) {
     const RunResult run = runPelc({"doc.tif"}, dir.path());
     std::vector<std::string> lines = {consoleLine("doc.tif")};
     for (int page = 1; page <= 12; ++page) {
-        const std::string name = dir.file((page < 10 ? "doc_0" : "doc_") + std::to_string(page) +
-                                          ".jpg");
+        const std::string name =
+            dir.file((page < 10 ? "doc_0" : "doc_") + std::to_string(page) + ".jpg");
         lines.push_back(consoleLine(name));
         EXPECT_EQ(readFileBytes(name), asString(payload)) << name;
     }
@@ -124,11 +128,10 @@ TEST(ConversionDriver, OnlyTiffExtensionsAreConvertedInAnyLetterCase) {
 
     const RunResult run = runPelc({"x.TIF", "z.jpg", "y.Tiff", "w.nsk", "v.", "u"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, runOutputLines({consoleLine("x.TIF"), consoleLine("z.jpg"),
-                                       consoleLine("y.Tiff"), consoleLine("w.nsk"),
-                                       consoleLine("v."), consoleLine("u"),
-                                       consoleLine(dir.file("x_1.jpg")),
-                                       consoleLine(dir.file("y_1.jpg"))}));
+    EXPECT_EQ(run.out,
+              runOutputLines({consoleLine("x.TIF"), consoleLine("z.jpg"), consoleLine("y.Tiff"),
+                              consoleLine("w.nsk"), consoleLine("v."), consoleLine("u"),
+                              consoleLine(dir.file("x_1.jpg")), consoleLine(dir.file("y_1.jpg"))}));
     EXPECT_FALSE(pathExists(dir.file("z_1.jpg")));
     EXPECT_FALSE(pathExists(dir.file("w_1.jpg")));
 }
@@ -147,12 +150,11 @@ TEST(ConversionDriver, FilesThatCannotBeListedAreReportedByFullPath) {
     const RunResult run = runPelc({"note.tif", "?.tif", "good.tif", "./good.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out,
-              runOutputLines({consoleLine("note.tif"), consoleLine("?.tif"),
-                              consoleLine("good.tif"), consoleLine("./good.tif"),
-                              pathLine(dir.file("note.tif"), messages::kFileFailed),
-                              pathLine(dir.file("?.tif"), messages::kFileFailed),
-                              consoleLine(dir.file("good_1.jpg")),
-                              consoleLine(dir.file("good_1.jpg"))}));
+              runOutputLines(
+                  {consoleLine("note.tif"), consoleLine("?.tif"), consoleLine("good.tif"),
+                   consoleLine("./good.tif"), pathLine(dir.file("note.tif"), messages::kFileFailed),
+                   pathLine(dir.file("?.tif"), messages::kFileFailed),
+                   consoleLine(dir.file("good_1.jpg")), consoleLine(dir.file("good_1.jpg"))}));
 }
 
 TEST(ConversionDriver, ANameTooLongForItsBufferIsRefusedWithoutTouchingAFile) {
@@ -180,8 +182,11 @@ TEST(ConversionDriver, AFailedPageDoesNotStopThePagesAfterIt) {
     builder.blob(8, patternBytes(40, 1)).blob(100, patternBytes(40, 2));
     addStripsPage(builder, {8}, {40});
     // A page to decode without a width: it cannot be loaded.
-    builder.page().tag(kTagImageLength, kShort, {16}).tag(kTagCompression, kShort, {1})
-        .tag(kTagStripOffsets, kLong, {8}).tag(kTagStripByteCounts, kLong, {40});
+    builder.page()
+        .tag(kTagImageLength, kShort, {16})
+        .tag(kTagCompression, kShort, {1})
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {40});
     // An old-style page whose only strip lies past the end: nothing to copy.
     addStripsPage(builder, {900000}, {40});
     addStripsPage(builder, {100}, {40});
@@ -189,13 +194,12 @@ TEST(ConversionDriver, AFailedPageDoesNotStopThePagesAfterIt) {
 
     const RunResult run = runPelc({"mixed.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, runOutputLines({consoleLine("mixed.tif"),
-                                       consoleLine(dir.file("mixed_1.jpg")),
-                                       consoleLine(dir.file("mixed_2.jpg")),
-                                       consoleLine(sjis(messages::kLoadFailed)),
-                                       consoleLine(dir.file("mixed_3.jpg")),
-                                       consoleLine(sjis(messages::kWriteFailed)),
-                                       consoleLine(dir.file("mixed_4.jpg"))}));
+    EXPECT_EQ(run.out,
+              runOutputLines(
+                  {consoleLine("mixed.tif"), consoleLine(dir.file("mixed_1.jpg")),
+                   consoleLine(dir.file("mixed_2.jpg")), consoleLine(sjis(messages::kLoadFailed)),
+                   consoleLine(dir.file("mixed_3.jpg")), consoleLine(sjis(messages::kWriteFailed)),
+                   consoleLine(dir.file("mixed_4.jpg"))}));
     EXPECT_EQ(readFileBytes(dir.file("mixed_4.jpg")), asString(patternBytes(40, 2)));
     EXPECT_FALSE(pathExists(dir.file("mixed_2.jpg")));
     EXPECT_FALSE(pathExists(dir.file("mixed_3.jpg")));
@@ -209,10 +213,10 @@ TEST(ConversionDriver, TheBundledSampleConvertsEveryPageInOrder) {
 
     const RunResult run = runPelc({"sample.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, runOutputLines({consoleLine("sample.tif"),
-                                       consoleLine(dir.file("sample_1.jpg")),
-                                       consoleLine(dir.file("sample_2.jpg")),
-                                       consoleLine(dir.file("sample_3.jpg"))}));
+    EXPECT_EQ(run.out,
+              runOutputLines({consoleLine("sample.tif"), consoleLine(dir.file("sample_1.jpg")),
+                              consoleLine(dir.file("sample_2.jpg")),
+                              consoleLine(dir.file("sample_3.jpg"))}));
     // Fax page, colour page, old-style JPEG page: sizes as stored, fax page at 200 dpi.
     const struct {
         const char* name;
@@ -260,8 +264,8 @@ TEST(ConversionDriver, DecodedPagesLookLikeTheirSource) {
     for (int page = 1; page <= 3; ++page) {
         SCOPED_TRACE(page);
         testsupport::DecodedJpeg jpeg;
-        ASSERT_TRUE(testsupport::decodeJpegFile(dir.file("pages_" + std::to_string(page) + ".jpg"),
-                                                jpeg));
+        ASSERT_TRUE(
+            testsupport::decodeJpegFile(dir.file("pages_" + std::to_string(page) + ".jpg"), jpeg));
         const std::vector<uint32_t> raster = testsupport::tiffRgbaRaster(path, page - 1);
         ASSERT_EQ(raster.size(), size_t{64} * 48);
         ASSERT_EQ(jpeg.width, 64);

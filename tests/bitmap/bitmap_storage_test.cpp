@@ -24,7 +24,7 @@ TEST(PaletteEntries, FollowTheDepth) {
         uint32_t depth;
         int32_t entries;
     } cases[] = {{0, 256}, {1, 2}, {2, 4}, {4, 16}, {8, 256}, {16, 0}, {24, 0}, {32, 0}, {3, 0}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.depth << " bpp");
         EXPECT_EQ(paletteEntriesForDepth(c.depth), c.entries);
     }
@@ -36,10 +36,14 @@ TEST(BitmapLayout, RowsArePaddedToFourBytes) {
         uint32_t depth;
         int32_t bytesPerRow;
         uint32_t size;
-    } cases[] = {{1, 1, 24, 4, 4},  {3, 2, 24, 12, 24}, {5, 3, 4, 4, 12},
-                 {33, 2, 1, 8, 16}, {7, 1, 0, 8, 8},    {2, 5, 32, 8, 40},
+    } cases[] = {{1, 1, 24, 4, 4},
+                 {3, 2, 24, 12, 24},
+                 {5, 3, 4, 4, 12},
+                 {33, 2, 1, 8, 16},
+                 {7, 1, 0, 8, 8},
+                 {2, 5, 32, 8, 40},
                  {16384, 16384, 32, 65536, kMaxBitmapBytes}}; // exactly the largest size
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " px at " << c.depth << " bpp");
         ImageRecord record = bitmapOf(nullptr, c.width, c.height, c.depth);
         ASSERT_EQ(computeLayout(&record), 0);
@@ -61,7 +65,7 @@ TEST(BitmapLayout, RefusedSizesLeaveTheRecordAndAllocateNothing) {
                  {16384, 16385, 32, kAllocNoHeaderMemory}, // one row past 1 GiB
                  {0x7FFFFFFF, 0x7FFFFFFF, 0xFFFFFFFF, kAllocNoHeaderMemory},
                  {3, 1, 0xFFFFFFFF, kAllocNoHeaderMemory}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " x " << c.depth);
         ImageRecord record = bitmapOf(platform::screenDeviceContext(), c.width, c.height, c.depth);
         record.bytesPerRow = 123;
@@ -87,11 +91,11 @@ TEST(BitmapStorage, HeaderDescribesTheBitmapAndPaletteStartsZeroed) {
         int32_t entries;
     } cases[] = {{1, 1, 24, 24, 0}, {9, 4, 8, 8, 256}, {33, 3, 1, 1, 2},
                  {5, 2, 4, 4, 16},  {3, 3, 2, 2, 4},   {4, 4, 0, 8, 256}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.depth << " bpp");
         ImageRecord record = bitmapOf(nullptr, c.width, c.height, c.depth);
         ASSERT_EQ(allocateBitmap(&record, BitmapMode::HeaderOnly), 0);
-        const uint8_t *h = record.bitmapInfo;
+        const uint8_t* h = record.bitmapInfo;
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(record.palette, h + 40);
         EXPECT_EQ(record.paletteEntries, c.entries);

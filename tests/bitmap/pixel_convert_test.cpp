@@ -22,7 +22,7 @@ struct Converted {
     Converted() { clearRecord(record); }
     ~Converted() { releaseImageRecord(&record); }
     Bgr at(int32_t x, int32_t fromBottom) const {
-        const uint8_t *p = record.pixels + fromBottom * record.bytesPerRow + 3 * x;
+        const uint8_t* p = record.pixels + fromBottom * record.bytesPerRow + 3 * x;
         return {p[0], p[1], p[2]};
     }
 };
@@ -137,7 +137,7 @@ TEST(ConvertFrame, ResultIsAFreshDeviceBitmapWithTheSourceResolution) {
     DeviceContext screen = platform::screenDeviceContext();
     Converted out;
     ASSERT_EQ(convertTo24(screen, &source.record, &out.record), 0);
-    const ImageRecord &r = out.record;
+    const ImageRecord& r = out.record;
     EXPECT_EQ(r.deviceContext, screen);
     EXPECT_EQ(r.resolutionUnit, 3);
     EXPECT_EQ(r.xResolution, 80.5);
@@ -174,9 +174,9 @@ TEST(ConvertTo24, DepthWithoutConversionLeavesTheDestinationAlone) {
         SCOPED_TRACE(testing::Message() << depth << " bpp");
         Page source(4, 2, depth);
         ImageRecord destination;
-        std::memset(static_cast<void *>(&destination), 0xAB, sizeof destination);
+        std::memset(static_cast<void*>(&destination), 0xAB, sizeof destination);
         ImageRecord before;
-        std::memcpy(static_cast<void *>(&before), &destination, sizeof before);
+        std::memcpy(static_cast<void*>(&before), &destination, sizeof before);
         EXPECT_EQ(convertTo24(platform::screenDeviceContext(), &source.record, &destination),
                   kNoConversion);
         EXPECT_EQ(std::memcmp(&before, &destination, sizeof before), 0);

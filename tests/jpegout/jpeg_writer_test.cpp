@@ -22,10 +22,10 @@ using testsupport::decodeJpegFile;
 using testsupport::meanAbsoluteError;
 using testsupport::Page;
 
-std::string tempPath(const std::string &name) { return ::testing::TempDir() + "writer_" + name; }
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "writer_" + name; }
 
 // Writes `page`, decodes the file and returns it; fails the test when either step fails.
-DecodedJpeg writeAndDecode(Page &page, const std::string &name) {
+DecodedJpeg writeAndDecode(Page& page, const std::string& name) {
     const std::string path = tempPath(name);
     std::remove(path.c_str());
     EXPECT_EQ(writeJpeg(&page.record, path.c_str()), 0);
@@ -46,10 +46,21 @@ TEST(WriterResolution, DotsPerUnitBecomePixelsPerMetreAndHostileValuesSaturate) 
         int32_t unit;
         double resolution;
         int32_t perMetre;
-    } cases[] = {{2, 300, 11811},         {2, 72, 2834},     {2, 200, 7874},     {3, 80, 8000},
-                 {3, 0.5, 50},            {1, 300, 0},       {0, 300, 0},        {4, 300, 0},
-                 {2, 0, 0},               {2, -300, 0},      {3, NAN, 0},        {2, -INFINITY, 0},
-                 {2, 4294967295.0, most}, {3, 1e300, most},  {2, INFINITY, most}};
+    } cases[] = {{2, 300, 11811},
+                 {2, 72, 2834},
+                 {2, 200, 7874},
+                 {3, 80, 8000},
+                 {3, 0.5, 50},
+                 {1, 300, 0},
+                 {0, 300, 0},
+                 {4, 300, 0},
+                 {2, 0, 0},
+                 {2, -300, 0},
+                 {3, NAN, 0},
+                 {2, -INFINITY, 0},
+                 {2, 4294967295.0, most},
+                 {3, 1e300, most},
+                 {2, INFINITY, most}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.resolution << " per unit " << c.unit);
         EXPECT_EQ(pixelsPerMetre(c.unit, c.resolution), c.perMetre);
@@ -65,7 +76,7 @@ TEST(WriterResolution, ReachesTheFileAsDotsPerInch) {
                  {3, 80, 80, 1, 203, 203},       {1, 300, 300, 0, 1, 1}, {0, 0, 0, 0, 1, 1},
                  {2, 4294967295.0, 300, 0, 1, 1}};
     int n = 0;
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << " x " << c.y << " per unit " << c.unit);
         Page page(8, 8, 24);
         page.record.resolutionUnit = c.unit;
@@ -90,9 +101,9 @@ TEST(WriterRoundTrip, EveryDepthComesBackCloseToItsColours) {
                 page.setEntry(i, ramp(i, entries, 10), ramp(i, entries, 30), ramp(i, entries, 50));
         }
         for (int32_t y = 0; y < kHeight; ++y) {
-            uint8_t *row = page.topRow(y);
+            uint8_t* row = page.topRow(y);
             for (int32_t x = 0; x < kWidth; ++x) {
-                uint8_t *rgb = &expected[(size_t(y) * kWidth + x) * 3];
+                uint8_t* rgb = &expected[(size_t(y) * kWidth + x) * 3];
                 if (depth == 4 || depth == 8) {
                     const int entries = 1 << depth;
                     const int index = x * entries / kWidth;
@@ -139,7 +150,7 @@ TEST(WriterRoundTrip, EveryDepthComesBackCloseToItsColours) {
 }
 
 // A page of black strokes on white, as a scanned letter: bars one to four pixels thick.
-void drawStrokes(Page &page, std::vector<uint8_t> &expected, bool setBitIsBlack) {
+void drawStrokes(Page& page, std::vector<uint8_t>& expected, bool setBitIsBlack) {
     const int32_t width = page.record.width, height = page.record.height;
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) {
@@ -186,7 +197,7 @@ TEST(WriterBilevel, ExpansionChoosesColoursByPhotometric) {
                  {1, {255, 255, 255}, {0, 0, 0}},
                  {3, {10, 20, 30}, {40, 50, 60}}, // a set bit takes entry 0
                  {2, {255, 255, 255}, {0, 0, 0}}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "photometric " << c.photometric);
         Page page(10, 2, 1);
         page.record.photometric = c.photometric;
@@ -201,7 +212,7 @@ TEST(WriterBilevel, ExpansionChoosesColoursByPhotometric) {
         EXPECT_EQ(target.bytesPerRow, 32);
         for (int32_t row = 0; row < 2; ++row)
             for (int x = 0; x < 10; ++x) {
-                const uint8_t *pixel = target.pixels + row * target.bytesPerRow + 3 * x;
+                const uint8_t* pixel = target.pixels + row * target.bytesPerRow + 3 * x;
                 EXPECT_EQ(std::memcmp(pixel, set[x] ? c.setBgr : c.clearBgr, 3), 0)
                     << "row " << row << " pixel " << x;
             }
@@ -238,7 +249,7 @@ TEST(WriterGreyPages, PaletteAndBilevelColoursDecideTheComponentCount) {
         {4, 1, false, true, 1},  {1, 0, false, true, 1}, {1, 3, true, true, 3},
     };
     int n = 0;
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.depth << " bpp, colour entry " << c.colourEntry
                                         << ", colour pixel " << c.colourPixel);
         Page page(16, 8, c.depth);

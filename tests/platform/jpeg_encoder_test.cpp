@@ -17,7 +17,7 @@ namespace {
 using testsupport::DecodedJpeg;
 using testsupport::decodeJpegFile;
 
-void put32(uint8_t *p, uint32_t v) {
+void put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         p[i] = uint8_t(v >> 8 * i);
 }
@@ -27,7 +27,7 @@ uint32_t rowBytes(int32_t width) { return (uint32_t(width) * 24 + 31) / 32 * 4; 
 // A packed 24-bit bitmap as the writer hands it over, owned for the test.
 struct PackedBlock {
     GlobalHandle handle = nullptr;
-    uint8_t *bytes = nullptr;
+    uint8_t* bytes = nullptr;
 
     PackedBlock(int32_t width, int32_t height, int32_t xPels = 0, int32_t yPels = 0,
                 size_t extraBytes = 0, size_t missingBytes = 0) {
@@ -45,7 +45,7 @@ struct PackedBlock {
     }
     ~PackedBlock() { platform::globalFree(handle); }
     // Image row y counted from the top: the block holds the bottom row first.
-    uint8_t *topRow(int32_t y) {
+    uint8_t* topRow(int32_t y) {
         const int32_t width = int32_t(load(4)), height = int32_t(load(8));
         return bytes + 40 + size_t(height - 1 - y) * rowBytes(width);
     }
@@ -54,7 +54,7 @@ struct PackedBlock {
     }
 };
 
-std::string tempPath(const std::string &name) { return ::testing::TempDir() + "encoder_" + name; }
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "encoder_" + name; }
 
 TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
     PackedBlock block(16, 16);
@@ -68,8 +68,8 @@ TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
     DecodedJpeg decoded;
     ASSERT_TRUE(decodeJpegFile(path, decoded));
     EXPECT_EQ(decoded.components, 3);
-    const uint8_t *top = decoded.pixel(4, 2);
-    const uint8_t *bottom = decoded.pixel(4, 13);
+    const uint8_t* top = decoded.pixel(4, 2);
+    const uint8_t* bottom = decoded.pixel(4, 13);
     EXPECT_GT(top[0], 200);
     EXPECT_LT(top[2], 60);
     EXPECT_LT(bottom[0], 60);
@@ -103,7 +103,7 @@ TEST(JpegEncoder, DensityIsWrittenInDotsPerInchOnlyWhenBothFit) {
                  {0, 11811, 0, 1, 1},         {2580000, 2580000, 1, 65532, 65532},
                  {2580200, 11811, 0, 1, 1}, // 65537 dpi does not fit
                  {-11811, 11811, 0, 1, 1},    {2147483647, 2147483647, 0, 1, 1}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.xPels << " x " << c.yPels << " per metre");
         PackedBlock block(8, 8, c.xPels, c.yPels);
         const std::string path = tempPath("density.jpg");
@@ -135,15 +135,15 @@ TEST(JpegEncoder, ExistingFileIsTruncated) {
 
 TEST(JpegEncoder, RefusesABlockItCannotTrust) {
     const struct {
-        const char *what;
-        std::function<void(PackedBlock &)> spoil;
-    } cases[] = {{"header size", [](PackedBlock &b) { put32(b.bytes, 41); }},
-                 {"zero width", [](PackedBlock &b) { put32(b.bytes + 4, 0); }},
-                 {"negative height", [](PackedBlock &b) { put32(b.bytes + 8, uint32_t(-4)); }},
-                 {"wider than the rows", [](PackedBlock &b) { put32(b.bytes + 4, 9); }},
-                 {"32 bits", [](PackedBlock &b) { b.bytes[14] = 32; }},
-                 {"compressed", [](PackedBlock &b) { put32(b.bytes + 16, 1); }}};
-    for (const auto &c : cases) {
+        const char* what;
+        std::function<void(PackedBlock&)> spoil;
+    } cases[] = {{"header size", [](PackedBlock& b) { put32(b.bytes, 41); }},
+                 {"zero width", [](PackedBlock& b) { put32(b.bytes + 4, 0); }},
+                 {"negative height", [](PackedBlock& b) { put32(b.bytes + 8, uint32_t(-4)); }},
+                 {"wider than the rows", [](PackedBlock& b) { put32(b.bytes + 4, 9); }},
+                 {"32 bits", [](PackedBlock& b) { b.bytes[14] = 32; }},
+                 {"compressed", [](PackedBlock& b) { put32(b.bytes + 16, 1); }}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         PackedBlock block(4, 4);
         c.spoil(block);

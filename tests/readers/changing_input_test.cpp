@@ -140,7 +140,9 @@ TEST(ChangingInput, AFileCutAfterListingFailsOnlyThePagesItLost) {
          {{1, kScanlineFailed, kScanlineFailed}, {0, 0, 0}}},
         // The open handle finds no directory; after that failure the engine lets it go, and
         // a fresh open finds no TIFF file.
-        {"emptied", 0, {{0, kTiffOpenFailed, readers::kLoadFailed}, {1, kTiffOpenFailed, kTiffOpenFailed}}},
+        {"emptied",
+         0,
+         {{0, kTiffOpenFailed, readers::kLoadFailed}, {1, kTiffOpenFailed, kTiffOpenFailed}}},
     };
     for (const auto& c : cases) {
         for (bool openedBeforeTheCut : {false, true}) {

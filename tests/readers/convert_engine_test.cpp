@@ -18,12 +18,12 @@
 using readers::ConvertEngine;
 using testsupport::greyPage;
 using testsupport::PageSpec;
-using testsupport::rgbPage;
 using testsupport::Rgb;
+using testsupport::rgbPage;
 
 namespace {
 
-std::string tempPath(const std::string &name) { return ::testing::TempDir() + "pelc_ce_" + name; }
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "pelc_ce_" + name; }
 
 // A loaded bitmap that releases itself.
 struct Bitmap {
@@ -32,7 +32,7 @@ struct Bitmap {
     ImageRecord record;
 };
 
-testing::AssertionResult looksLikeLibtiff(const ImageRecord &bitmap, const std::string &path,
+testing::AssertionResult looksLikeLibtiff(const ImageRecord& bitmap, const std::string& path,
                                           int index) {
     const std::vector<uint32_t> raster = testsupport::tiffRgbaRaster(path, index);
     if (raster.size() != size_t(bitmap.width) * bitmap.height)
@@ -48,7 +48,7 @@ testing::AssertionResult looksLikeLibtiff(const ImageRecord &bitmap, const std::
     return testing::AssertionSuccess();
 }
 
-int32_t load(ConvertEngine &engine, const std::string &path, int index, Bitmap &out) {
+int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& out) {
     ImageRecord page = testsupport::tiffPageRecord(path, index);
     return engine.loadPage(platform::screenDeviceContext(), path.c_str(), page, out.record);
 }
@@ -86,7 +86,7 @@ TEST(ConvertEngine, PageWithoutPositiveSizeIsRefusedWithoutOpeningTheFile) {
         uint32_t bitsPerPixel;
     } cases[] = {{0, 5, 8},   {5, 0, 8},         {-3, 5, 8},
                  {5, -1, 24}, {65535, 65535, 8}, {0x7FFFFFFF, 1, 32}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
         ConvertEngine engine;
         ImageRecord page;
@@ -114,7 +114,7 @@ TEST(ConvertEngine, PageClaiming65535SquareCostsNoAllocation) {
     const struct {
         uint16_t bits, samples, photometric;
     } cases[] = {{8, 1, 1}, {8, 3, 2}, {16, 1, 1}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bits << " bits x " << c.samples);
         ASSERT_TRUE(
             testsupport::writeClaimingPage(path, 65535, 65535, c.bits, c.samples, c.photometric));
@@ -136,7 +136,7 @@ TEST(ConvertEngine, PageBufferGrowsOnlyWhenAPageNeedsMore) {
         uint32_t allocations;
         int32_t capacity;
     } steps[] = {{0, 1, 400}, {1, 1, 400}, {2, 1, 400}, {3, 2, 3600}, {0, 2, 3600}};
-    for (const auto &s : steps) {
+    for (const auto& s : steps) {
         SCOPED_TRACE(testing::Message() << "page " << s.index);
         Bitmap bitmap;
         ASSERT_EQ(load(engine, path, s.index, bitmap), 0);
@@ -184,7 +184,7 @@ TEST(ConvertEngine, CmykPageBecomesTwentyFourBitsWithItsOwnPixels) {
     {
         Bitmap bitmap;
         ASSERT_EQ(load(engine, path, 0, bitmap), 0);
-        const ImageRecord &b = bitmap.record;
+        const ImageRecord& b = bitmap.record;
         EXPECT_EQ(b.bitsPerPixel, 24u);
         EXPECT_NE(b.dibSection, nullptr);
         EXPECT_NE(b.pixels, engine.pageBuffer);
@@ -192,7 +192,7 @@ TEST(ConvertEngine, CmykPageBecomesTwentyFourBitsWithItsOwnPixels) {
         EXPECT_EQ(b.fileKind, kFileKindTiff);
         for (int y = 0; y < 5; ++y) {
             for (int x = 0; x < 13; ++x) {
-                const uint8_t *p = cmyk.pixels.data() + (y * 13 + x) * 4;
+                const uint8_t* p = cmyk.pixels.data() + (y * 13 + x) * 4;
                 auto ink = [&](int i) { return uint8_t(std::max(255 - p[i] - p[3], 0)); };
                 ASSERT_EQ(testsupport::bitmapPixel(b, x, y), (Rgb{ink(0), ink(1), ink(2)}))
                     << "pixel " << x << ", " << y;
@@ -219,7 +219,7 @@ TEST(ConvertEngine, PageThatFailsToDecodeDoesNotStopTheNext) {
         std::vector<uint8_t> bytes = tiff_builder::readWholeFile(path);
         for (size_t i = strips[0]; i < strips[0] + 40 && i < bytes.size(); ++i)
             bytes[i] = 0xFF;
-        FILE *f = std::fopen(path.c_str(), "wb");
+        FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
@@ -308,7 +308,7 @@ TEST(ConvertEngine, DamagedFilesGiveAStatusNeverACrash) {
     for (int i = 0; i < 4; ++i)
         pages.push_back(testsupport::tiffPageRecord(original, i));
 
-    auto loadAll = [&](const std::vector<uint8_t> &damaged, const std::string &what) {
+    auto loadAll = [&](const std::vector<uint8_t>& damaged, const std::string& what) {
         const std::string path = tiff_builder::writeTempFile("pelc_ce_damaged.tif", damaged);
         ConvertEngine engine;
         for (ImageRecord page : pages) {

@@ -66,15 +66,28 @@ TEST(JpegCopy, WritesTheBytesOfEachLayout) {
         std::vector<uint32_t> offsets, counts;
         Bytes expected;
     } cases[] = {
-        {"strips alone", false, 0, 0, {8, 108, 58}, {50, 100, 25},
-         concat({slice(data, 0, 50), slice(data, 100, 100),
-                 slice(data, 50, 25)})},
+        {"strips alone",
+         false,
+         0,
+         0,
+         {8, 108, 58},
+         {50, 100, 25},
+         concat({slice(data, 0, 50), slice(data, 100, 100), slice(data, 50, 25)})},
         {"interchange block alone", true, 8, 300, {8}, {300}, data},
-        {"interchange block, then strips", true, 8, 40, {48, 148}, {100, 60},
-         concat({slice(data, 0, 40), slice(data, 40, 100),
-                 slice(data, 140, 60)})},
+        {"interchange block, then strips",
+         true,
+         8,
+         40,
+         {48, 148},
+         {100, 60},
+         concat({slice(data, 0, 40), slice(data, 40, 100), slice(data, 140, 60)})},
         // A block that holds the strips (a full stream whose lengths differ) is legitimate.
-        {"interchange block holding its strips", true, 8, 200, {58, 108}, {50, 50},
+        {"interchange block holding its strips",
+         true,
+         8,
+         200,
+         {58, 108},
+         {50, 50},
          concat({slice(data, 0, 200), slice(data, 50, 100)})},
     };
     for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
@@ -103,8 +116,10 @@ TEST(JpegCopy, StripsAroundTheTransferBufferSize) {
         SCOPED_TRACE(size);
         const Bytes data = patternBytes(size, 3);
         TiffBuilder builder;
-        builder.blob(8, data).page().tag(kTagStripOffsets, kLong, {8}).tag(
-            kTagStripByteCounts, kLong, {size});
+        builder.blob(8, data)
+            .page()
+            .tag(kTagStripOffsets, kLong, {8})
+            .tag(kTagStripByteCounts, kLong, {size});
         CopiedPage page(builder, "chunks.jpg");
         ASSERT_EQ(page.status, 0);
         EXPECT_EQ(readWholeFile(page.output), data);
@@ -120,14 +135,16 @@ TEST(JpegCopy, ReplacesAnExistingOutputWhole) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TiffBuilder builder;
-        builder.blob(8, data).page().tag(kTagStripOffsets, kLong, {8}).tag(kTagStripByteCounts,
-                                                                            kLong, {64});
+        builder.blob(8, data)
+            .page()
+            .tag(kTagStripOffsets, kLong, {8})
+            .tag(kTagStripByteCounts, kLong, {64});
         const std::string tiffPath = builder.writeTemp("page.tif");
         const std::string output = writeTempFile("existing.jpg", Bytes(1000, 0xEE));
         ASSERT_EQ(::chmod(output.c_str(), c.mode), 0);
-        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(),
-                                        builder.directoryOffsets()[0]),
-                  0);
+        EXPECT_EQ(
+            readers::copyJpegData(tiffPath.c_str(), output.c_str(), builder.directoryOffsets()[0]),
+            0);
         EXPECT_EQ(readWholeFile(output), data);
         struct stat info;
         ASSERT_EQ(::stat(output.c_str(), &info), 0);
@@ -140,8 +157,10 @@ TEST(JpegCopy, AStripRunningPastTheEndGivesWhatExists) {
     TiffBuilder builder;
     // The second strip lies at the very end of the file and claims 1000 bytes of which
     // 30 exist; its offset is patched in once the file's size is known.
-    builder.blob(8, data).page().tag(kTagStripOffsets, kLong, {8, 0}).tag(kTagStripByteCounts,
-                                                                           kLong, {40, 1000});
+    builder.blob(8, data)
+        .page()
+        .tag(kTagStripOffsets, kLong, {8, 0})
+        .tag(kTagStripByteCounts, kLong, {40, 1000});
     Bytes file = builder.build();
     const uint32_t tailOffset = static_cast<uint32_t>(file.size());
     const Bytes tail = patternBytes(30, 99);
@@ -152,9 +171,8 @@ TEST(JpegCopy, AStripRunningPastTheEndGivesWhatExists) {
     file[arrayOffset + 5] = static_cast<uint8_t>(tailOffset >> 8);
     const std::string tiffPath = writeTempFile("page.tif", file);
     const std::string output = outputPath("tail.jpg");
-    ASSERT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(),
-                                    builder.directoryOffsets()[0]),
-              0);
+    ASSERT_EQ(
+        readers::copyJpegData(tiffPath.c_str(), output.c_str(), builder.directoryOffsets()[0]), 0);
     EXPECT_EQ(readWholeFile(output), concat({slice(data, 0, 40), tail}));
 }
 
@@ -199,9 +217,9 @@ TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
         const std::string tiffPath = builder.writeTemp("page.tif");
         const Bytes earlier = patternBytes(20);
         const std::string output = writeTempFile("earlier.jpg", earlier);
-        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(),
-                                        builder.directoryOffsets()[0]),
-                  readers::kCopyFailed);
+        EXPECT_EQ(
+            readers::copyJpegData(tiffPath.c_str(), output.c_str(), builder.directoryOffsets()[0]),
+            readers::kCopyFailed);
         EXPECT_EQ(readWholeFile(output), earlier);
     }
 }
@@ -259,21 +277,25 @@ TEST(JpegCopy, PassesReaderFailuresUpAndRefusesAnUnwritableOutput) {
     EXPECT_FALSE(exists(output));
 
     TiffBuilder builder;
-    builder.blob(8, patternBytes(10)).page().tag(kTagStripOffsets, kLong, {8}).tag(
-        kTagStripByteCounts, kLong, {10});
+    builder.blob(8, patternBytes(10))
+        .page()
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {10});
     const std::string tiffPath = builder.writeTemp("page.tif");
     const std::string noFolder = ::testing::TempDir() + "no_such_folder/out.jpg";
-    EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), noFolder.c_str(),
-                                    builder.directoryOffsets()[0]),
-              readers::kCopyFailed);
+    EXPECT_EQ(
+        readers::copyJpegData(tiffPath.c_str(), noFolder.c_str(), builder.directoryOffsets()[0]),
+        readers::kCopyFailed);
 }
 
 TEST(JpegCopy, AFailedWriteIsReported) {
     if (!exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
     TiffBuilder builder;
-    builder.blob(8, patternBytes(10)).page().tag(kTagStripOffsets, kLong, {8}).tag(
-        kTagStripByteCounts, kLong, {10});
+    builder.blob(8, patternBytes(10))
+        .page()
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {10});
     const std::string tiffPath = builder.writeTemp("page.tif");
     EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), "/dev/full", builder.directoryOffsets()[0]),
               readers::kCopyFailed);
@@ -307,8 +329,11 @@ TEST(JpegCopy, ReadsOnlyThePagesOwnDirectory) {
     // The header names no directory at all, so a walk of the chain would find nothing.
     const Bytes data = patternBytes(40);
     TiffBuilder builder;
-    builder.firstOffset(0).blob(8, data).page().tag(kTagStripOffsets, kLong, {8}).tag(
-        kTagStripByteCounts, kLong, {40});
+    builder.firstOffset(0)
+        .blob(8, data)
+        .page()
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {40});
     CopiedPage page(builder, "own_directory.jpg");
     ASSERT_EQ(page.status, 0);
     EXPECT_EQ(readWholeFile(page.output), data);

@@ -24,7 +24,7 @@ namespace {
 // reader asked for lands outside the block (and the sanitizers see it).
 class ExactBuffers : public readers::PageBufferSource {
   public:
-    uint8_t *pageBufferOf(uint64_t bytes) override {
+    uint8_t* pageBufferOf(uint64_t bytes) override {
         ++calls;
         asked = bytes;
         block.reset(new (std::nothrow) uint8_t[bytes]);
@@ -35,7 +35,7 @@ class ExactBuffers : public readers::PageBufferSource {
     int calls = 0;
 };
 
-std::string tempPath(const std::string &name) { return ::testing::TempDir() + "pelc_pr_" + name; }
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "pelc_pr_" + name; }
 
 // A bitmap that releases itself, decoded from one page of a file.
 struct Decoded {
@@ -46,7 +46,7 @@ struct Decoded {
     int32_t status = 1;
 };
 
-void decode(const std::string &path, int index, Decoded &out) {
+void decode(const std::string& path, int index, Decoded& out) {
     readers::TiffHandle tif = readers::openTiff(path.c_str());
     initImageRecord(nullptr, &out.bitmap);
     const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
@@ -57,7 +57,7 @@ void decode(const std::string &path, int index, Decoded &out) {
 
 // Writes `spec` (pattern pixels when it has none) and decodes its page; false when libtiff
 // refuses to write it.
-bool decodePage(PageSpec spec, const std::string &name, Decoded &out, bool bigEndian = false) {
+bool decodePage(PageSpec spec, const std::string& name, Decoded& out, bool bigEndian = false) {
     if (spec.pixels.empty())
         spec.pixels = testsupport::patternPixels(spec);
     const std::string path = tempPath(name);
@@ -67,16 +67,16 @@ bool decodePage(PageSpec spec, const std::string &name, Decoded &out, bool bigEn
     return true;
 }
 
-bool isReleased(ImageRecord &bitmap) { return releaseImageRecord(&bitmap) == 1; }
+bool isReleased(ImageRecord& bitmap) { return releaseImageRecord(&bitmap) == 1; }
 
-Rgb rasterPixel(const std::vector<uint32_t> &raster, const ImageRecord &bitmap, int x, int y) {
+Rgb rasterPixel(const std::vector<uint32_t>& raster, const ImageRecord& bitmap, int x, int y) {
     const uint32_t w = raster[size_t(bitmap.height - 1 - y) * bitmap.width + x];
     return Rgb{uint8_t(TIFFGetR(w)), uint8_t(TIFFGetG(w)), uint8_t(TIFFGetB(w))};
 }
 
 // Every pixel of the bitmap against libtiff's own rendering of the page.
-testing::AssertionResult matchesRaster(const ImageRecord &bitmap,
-                                       const std::vector<uint32_t> &raster, int tolerance) {
+testing::AssertionResult matchesRaster(const ImageRecord& bitmap,
+                                       const std::vector<uint32_t>& raster, int tolerance) {
     if (raster.size() != size_t(bitmap.width) * bitmap.height)
         return testing::AssertionFailure() << "no reference raster";
     for (int y = 0; y < bitmap.height; ++y) {
@@ -117,7 +117,7 @@ PageSpec page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t co
 }
 
 // A page (8-bit grey unless given) written and opened, for the reader's steps called alone.
-readers::TiffHandle openPage(const std::string &name, PageSpec spec = page(8, 1, 1)) {
+readers::TiffHandle openPage(const std::string& name, PageSpec spec = page(8, 1, 1)) {
     spec.pixels = testsupport::patternPixels(spec);
     const std::string path = tempPath(name);
     EXPECT_TRUE(testsupport::writeTiffPages(path, {spec}));
@@ -127,7 +127,7 @@ readers::TiffHandle openPage(const std::string &name, PageSpec spec = page(8, 1,
 }
 
 struct RoutingCase {
-    const char *name;
+    const char* name;
     PageSpec spec;
     uint32_t depth; // of the decoded bitmap
     int tolerance;
@@ -135,7 +135,7 @@ struct RoutingCase {
 
 std::vector<RoutingCase> routingCases() {
     std::vector<RoutingCase> cases;
-    auto add = [&](const char *name, PageSpec spec, uint32_t depth, int tolerance = 0) {
+    auto add = [&](const char* name, PageSpec spec, uint32_t depth, int tolerance = 0) {
         if (spec.pixels.empty())
             spec.pixels = spec.compression == 7 ? testsupport::gradientPixels(spec)
                                                 : testsupport::patternPixels(spec);
@@ -211,13 +211,13 @@ std::vector<RoutingCase> routingCases() {
 } // namespace
 
 TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
-    for (const RoutingCase &c : routingCases()) {
+    for (const RoutingCase& c : routingCases()) {
         Decoded little, big;
         for (bool bigEndian : {false, true}) {
             SCOPED_TRACE(testing::Message() << c.name << (bigEndian ? ", MM" : ", II"));
             const std::string path = tempPath(bigEndian ? "routing_mm.tif" : "routing_ii.tif");
             ASSERT_TRUE(testsupport::writeTiffPages(path, {c.spec}, bigEndian));
-            Decoded &d = bigEndian ? big : little;
+            Decoded& d = bigEndian ? big : little;
             decode(path, 0, d);
             ASSERT_EQ(d.status, 0);
             EXPECT_EQ(d.bitmap.bitsPerPixel, c.depth);
@@ -259,11 +259,11 @@ TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
     PageSpec cmyk = page(8, 4, 5);
     cmyk.inkSet = 1;
     const struct {
-        const char *name;
+        const char* name;
         PageSpec spec;
         uint32_t depth;
     } cases[] = {{"CMYK", cmyk, 32}, {"1-bit mask", page(1, 1, 4), 1}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PageSpec spec = c.spec;
         spec.pixels = testsupport::patternPixels(spec);
@@ -277,9 +277,9 @@ TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
         }
         const size_t rowBytes = testsupport::pixelRowBytes(spec);
         for (int y = 0; y < d.bitmap.height; ++y)
-            ASSERT_EQ(0, std::memcmp(d.bitmap.pixels +
-                                         (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
-                                     spec.pixels.data() + y * rowBytes, rowBytes))
+            ASSERT_EQ(
+                0, std::memcmp(d.bitmap.pixels + (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
+                               spec.pixels.data() + y * rowBytes, rowBytes))
                 << "row " << y;
     }
 }
@@ -306,7 +306,7 @@ TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
 namespace {
 
 struct AlphaCase {
-    const char *name;
+    const char* name;
     uint16_t photometric;
     uint16_t samples;
     uint16_t extra;
@@ -358,7 +358,7 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
          {200, 100, 50, 0, 200, 100, 50, 128, 200, 100, 50, 255},
          {{200, 100, 50}, {200, 100, 50}, {200, 100, 50}}},
     };
-    for (const AlphaCase &c : cases) {
+    for (const AlphaCase& c : cases) {
         SCOPED_TRACE(c.name);
         PageSpec spec = page(8, c.samples, c.photometric);
         spec.width = 3;
@@ -384,7 +384,7 @@ TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
         bool whiteFirst;
     } cases[] = {{1, 4, true}, {1, 3, true}, {1, 5, false}, {1, 1, false},
                  {0, 5, true}, {0, 1, true}, {4, 1, false}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "photometric " << c.photometric << ", compression " << c.compression);
         PageSpec spec = page(1, 1, c.photometric, c.compression);
@@ -419,7 +419,7 @@ TEST(PagePalette, ColorMapIsScaledDownOnlyWhenItHoldsSixteenBitValues) {
         uint8_t palette[8];
     } cases[] = {{8, {65535, 32768, 256}, 255, {0, 127, 255, 0, 0, 0, 0, 0}},
                  {4, {255, 128, 7}, 3, {7, 128, 255, 0, 0, 0, 3, 0}}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bits << "-bit palette");
         PageSpec spec = page(c.bits, 1, 3);
         const size_t n = size_t{1} << c.bits;
@@ -440,7 +440,7 @@ TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
     // A 4-bit bitmap holds 16 entries; an 8-bit sample size or a 256-entry map must not
     // spill past them (the header block is exactly 40 + 64 bytes).
     const std::vector<uint16_t> map = colorMap(8, true);
-    const uint16_t *maps[3] = {map.data(), map.data() + 256, map.data() + 512};
+    const uint16_t* maps[3] = {map.data(), map.data() + 256, map.data() + 512};
     readers::TiffHandle tif = openPage("room.tif");
     for (bool withMap : {false, true}) {
         ImageRecord bitmap;
@@ -495,7 +495,7 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
         {80.f, 40.f, uint16_t{3}, 80, 40, 3},
         {72.f, 72.f, uint16_t{1}, 72, 72, 1},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "unit " << c.wantUnit << " x " << c.wantX);
         PageSpec spec = page(8, 1, 1);
         spec.xResolution = c.x;
@@ -556,7 +556,7 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
         int32_t index;
         uint32_t offset;
     } cases[] = {{1, 0}, {-1, 0}, {0, 3}, {0, 0x7FFFFFF0}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.index << " at " << c.offset);
         ImageRecord bitmap;
         initImageRecord(nullptr, &bitmap);
@@ -576,7 +576,7 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
 
 TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
     const struct {
-        const char *name;
+        const char* name;
         uint32_t width, height;
         uint16_t bits, samples, photometric;
     } cases[] = {
@@ -584,7 +584,7 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
         {"24-bit RGB 20000 x 20000", 20000, 20000, 8, 3, 2},
         {"2-bit grey 20000 x 20000, rendered at 24 bits", 20000, 20000, 2, 1, 1},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = tempPath("huge.tif");
         ASSERT_TRUE(testsupport::writeClaimingPage(path, c.width, c.height, c.bits, c.samples,
@@ -625,7 +625,7 @@ TEST(PageSwap, SwapsFirstAndThirdByteOfEachPixel) {
 
 TEST(PageOpen, OpenTiffRefusesWhatIsNotATiffFile) {
     const std::string path = tempPath("not_tiff.tif");
-    FILE *f = std::fopen(path.c_str(), "wb");
+    FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fputs("this is not a TIFF file at all", f);
     std::fclose(f);

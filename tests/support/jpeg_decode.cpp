@@ -17,7 +17,7 @@ struct ErrorManager {
 };
 
 void escapeOnError(j_common_ptr info) {
-    auto *errors = reinterpret_cast<ErrorManager *>(info->err);
+    auto* errors = reinterpret_cast<ErrorManager*>(info->err);
     (*info->err->format_message)(info, errors->message);
     std::longjmp(errors->escape, 1);
 }
@@ -25,12 +25,12 @@ void escapeOnError(j_common_ptr info) {
 void stayQuiet(j_common_ptr) {}
 
 struct FileCloser {
-    void operator()(FILE *f) const { std::fclose(f); }
+    void operator()(FILE* f) const { std::fclose(f); }
 };
 
 // Holds no C++ objects: the longjmp out of libjpeg skips nothing that needs a destructor.
 // `rows` is malloc'd here and handed to the caller, or freed on failure.
-bool decodeInto(FILE *file, DecodedJpeg &out, uint8_t **rows, char *message) {
+bool decodeInto(FILE* file, DecodedJpeg& out, uint8_t** rows, char* message) {
     jpeg_decompress_struct info;
     ErrorManager errors;
     errors.message[0] = '\0';
@@ -57,7 +57,7 @@ bool decodeInto(FILE *file, DecodedJpeg &out, uint8_t **rows, char *message) {
     out.xDensity = info.X_density;
     out.yDensity = info.Y_density;
     const size_t stride = size_t(info.output_width) * 3;
-    *rows = static_cast<uint8_t *>(std::malloc(stride * info.output_height + 1));
+    *rows = static_cast<uint8_t*>(std::malloc(stride * info.output_height + 1));
     if (*rows == nullptr) {
         jpeg_destroy_decompress(&info);
         std::snprintf(message, JMSG_LENGTH_MAX, "out of memory");
@@ -78,7 +78,7 @@ bool decodeInto(FILE *file, DecodedJpeg &out, uint8_t **rows, char *message) {
 
 } // namespace
 
-bool decodeJpegFile(const std::string &path, DecodedJpeg &out, std::string *error) {
+bool decodeJpegFile(const std::string& path, DecodedJpeg& out, std::string* error) {
     out = DecodedJpeg{};
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
@@ -86,7 +86,7 @@ bool decodeJpegFile(const std::string &path, DecodedJpeg &out, std::string *erro
             *error = "cannot open " + path;
         return false;
     }
-    uint8_t *rows = nullptr;
+    uint8_t* rows = nullptr;
     char message[JMSG_LENGTH_MAX] = {};
     const bool decoded = decodeInto(file.get(), out, &rows, message);
     if (decoded)
@@ -100,8 +100,8 @@ bool decodeJpegFile(const std::string &path, DecodedJpeg &out, std::string *erro
     return decoded;
 }
 
-std::array<double, 3> meanAbsoluteError(const std::vector<uint8_t> &a,
-                                        const std::vector<uint8_t> &b, int width, int height) {
+std::array<double, 3> meanAbsoluteError(const std::vector<uint8_t>& a,
+                                        const std::vector<uint8_t>& b, int width, int height) {
     std::array<double, 3> sums{};
     const size_t pixels = size_t(width) * height;
     if (pixels == 0 || a.size() < pixels * 3 || b.size() < pixels * 3)
@@ -109,7 +109,7 @@ std::array<double, 3> meanAbsoluteError(const std::vector<uint8_t> &a,
     for (size_t i = 0; i < pixels; ++i)
         for (int c = 0; c < 3; ++c)
             sums[c] += std::abs(int(a[i * 3 + c]) - int(b[i * 3 + c]));
-    for (double &s : sums)
+    for (double& s : sums)
         s /= double(pixels);
     return sums;
 }

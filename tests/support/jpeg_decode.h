@@ -18,16 +18,16 @@ struct DecodedJpeg {
     int yDensity = 0;
     std::vector<uint8_t> rgb; // top row first, red, green, blue, width * 3 bytes per row
 
-    const uint8_t *pixel(int x, int y) const { return rgb.data() + (size_t(y) * width + x) * 3; }
+    const uint8_t* pixel(int x, int y) const { return rgb.data() + (size_t(y) * width + x) * 3; }
 };
 
 /// Decodes `path` into `out` with colours expanded to RGB. False (with `error` set) when
 /// the file cannot be opened or is not a complete JPEG; never exits or prints.
-bool decodeJpegFile(const std::string &path, DecodedJpeg &out, std::string *error = nullptr);
+bool decodeJpegFile(const std::string& path, DecodedJpeg& out, std::string* error = nullptr);
 
 /// Mean absolute difference per channel (red, green, blue) between two RGB images of
 /// `width` x `height` pixels laid out as DecodedJpeg::rgb.
-std::array<double, 3> meanAbsoluteError(const std::vector<uint8_t> &a,
-                                        const std::vector<uint8_t> &b, int width, int height);
+std::array<double, 3> meanAbsoluteError(const std::vector<uint8_t>& a,
+                                        const std::vector<uint8_t>& b, int width, int height);
 
 } // namespace testsupport

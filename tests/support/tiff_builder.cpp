@@ -178,9 +178,7 @@ std::vector<uint8_t> TiffBuilder::build() {
     return file;
 }
 
-std::string TiffBuilder::writeTemp(const std::string& name) {
-    return writeTempFile(name, build());
-}
+std::string TiffBuilder::writeTemp(const std::string& name) { return writeTempFile(name, build()); }
 
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);

@@ -179,8 +179,11 @@ TEST(DirectoryChain, EndsAtADirectoryWithoutEntries) {
         uint16_t count;
         int32_t status;
         size_t pagesListed;
-    } cases[] = {{1, 0, 0, 1},      {1, 0x8000, 0, 1}, {1, 0xFFFF, 0, 1},
-                 {2, 0x8000, 0, 2}, {0, 0, tiff::kNoDirectory, 0}};
+    } cases[] = {{1, 0, 0, 1},
+                 {1, 0x8000, 0, 1},
+                 {1, 0xFFFF, 0, 1},
+                 {2, 0x8000, 0, 2},
+                 {0, 0, tiff::kNoDirectory, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "count " << c.count << " in page " << c.emptyPage);
         TiffBuilder broken;

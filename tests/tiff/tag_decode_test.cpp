@@ -56,9 +56,8 @@ TEST(TagDecode, ShortValuesAreReadAtTheirOwnPosition) {
         SCOPED_TRACE(nameOf(order));
         const bool big = order == ByteOrder::Big;
         // 528 as a SHORT, with garbage after it in the value field.
-        const std::array<uint8_t, 4> width =
-            big ? std::array<uint8_t, 4>{0x02, 0x10, 0xAB, 0xCD}
-                : std::array<uint8_t, 4>{0x10, 0x02, 0xAB, 0xCD};
+        const std::array<uint8_t, 4> width = big ? std::array<uint8_t, 4>{0x02, 0x10, 0xAB, 0xCD}
+                                                 : std::array<uint8_t, 4>{0x10, 0x02, 0xAB, 0xCD};
         TiffBuilder builder(order);
         builder.page()
             .rawTag(kTagImageWidth, kShort, 1, width)
@@ -126,7 +125,8 @@ TEST(TagDecode, UnreadableBitsPerSampleKeepsTheDefault) {
         const char* what;
         uint32_t count;
         uint32_t offset;
-    } cases[] = {{"three values past the end", 3, 0x7FFFFFF0}, {"count 0", 0, 0},
+    } cases[] = {{"three values past the end", 3, 0x7FFFFFF0},
+                 {"count 0", 0, 0},
                  {"16385 values", 16385, 8}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -152,8 +152,9 @@ TEST(TagDecode, StripArraysHoldAtMost16384Values) {
         for (uint32_t i = 0; i < c.count; ++i)
             offsets[i] = 1000 + i;
         TiffBuilder builder;
-        builder.page().tag(kTagStripOffsets, kLong, offsets).tag(kTagStripByteCounts, kLong,
-                                                                  offsets);
+        builder.page()
+            .tag(kTagStripOffsets, kLong, offsets)
+            .tag(kTagStripByteCounts, kLong, offsets);
         LoadedPage page(builder);
         ASSERT_EQ(page.status, 0);
         if (c.accepted) {
@@ -280,8 +281,7 @@ TEST(TagDecode, DecodeEntryReportsWhyItRefused) {
     } cases[] = {
         {"type", {kTagStripOffsets, kRational, 1, {}, 0}, tiff::kEntryRefused},
         {"too many", {kTagStripByteCounts, kLong, 16385, {}, 0}, tiff::kTooManyValues},
-        {"too many samples", {kTagBitsPerSample, kShort, 0xFFFFFFFF, {}, 0},
-         tiff::kTooManyValues},
+        {"too many samples", {kTagBitsPerSample, kShort, 0xFFFFFFFF, {}, 0}, tiff::kTooManyValues},
         {"none", {kTagStripOffsets, kLong, 0, {}, 0}, tiff::kDataBufferError},
         {"past the end", {kTagStripOffsets, kLong, 2, {}, 0xFFFFFFF0}, tiff::kReadError},
         {"unknown tag", {700, kLong, 1, {}, 0}, 0},

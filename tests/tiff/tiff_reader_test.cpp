@@ -136,8 +136,10 @@ TEST(TiffReaderValues, ReadShortsAndLongsInTheFilesByteOrder) {
     for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
         const bool big = order == ByteOrder::Big;
         SCOPED_TRACE(big ? "big-endian" : "little-endian");
-        OpenedReader opened(TiffBuilder(order).blob(16, payload).page().tag(kTagImageWidth,
-                                                                             kShort, {1})
+        OpenedReader opened(TiffBuilder(order)
+                                .blob(16, payload)
+                                .page()
+                                .tag(kTagImageWidth, kShort, {1})
                                 .writeTemp("values.tif"));
         ASSERT_EQ(opened.status, 0);
         uint16_t shorts[4] = {};
@@ -172,8 +174,8 @@ TEST(TiffReaderValues, SwapsAndTypeSizes) {
     const struct {
         uint16_t type;
         uint32_t size;
-    } cases[] = {{0, 1},  {1, 1}, {2, 1},  {3, 2},  {4, 4},  {5, 8},  {6, 1},
-                 {7, 1},  {8, 2}, {9, 4},  {10, 8}, {11, 4}, {12, 8}, {13, 1}};
+    } cases[] = {{0, 1}, {1, 1}, {2, 1}, {3, 2},  {4, 4},  {5, 8},  {6, 1},
+                 {7, 1}, {8, 2}, {9, 4}, {10, 8}, {11, 4}, {12, 8}, {13, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c.type);
         EXPECT_EQ(tiff::typeSize(c.type), c.size);
