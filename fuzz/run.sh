@@ -57,9 +57,9 @@ max_len_for() {
 # Inputs of the short run, chosen so each target takes about half a minute here.
 runs_for() {
     case "$1" in
-    fuzz_list_pages) echo "${PELC_FUZZ_RUNS:-250000}" ;;
-    fuzz_jpeg_copy) echo "${PELC_FUZZ_RUNS:-200000}" ;;
-    fuzz_convert) echo "${PELC_FUZZ_RUNS:-2500}" ;;
+    fuzz_list_pages) echo "${PELC_FUZZ_RUNS:-600000}" ;;
+    fuzz_jpeg_copy) echo "${PELC_FUZZ_RUNS:-350000}" ;;
+    fuzz_convert) echo "${PELC_FUZZ_RUNS:-4000}" ;;
     esac
 }
 
