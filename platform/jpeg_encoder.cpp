@@ -11,6 +11,8 @@
 namespace platform {
 namespace {
 
+constexpr size_t kOutputBufferSize = 256 * 1024;
+
 constexpr int kQuality = 75;
 constexpr uint32_t kHeaderSize = 40;
 constexpr int kRowsPerCall = 16; // one MCU row at 2x2 chroma subsampling
@@ -148,11 +150,15 @@ int saveJpegFile(const char* fileName, GlobalHandle block, PageColours colours) 
         return 0;
     }
     OutputFile file(fileName);
-    FILE* out = file.writePath() != nullptr ? std::fopen(file.writePath(), "wb") : nullptr;
+    FILE* out = file.descriptor() >= 0 ? ::fdopen(file.descriptor(), "wb") : nullptr;
+    if (out != nullptr)
+        file.releaseDescriptor(); // fclose closes it now
     if (out == nullptr) {
         globalUnlock(block);
         return 0;
     }
+    // libjpeg hands its output over in 4 KiB pieces: gather them into fewer writes.
+    std::setvbuf(out, nullptr, _IOFBF, kOutputBufferSize);
     const bool encoded =
         encodeRows(out, bitmap, colours == PageColours::Grey || everyPixelGrey(bitmap));
     globalUnlock(block);

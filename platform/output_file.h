@@ -9,26 +9,29 @@ namespace platform {
 
 class OutputFile {
   public:
-    /// Reserves a hidden temporary file in the folder of `path` when `path` is a regular
-    /// file or does not exist yet. Anything else that exists under the name (a device, a
-    /// link, a folder) is written in place, as a plain open would.
+    /// Opens a new hidden file in the folder of `path` when `path` is a regular file or does
+    /// not exist yet; anything else that exists under the name (a device, a link, a folder)
+    /// is opened in place, created or truncated, as a plain open would. Files are created
+    /// with mode 0666 less the umask.
     explicit OutputFile(const char* path);
-    /// Removes the temporary file unless it was committed.
+    /// Closes a descriptor still held and removes the temporary file unless committed.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    /// The name to open for writing (created or truncated); null when no temporary file
-    /// could be made (a folder that refuses new files), so the write fails as it would.
-    const char* writePath() const;
-    /// Puts the written file in place under its final name (created with mode 0666 less the
-    /// umask, as a plain open would). False when that fails; nothing is left behind then.
+    /// The open descriptor, or -1 when nothing could be opened (a folder that refuses new
+    /// files, a name taken by a folder).
+    int descriptor() const { return fd_; }
+    /// Hands the descriptor to the caller, who closes it (for example through fclose).
+    int releaseDescriptor();
+    /// Puts the written file in place under its final name; the descriptor must be closed.
+    /// False when that fails; nothing is left behind then.
     bool commit();
 
   private:
     std::string finalPath_;
     std::string tempPath_; // empty: written in place
-    bool inPlace_ = false;
+    int fd_ = -1;
     bool committed_ = false;
 };
 

@@ -118,9 +118,7 @@ int32_t runPlan(const tiff::TiffReader& reader, const char* outputPath, const Co
         return kCopyFailed;
     platform::makeWritable(outputPath);
     platform::OutputFile file(outputPath);
-    if (file.writePath() == nullptr)
-        return kCopyFailed;
-    UniqueFd output = platform::openOutputFile(file.writePath());
+    UniqueFd output(file.releaseDescriptor());
     if (!output.valid())
         return kCopyFailed;
     int32_t status = 0;
