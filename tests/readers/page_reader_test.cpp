@@ -55,13 +55,13 @@ void decode(const std::string& path, int index, Decoded& out) {
     out.status = readTiffPage(out.bitmap, tif.get(), out.buffers);
 }
 
-// Writes `spec` (pattern pixels when it has none) and decodes its page; false when libtiff
+// Writes `layout` (pattern pixels when it has none) and decodes its page; false when libtiff
 // refuses to write it.
-bool decodePage(PageSpec spec, const std::string& name, Decoded& out, bool bigEndian = false) {
-    if (spec.pixels.empty())
-        spec.pixels = testsupport::patternPixels(spec);
+bool decodePage(PageSpec layout, const std::string& name, Decoded& out, bool bigEndian = false) {
+    if (layout.pixels.empty())
+        layout.pixels = testsupport::patternPixels(layout);
     const std::string path = tempPath(name);
-    if (!testsupport::writeTiffPages(path, {spec}, bigEndian))
+    if (!testsupport::writeTiffPages(path, {layout}, bigEndian))
         return false;
     decode(path, 0, out);
     return true;
@@ -117,10 +117,10 @@ PageSpec page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t co
 }
 
 // A page (8-bit grey unless given) written and opened, for the reader's steps called alone.
-readers::TiffHandle openPage(const std::string& name, PageSpec spec = page(8, 1, 1)) {
-    spec.pixels = testsupport::patternPixels(spec);
+readers::TiffHandle openPage(const std::string& name, PageSpec layout = page(8, 1, 1)) {
+    layout.pixels = testsupport::patternPixels(layout);
     const std::string path = tempPath(name);
-    EXPECT_TRUE(testsupport::writeTiffPages(path, {spec}));
+    EXPECT_TRUE(testsupport::writeTiffPages(path, {layout}));
     readers::TiffHandle tif = readers::openTiff(path.c_str());
     EXPECT_NE(tif, nullptr);
     return tif;
@@ -128,18 +128,18 @@ readers::TiffHandle openPage(const std::string& name, PageSpec spec = page(8, 1,
 
 struct RoutingCase {
     const char* name;
-    PageSpec spec;
+    PageSpec layout;
     uint32_t depth; // of the decoded bitmap
     int tolerance;
 };
 
 std::vector<RoutingCase> routingCases() {
     std::vector<RoutingCase> cases;
-    auto add = [&](const char* name, PageSpec spec, uint32_t depth, int tolerance = 0) {
-        if (spec.pixels.empty())
-            spec.pixels = spec.compression == 7 ? testsupport::gradientPixels(spec)
-                                                : testsupport::patternPixels(spec);
-        cases.push_back({name, std::move(spec), depth, tolerance});
+    auto add = [&](const char* name, PageSpec layout, uint32_t depth, int tolerance = 0) {
+        if (layout.pixels.empty())
+            layout.pixels = layout.compression == 7 ? testsupport::gradientPixels(layout)
+                                                    : testsupport::patternPixels(layout);
+        cases.push_back({name, std::move(layout), depth, tolerance});
     };
     add("1-bit WhiteIsZero", page(1, 1, 0), 1);
     add("1-bit BlackIsZero", page(1, 1, 1), 1);
@@ -216,13 +216,13 @@ TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
         for (bool bigEndian : {false, true}) {
             SCOPED_TRACE(testing::Message() << c.name << (bigEndian ? ", MM" : ", II"));
             const std::string path = tempPath(bigEndian ? "routing_mm.tif" : "routing_ii.tif");
-            ASSERT_TRUE(testsupport::writeTiffPages(path, {c.spec}, bigEndian));
+            ASSERT_TRUE(testsupport::writeTiffPages(path, {c.layout}, bigEndian));
             Decoded& d = bigEndian ? big : little;
             decode(path, 0, d);
             ASSERT_EQ(d.status, 0);
             EXPECT_EQ(d.bitmap.bitsPerPixel, c.depth);
-            EXPECT_EQ(d.bitmap.width, int(c.spec.width));
-            EXPECT_EQ(d.bitmap.height, int(c.spec.height));
+            EXPECT_EQ(d.bitmap.width, int(c.layout.width));
+            EXPECT_EQ(d.bitmap.height, int(c.layout.height));
             EXPECT_EQ(d.buffers.asked, uint64_t{d.bitmap.imageSize});
             EXPECT_EQ(d.bitmap.pixels, d.buffers.block.get());
             EXPECT_TRUE(matchesRaster(d.bitmap, testsupport::tiffRgbaRaster(path, 0), c.tolerance));
@@ -240,13 +240,13 @@ TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
 }
 
 TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
-    PageSpec spec = page(8, 3, 2);
-    spec.width = 2;
-    spec.height = 2;
-    spec.pixels = {10, 20, 30, 40,  50,  60,   // top row
-                   70, 80, 90, 100, 110, 120}; // bottom row
+    PageSpec layout = page(8, 3, 2);
+    layout.width = 2;
+    layout.height = 2;
+    layout.pixels = {10, 20, 30, 40,  50,  60,   // top row
+                     70, 80, 90, 100, 110, 120}; // bottom row
     Decoded d;
-    ASSERT_TRUE(decodePage(spec, "bgr.tif", d));
+    ASSERT_TRUE(decodePage(layout, "bgr.tif", d));
     ASSERT_EQ(d.status, 0);
     ASSERT_EQ(d.bitmap.bytesPerRow, 8);
     const uint8_t bottom[6] = {90, 80, 70, 120, 110, 100};
@@ -260,35 +260,35 @@ TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
     cmyk.inkSet = 1;
     const struct {
         const char* name;
-        PageSpec spec;
+        PageSpec layout;
         uint32_t depth;
     } cases[] = {{"CMYK", cmyk, 32}, {"1-bit mask", page(1, 1, 4), 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PageSpec spec = c.spec;
-        spec.pixels = testsupport::patternPixels(spec);
+        PageSpec layout = c.layout;
+        layout.pixels = testsupport::patternPixels(layout);
         Decoded d;
-        ASSERT_TRUE(decodePage(spec, "as_stored.tif", d));
+        ASSERT_TRUE(decodePage(layout, "as_stored.tif", d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.bitsPerPixel, c.depth);
-        EXPECT_EQ(d.bitmap.photometric, spec.photometric);
+        EXPECT_EQ(d.bitmap.photometric, layout.photometric);
         if (c.depth == 32) {
             EXPECT_EQ(d.bitmap.paletteEntries, 0);
         }
-        const size_t rowBytes = testsupport::pixelRowBytes(spec);
+        const size_t rowBytes = testsupport::pixelRowBytes(layout);
         for (int y = 0; y < d.bitmap.height; ++y)
             ASSERT_EQ(
                 0, std::memcmp(d.bitmap.pixels + (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
-                               spec.pixels.data() + y * rowBytes, rowBytes))
+                               layout.pixels.data() + y * rowBytes, rowBytes))
                 << "row " << y;
     }
 }
 
 TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
-    PageSpec spec = page(8, 4, 5);
-    spec.inkSet = 2;
+    PageSpec layout = page(8, 4, 5);
+    layout.inkSet = 2;
     Decoded d;
-    ASSERT_TRUE(decodePage(spec, "inkset2.tif", d));
+    ASSERT_TRUE(decodePage(layout, "inkset2.tif", d));
     if (d.status == 0)
         EXPECT_EQ(d.bitmap.bitsPerPixel, 24u);
     else
@@ -296,9 +296,9 @@ TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
 }
 
 TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
-    PageSpec spec = page(8, 1, 32844 - 100); // no libtiff rendering exists for it
+    PageSpec layout = page(8, 1, 32844 - 100); // no libtiff rendering exists for it
     Decoded d;
-    ASSERT_TRUE(decodePage(spec, "photometric.tif", d));
+    ASSERT_TRUE(decodePage(layout, "photometric.tif", d));
     EXPECT_EQ(d.status, readers::kRgbaFailed);
     EXPECT_TRUE(isReleased(d.bitmap));
 }
@@ -360,14 +360,14 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
     };
     for (const AlphaCase& c : cases) {
         SCOPED_TRACE(c.name);
-        PageSpec spec = page(8, c.samples, c.photometric);
-        spec.width = 3;
-        spec.height = 2;
-        spec.extraSamples = {c.extra};
-        spec.pixels = c.pixels;
-        spec.pixels.insert(spec.pixels.end(), c.pixels.begin(), c.pixels.end());
+        PageSpec layout = page(8, c.samples, c.photometric);
+        layout.width = 3;
+        layout.height = 2;
+        layout.extraSamples = {c.extra};
+        layout.pixels = c.pixels;
+        layout.pixels.insert(layout.pixels.end(), c.pixels.begin(), c.pixels.end());
         Decoded d;
-        ASSERT_TRUE(decodePage(spec, "alpha.tif", d));
+        ASSERT_TRUE(decodePage(layout, "alpha.tif", d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.bitsPerPixel, 24u);
         for (int y = 0; y < 2; ++y)
@@ -387,9 +387,9 @@ TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "photometric " << c.photometric << ", compression " << c.compression);
-        PageSpec spec = page(1, 1, c.photometric, c.compression);
+        PageSpec layout = page(1, 1, c.photometric, c.compression);
         Decoded d;
-        ASSERT_TRUE(decodePage(spec, "bilevel.tif", d));
+        ASSERT_TRUE(decodePage(layout, "bilevel.tif", d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.paletteEntries, 2);
         const uint8_t white[8] = {255, 255, 255, 0, 0, 0, 0, 0};
@@ -421,15 +421,15 @@ TEST(PagePalette, ColorMapIsScaledDownOnlyWhenItHoldsSixteenBitValues) {
                  {4, {255, 128, 7}, 3, {7, 128, 255, 0, 0, 0, 3, 0}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bits << "-bit palette");
-        PageSpec spec = page(c.bits, 1, 3);
+        PageSpec layout = page(c.bits, 1, 3);
         const size_t n = size_t{1} << c.bits;
-        spec.colorMap.assign(3 * n, 0);
-        spec.colorMap[0] = c.entry0[0];
-        spec.colorMap[n] = c.entry0[1];
-        spec.colorMap[2 * n] = c.entry0[2];
-        spec.colorMap[1] = c.red1;
+        layout.colorMap.assign(3 * n, 0);
+        layout.colorMap[0] = c.entry0[0];
+        layout.colorMap[n] = c.entry0[1];
+        layout.colorMap[2 * n] = c.entry0[2];
+        layout.colorMap[1] = c.red1;
         Decoded d;
-        ASSERT_TRUE(decodePage(spec, "colormap.tif", d));
+        ASSERT_TRUE(decodePage(layout, "colormap.tif", d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.paletteEntries, int32_t(n));
         EXPECT_EQ(0, std::memcmp(d.bitmap.palette, c.palette, 8));
@@ -497,12 +497,12 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "unit " << c.wantUnit << " x " << c.wantX);
-        PageSpec spec = page(8, 1, 1);
-        spec.xResolution = c.x;
-        spec.yResolution = c.y;
-        spec.resolutionUnit = c.unit;
+        PageSpec layout = page(8, 1, 1);
+        layout.xResolution = c.x;
+        layout.yResolution = c.y;
+        layout.resolutionUnit = c.unit;
         Decoded d;
-        ASSERT_TRUE(decodePage(spec, "resolution.tif", d));
+        ASSERT_TRUE(decodePage(layout, "resolution.tif", d));
         ASSERT_EQ(d.status, 0);
         EXPECT_EQ(d.bitmap.xResolution, c.wantX);
         EXPECT_EQ(d.bitmap.yResolution, c.wantY);
