@@ -8,14 +8,7 @@
 #include "core/file_list.h"
 #include "fuzz/scratch_folder.h"
 
-namespace {
-
-fuzz::ScratchFolder& scratch() {
-    static fuzz::ScratchFolder folder;
-    return folder;
-}
-
-} // namespace
+using fuzz::scratch;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Every output name is printed; at thousands of inputs a second that costs real time.

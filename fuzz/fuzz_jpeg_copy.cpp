@@ -13,14 +13,7 @@
 #include "readers/jpeg_copy.h"
 #include "tiff/directory_chain.h"
 
-namespace {
-
-fuzz::ScratchFolder& scratch() {
-    static fuzz::ScratchFolder folder;
-    return folder;
-}
-
-} // namespace
+using fuzz::scratch;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     scratch().writeFile("in.tif", data, size);

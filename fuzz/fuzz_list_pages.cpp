@@ -10,14 +10,7 @@
 #include "fuzz/scratch_folder.h"
 #include "tiff/directory_chain.h"
 
-namespace {
-
-fuzz::ScratchFolder& scratch() {
-    static fuzz::ScratchFolder folder;
-    return folder;
-}
-
-} // namespace
+using fuzz::scratch;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     scratch().writeFile("in.tif", data, size);

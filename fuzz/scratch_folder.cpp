@@ -85,4 +85,9 @@ void silenceStandardOutput() {
     ::close(null);
 }
 
+ScratchFolder& scratch() {
+    static ScratchFolder folder;
+    return folder;
+}
+
 } // namespace fuzz

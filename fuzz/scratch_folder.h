@@ -36,4 +36,7 @@ class ScratchFolder {
 /// Sends standard output to /dev/null once: the program under test prints every output name.
 void silenceStandardOutput();
 
+/// The process's one scratch folder, made on first use.
+ScratchFolder& scratch();
+
 } // namespace fuzz

@@ -97,26 +97,30 @@ int32_t close(TiffReader& reader) {
     return KbfFree(&reader.directories) + KbfFree(&reader.tagData);
 }
 
-int32_t readShorts(TiffReader& reader, uint32_t offset, uint32_t count, uint16_t* destination) {
-    const int32_t status = readAt(reader, offset, uint64_t{count} * 2, destination);
-    // Values are rebuilt from their bytes in place; a short read leaves zeros behind the
-    // bytes that arrived, as the caller's buffer held them.
+namespace {
+// Values are rebuilt from their bytes in place, in host order; a short read leaves zeros
+// behind the bytes that arrived, as the caller's buffer held them.
+template <class T>
+int32_t readValues(TiffReader& reader, uint32_t offset, uint32_t count, T* destination) {
+    const int32_t status = readAt(reader, offset, uint64_t{count} * sizeof(T), destination);
     auto* bytes = reinterpret_cast<uint8_t*>(destination);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint16_t value = load16(bytes + 2 * uint64_t{i}, reader.byteOrder == 1);
-        std::memcpy(bytes + 2 * uint64_t{i}, &value, 2);
+    const bool big = reader.byteOrder == 1;
+    for (uint64_t i = 0; i < count; ++i) {
+        uint8_t* at = bytes + sizeof(T) * i;
+        const T value =
+            sizeof(T) == 2 ? static_cast<T>(load16(at, big)) : static_cast<T>(load32(at, big));
+        std::memcpy(at, &value, sizeof(T));
     }
     return status;
 }
+} // namespace
+
+int32_t readShorts(TiffReader& reader, uint32_t offset, uint32_t count, uint16_t* destination) {
+    return readValues(reader, offset, count, destination);
+}
 
 int32_t readLongs(TiffReader& reader, uint32_t offset, uint32_t count, uint32_t* destination) {
-    const int32_t status = readAt(reader, offset, uint64_t{count} * 4, destination);
-    auto* bytes = reinterpret_cast<uint8_t*>(destination);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t value = load32(bytes + 4 * uint64_t{i}, reader.byteOrder == 1);
-        std::memcpy(bytes + 4 * uint64_t{i}, &value, 4);
-    }
-    return status;
+    return readValues(reader, offset, count, destination);
 }
 
 int32_t readBytes(TiffReader& reader, uint32_t offset, uint32_t count, void* destination) {
