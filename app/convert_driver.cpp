@@ -93,7 +93,7 @@ void convertFile(const char* path, PathParts& parts, FileList& pageList,
     stripTrailingSeparator(outputFolder);
 
     pageList.clear();
-    if (tiff::listPages(path, pageList) != 0) {
+    if (tiffdir::listPages(path, pageList) != 0) {
         printPathMessage(path, messages::kFileFailed);
         return;
     }

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string output = scratch().path("out.jpg");
 
     FileList pages;
-    if (tiff::listPages(input.c_str(), pages) != 0)
+    if (tiffdir::listPages(input.c_str(), pages) != 0)
         return 0;
     pages.rewind();
     const int32_t count = pages.count();

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = scratch().path("in.tif");
 
     FileList pages;
-    const int32_t status = tiff::listPages(path.c_str(), pages);
+    const int32_t status = tiffdir::listPages(path.c_str(), pages);
     if (status > 0)
         std::abort(); // statuses are 0 or negative
     if (status != 0)
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Output names come from the page numbers: a repeated or missing number would make one
     // page overwrite another, so the list must number its pages 0 ... count-1, once each.
     const int32_t count = pages.count();
-    if (count <= 0 || count > tiff::kMaxDirectories)
+    if (count <= 0 || count > tiffdir::kMaxDirectories)
         std::abort();
     std::vector<bool> seen(static_cast<size_t>(count), false);
     pages.rewind();

@@ -33,7 +33,7 @@ struct CopyPlan {
     uint64_t total = 0;
 };
 
-uint32_t stripsOf(const tiff::TiffReader& reader) {
+uint32_t stripsOf(const tiffdir::TiffReader& reader) {
     // Strip i exists only where both arrays have an entry i.
     if (reader.stripOffsets == nullptr || reader.stripByteCounts == nullptr)
         return 0;
@@ -68,7 +68,7 @@ bool stripsOverlap(const Block* strips, size_t count) {
 // plan may not exceed twice the file. The interchange block alone is exempt from the
 // overlap rule, since it legitimately may contain the strips that follow it; being
 // clipped to the file, it adds at most one file's worth, hence the factor of two.
-int32_t planCopy(const tiff::TiffReader& reader, bool interchange, bool strips, CopyPlan& plan) {
+int32_t planCopy(const tiffdir::TiffReader& reader, bool interchange, bool strips, CopyPlan& plan) {
     const uint32_t stripCount = strips ? stripsOf(reader) : 0;
     plan.blocks.reset(static_cast<Block*>(std::malloc((size_t{stripCount} + 1) * sizeof(Block))));
     if (!plan.blocks)
@@ -93,7 +93,7 @@ int32_t planCopy(const tiff::TiffReader& reader, bool interchange, bool strips, 
 
 int32_t copyBlock(int input, int output, const Block& block, uint8_t* buffer, uint64_t& written) {
     if (platform::seekTo(input, block.offset) != static_cast<int64_t>(block.offset))
-        return tiff::kSeekError;
+        return tiffdir::kSeekError;
     uint64_t left = block.count;
     while (left > 0) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kTransferBufferSize));
@@ -112,7 +112,7 @@ int32_t copyBlock(int input, int output, const Block& block, uint8_t* buffer, ui
     return 0;
 }
 
-int32_t runPlan(const tiff::TiffReader& reader, const char* outputPath, const CopyPlan& plan) {
+int32_t runPlan(const tiffdir::TiffReader& reader, const char* outputPath, const CopyPlan& plan) {
     HeapArray<uint8_t> buffer(static_cast<uint8_t*>(std::malloc(kTransferBufferSize)));
     if (!buffer || reader.fileHandle < 0)
         return kCopyFailed;
@@ -139,7 +139,7 @@ int32_t runPlan(const tiff::TiffReader& reader, const char* outputPath, const Co
     return file.commit() ? status : kCopyFailed;
 }
 
-int32_t copyPlanned(tiff::TiffReader& reader, const char* outputPath, bool interchange,
+int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, bool interchange,
                     bool strips) {
     CopyPlan plan;
     if (int32_t status = planCopy(reader, interchange, strips, plan); status != 0)
@@ -149,25 +149,25 @@ int32_t copyPlanned(tiff::TiffReader& reader, const char* outputPath, bool inter
 
 } // namespace
 
-int32_t copyStrips(tiff::TiffReader& reader, const char* outputPath) {
+int32_t copyStrips(tiffdir::TiffReader& reader, const char* outputPath) {
     return copyPlanned(reader, outputPath, false, true);
 }
 
-int32_t copyInterchangeData(tiff::TiffReader& reader, const char* outputPath) {
+int32_t copyInterchangeData(tiffdir::TiffReader& reader, const char* outputPath) {
     return copyPlanned(reader, outputPath, true, true);
 }
 
 int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset) {
-    tiff::TiffReader reader;
+    tiffdir::TiffReader reader;
     clearRecord(reader);
-    if (int32_t status = tiff::open(reader, tiffPath); status != 0)
+    if (int32_t status = tiffdir::open(reader, tiffPath); status != 0)
         return status;
-    ScopeExit closeReader([&] { tiff::close(reader); });
+    ScopeExit closeReader([&] { tiffdir::close(reader); });
     // Only the page's own directory is read: the page list already walked the chain.
-    if (tiff::readDirectory(reader, directoryOffset) != 0)
+    if (tiffdir::readDirectory(reader, directoryOffset) != 0)
         return kCopyFailed;
-    tiff::loadDirectory(reader,
-                        *reinterpret_cast<const tiff::DirectoryBlock*>(reader.directories.data));
+    tiffdir::loadDirectory(reader,
+                        *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
 
     if (reader.jpegInterchangeFormat == 0)
         return copyStrips(reader, outputPath);

@@ -22,8 +22,8 @@ inline constexpr uint32_t kTransferBufferSize = 32760;
 int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset);
 /// Writes every strip of the current directory, in order (strip i only where both strip
 /// arrays have an entry i). 0, -1 or -302, refusing as copyJpegData does.
-int32_t copyStrips(tiff::TiffReader& reader, const char* outputPath);
+int32_t copyStrips(tiffdir::TiffReader& reader, const char* outputPath);
 /// Writes the JPEGInterchangeFormat block, then every strip. 0, -1 or -302.
-int32_t copyInterchangeData(tiff::TiffReader& reader, const char* outputPath);
+int32_t copyInterchangeData(tiffdir::TiffReader& reader, const char* outputPath);
 
 } // namespace readers

@@ -1,5 +1,5 @@
 // The buffer a decoded page's rows go into. Kept apart from libtiff's header: its
-// `struct tiff` and the structure reader's `namespace tiff` cannot meet in one file.
+// `struct tiff` and the structure reader's `namespace tiffdir` cannot meet in one file.
 #pragma once
 
 #include <cstdint>

@@ -13,7 +13,7 @@
 #include "core/scope_exit.h"
 #include "platform/file_io.h"
 
-namespace tiff {
+namespace tiffdir {
 
 namespace {
 
@@ -241,4 +241,4 @@ int32_t orderPages(FileList& pageList) {
     return 0;
 }
 
-} // namespace tiff
+} // namespace tiffdir

@@ -7,7 +7,7 @@
 #include "tiff/tag_decode.h"
 #include "tiff/tiff_reader.h"
 
-namespace tiff {
+namespace tiffdir {
 
 /// readDirectory's report for a directory with no entries (count 0, or 0x8000 and more).
 inline constexpr int32_t kNoEntries = 1;
@@ -35,4 +35,4 @@ int32_t listPages(const char* path, FileList& pageList);
 /// Puts the page list in page order and numbers it 0, 1, 2 ... 0 or a list status.
 int32_t orderPages(FileList& pageList);
 
-} // namespace tiff
+} // namespace tiffdir

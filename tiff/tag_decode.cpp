@@ -2,7 +2,7 @@
 
 #include "core/byte_order.h"
 
-namespace tiff {
+namespace tiffdir {
 
 namespace {
 
@@ -207,4 +207,4 @@ int32_t deriveDirectoryValues(TiffReader& reader) {
     return 0;
 }
 
-} // namespace tiff
+} // namespace tiffdir

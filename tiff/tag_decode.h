@@ -5,7 +5,7 @@
 
 #include "tiff/tiff_reader.h"
 
-namespace tiff {
+namespace tiffdir {
 
 inline constexpr int32_t kEntryRefused = -1;  // type (or PageNumber count) not accepted
 inline constexpr int32_t kTooManyValues = -3; // an array of more than kMaxArrayValues
@@ -33,4 +33,4 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry);
 /// whole image. Returns 0.
 int32_t deriveDirectoryValues(TiffReader& reader);
 
-} // namespace tiff
+} // namespace tiffdir

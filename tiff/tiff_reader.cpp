@@ -6,7 +6,7 @@
 #include "core/byte_order.h"
 #include "platform/file_io.h"
 
-namespace tiff {
+namespace tiffdir {
 
 namespace {
 
@@ -151,4 +151,4 @@ uint32_t typeSize(uint16_t type) {
     }
 }
 
-} // namespace tiff
+} // namespace tiffdir

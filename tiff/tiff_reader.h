@@ -6,7 +6,7 @@
 
 #include "core/kbf_buffer.h"
 
-namespace tiff {
+namespace tiffdir {
 
 inline constexpr int32_t kOpenError = -300; // path missing/empty, or not openable
 inline constexpr int32_t kReadError = -301; // a read returned fewer bytes than asked
@@ -69,4 +69,4 @@ uint32_t swap32(uint32_t value);
 /// Bytes per value of a TIFF field type (1 for unknown codes).
 uint32_t typeSize(uint16_t type);
 
-} // namespace tiff
+} // namespace tiffdir

@@ -98,20 +98,20 @@ std::string banners(const std::string& middle) {
 
 TEST(ResourceBounds, AChainOf65536DirectoriesAndMoreListsExactly65536Pages) {
     const std::string path =
-        writeTempFile("long.tif", chainOfDirectories(tiff::kMaxDirectories + 2, kNoWidth, {}));
+        writeTempFile("long.tif", chainOfDirectories(tiffdir::kMaxDirectories + 2, kNoWidth, {}));
     FileList pages;
-    ASSERT_EQ(tiff::listPages(path.c_str(), pages), 0);
-    EXPECT_EQ(pages.count(), tiff::kMaxDirectories);
+    ASSERT_EQ(tiffdir::listPages(path.c_str(), pages), 0);
+    EXPECT_EQ(pages.count(), tiffdir::kMaxDirectories);
 }
 
 TEST(ResourceBounds, AWholeRunOver65536DirectoriesNamesEachListedPageOnceAndEnds) {
     ScratchDir dir;
-    dir.write("long.tif", asString(chainOfDirectories(tiff::kMaxDirectories + 2, kNoWidth, {})));
+    dir.write("long.tif", asString(chainOfDirectories(tiffdir::kMaxDirectories + 2, kNoWidth, {})));
     const RunResult run = runPelc({"long.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
     const std::string failed = consoleLine(sjis(messages::kLoadFailed));
-    EXPECT_EQ(countOf(run.out, failed), size_t(tiff::kMaxDirectories));
-    EXPECT_EQ(countOf(run.out, ".jpg\n"), size_t(tiff::kMaxDirectories));
+    EXPECT_EQ(countOf(run.out, failed), size_t(tiffdir::kMaxDirectories));
+    EXPECT_EQ(countOf(run.out, ".jpg\n"), size_t(tiffdir::kMaxDirectories));
     EXPECT_EQ(run.out.substr(0, run.out.find(failed) + failed.size()),
               consoleLine(sjis(messages::kStartBanner)) + consoleLine("long.tif") +
                   consoleLine(dir.file("long_00001.jpg")) + failed);

@@ -86,7 +86,7 @@ std::string writeCopiedPage(const std::string& name) {
 std::vector<ImageRecord> listedPages(const std::string& path) {
     std::vector<ImageRecord> pages;
     FileList list;
-    if (tiff::listPages(path.c_str(), list) != 0)
+    if (tiffdir::listPages(path.c_str(), list) != 0)
         return pages;
     list.rewind();
     const int32_t count = list.count();
@@ -236,8 +236,8 @@ TEST(ChangingInput, ACopyOfAFileCutShortWritesWhatCanBeRead) {
         {"no strip left", kDataStart, readers::kCopyFailed, 0},
         {"directory cut", 20, readers::kCopyFailed, 0},
         {"header only", 8, readers::kCopyFailed, 0},
-        {"emptied", 0, tiff::kReadError, 0},
-        {"deleted", -1, tiff::kOpenError, 0},
+        {"emptied", 0, tiffdir::kReadError, 0},
+        {"deleted", -1, tiffdir::kOpenError, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -280,18 +280,18 @@ TEST(ChangingInput, AFileThatShrinksDuringTheCopyGivesTheBytesThatRemain) {
         const std::string path = writeCopiedPage("shrinking.tif");
         const std::vector<ImageRecord> pages = listedPages(path);
         ASSERT_EQ(pages.size(), 1u);
-        tiff::TiffReader reader;
+        tiffdir::TiffReader reader;
         clearRecord(reader);
-        ASSERT_EQ(tiff::open(reader, path.c_str()), 0);
-        ASSERT_EQ(tiff::readDirectory(reader, pages[0].directoryOffset), 0);
-        tiff::loadDirectory(
-            reader, *reinterpret_cast<const tiff::DirectoryBlock*>(reader.directories.data));
+        ASSERT_EQ(tiffdir::open(reader, path.c_str()), 0);
+        ASSERT_EQ(tiffdir::readDirectory(reader, pages[0].directoryOffset), 0);
+        tiffdir::loadDirectory(
+            reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
         cutTo(path, c.size);
         const std::string output = path + ".jpg";
         ::unlink(output.c_str());
 
         EXPECT_EQ(readers::copyStrips(reader, output.c_str()), c.status);
-        tiff::close(reader);
+        tiffdir::close(reader);
         if (c.status == 0)
             EXPECT_EQ(readWholeFile(output),
                       Bytes(kStrips.begin(), kStrips.begin() + long(c.bytesWritten)));

@@ -28,7 +28,7 @@ std::vector<ImageRecord> recordsOf(FileList& list) {
 
 // The page list of `path`, with the status of listPages.
 struct Listing {
-    explicit Listing(const std::string& path) { status = tiff::listPages(path.c_str(), list); }
+    explicit Listing(const std::string& path) { status = tiffdir::listPages(path.c_str(), list); }
     std::vector<ImageRecord> records() { return recordsOf(list); }
     FileList list;
     int32_t status;
@@ -38,11 +38,11 @@ struct Listing {
 struct Chain {
     explicit Chain(const std::string& path) {
         clearRecord(reader);
-        EXPECT_EQ(tiff::open(reader, path.c_str()), 0);
-        status = tiff::readDirectoryChain(reader);
+        EXPECT_EQ(tiffdir::open(reader, path.c_str()), 0);
+        status = tiffdir::readDirectoryChain(reader);
     }
-    ~Chain() { tiff::close(reader); }
-    tiff::TiffReader reader;
+    ~Chain() { tiffdir::close(reader); }
+    tiffdir::TiffReader reader;
     int32_t status;
 };
 
@@ -183,7 +183,7 @@ TEST(DirectoryChain, EndsAtADirectoryWithoutEntries) {
                  {1, 0x8000, 0, 1},
                  {1, 0xFFFF, 0, 1},
                  {2, 0x8000, 0, 2},
-                 {0, 0, tiff::kNoDirectory, 0}};
+                 {0, 0, tiffdir::kNoDirectory, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "count " << c.count << " in page " << c.emptyPage);
         TiffBuilder broken;
@@ -201,7 +201,7 @@ TEST(DirectoryChain, EndsAtADirectoryWithoutEntries) {
 TEST(DirectoryChain, AFirstOffsetOfZeroIsNoDirectory) {
     TiffBuilder builder = pages(1);
     Listing listing(builder.firstOffset(0).writeTemp("zero.tif"));
-    EXPECT_EQ(listing.status, tiff::kNoDirectory);
+    EXPECT_EQ(listing.status, tiffdir::kNoDirectory);
     EXPECT_EQ(listing.list.count(), 0);
 }
 
@@ -220,7 +220,7 @@ TEST(DirectoryChain, AnOffsetPastTheEndEndsTheChain) {
     }
     TiffBuilder first = pages(1);
     Listing nothing(first.firstOffset(0x7FFFFFF0).writeTemp("first_past.tif"));
-    EXPECT_EQ(nothing.status, tiff::kNoDirectory);
+    EXPECT_EQ(nothing.status, tiffdir::kNoDirectory);
 }
 
 TEST(DirectoryChain, ATruncatedDirectoryEndsTheChain) {
@@ -256,15 +256,15 @@ TEST(DirectoryChain, ALoopEndsAtTheFirstRepeatedDirectory) {
 
 TEST(DirectoryChain, StopsAfter65536Directories) {
     // Directories of one entry each, chained in file order.
-    const size_t total = tiff::kMaxDirectories + 2;
+    const size_t total = tiffdir::kMaxDirectories + 2;
     TiffBuilder builder;
     for (size_t i = 0; i < total; ++i)
         builder.page().tag(kTagImageWidth, kShort, {static_cast<uint32_t>(i & 0xFFFF)});
     const std::string path = builder.writeTemp("long_chain.tif");
     Chain chain(path);
     EXPECT_EQ(chain.status, 0);
-    EXPECT_EQ(chain.reader.directoryCount, tiff::kMaxDirectories);
-    EXPECT_EQ(chain.reader.directoryReads, static_cast<uint32_t>(tiff::kMaxDirectories));
+    EXPECT_EQ(chain.reader.directoryCount, tiffdir::kMaxDirectories);
+    EXPECT_EQ(chain.reader.directoryReads, static_cast<uint32_t>(tiffdir::kMaxDirectories));
 }
 
 TEST(DirectoryChain, ReadDirectoryReportsEachFailure) {
@@ -282,19 +282,19 @@ TEST(DirectoryChain, ReadDirectoryReportsEachFailure) {
         int32_t status;
     } cases[] = {
         {"a good directory", builder.directoryOffsets()[0], 0},
-        {"no entries", builder.directoryOffsets()[1], tiff::kNoEntries},
-        {"entries past the end", end, tiff::kReadError},
-        {"at the very end", end + 2, tiff::kReadError},
-        {"past the end", 0xFFFFFFFF, tiff::kReadError},
+        {"no entries", builder.directoryOffsets()[1], tiffdir::kNoEntries},
+        {"entries past the end", end, tiffdir::kReadError},
+        {"at the very end", end + 2, tiffdir::kReadError},
+        {"past the end", 0xFFFFFFFF, tiffdir::kReadError},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        tiff::TiffReader reader;
+        tiffdir::TiffReader reader;
         clearRecord(reader);
-        ASSERT_EQ(tiff::open(reader, path.c_str()), 0);
-        EXPECT_EQ(tiff::readDirectory(reader, c.offset), c.status);
+        ASSERT_EQ(tiffdir::open(reader, path.c_str()), 0);
+        EXPECT_EQ(tiffdir::readDirectory(reader, c.offset), c.status);
         EXPECT_EQ(reader.directoryReads, 1u);
-        tiff::close(reader);
+        tiffdir::close(reader);
     }
 }
 
@@ -323,16 +323,16 @@ TEST(PageListRobustness, DamagedFilesNeverCrash) {
             std::vector<uint8_t> bad = good;
             bad[i] ^= 0xFF;
             FileList list;
-            const int32_t status = tiff::listPages(writeTempFile("flip.tif", bad).c_str(), list);
+            const int32_t status = tiffdir::listPages(writeTempFile("flip.tif", bad).c_str(), list);
             EXPECT_LE(status, 0) << "byte " << i;
         }
         for (size_t size = 0; size < good.size(); ++size) {
             const std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(size));
             FileList list;
-            const int32_t status = tiff::listPages(writeTempFile("cut.tif", cut).c_str(), list);
+            const int32_t status = tiffdir::listPages(writeTempFile("cut.tif", cut).c_str(), list);
             EXPECT_LE(status, 0) << "size " << size;
             if (size < 8) {
-                EXPECT_EQ(status, tiff::kReadError);
+                EXPECT_EQ(status, tiffdir::kReadError);
             }
         }
     }

@@ -17,18 +17,18 @@ namespace {
 struct LoadedPage {
     explicit LoadedPage(TiffBuilder& builder, const std::string& name = "page.tif") {
         clearRecord(reader);
-        status = tiff::open(reader, builder.writeTemp(name).c_str());
+        status = tiffdir::open(reader, builder.writeTemp(name).c_str());
         if (status != 0)
             return;
         opened = true;
-        status = tiff::readDirectoryChain(reader);
+        status = tiffdir::readDirectoryChain(reader);
         if (status == 0)
-            tiff::loadDirectory(
-                reader, *reinterpret_cast<const tiff::DirectoryBlock*>(reader.directories.data));
+            tiffdir::loadDirectory(
+                reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
     }
     ~LoadedPage() {
         if (opened)
-            tiff::close(reader);
+            tiffdir::close(reader);
     }
     std::vector<uint32_t> offsets() const {
         return std::vector<uint32_t>(reader.stripOffsets,
@@ -38,7 +38,7 @@ struct LoadedPage {
         return std::vector<uint32_t>(reader.stripByteCounts,
                                      reader.stripByteCounts + reader.stripByteCountsLength);
     }
-    tiff::TiffReader reader;
+    tiffdir::TiffReader reader;
     int32_t status = 0;
     bool opened = false;
 };
@@ -211,12 +211,12 @@ TEST(TagDecode, ArraysReadPastTheEndKeepWhatArrivedAndTheirLength) {
     file[field] = static_cast<uint8_t>(end);
     file[field + 1] = static_cast<uint8_t>(end >> 8);
 
-    tiff::TiffReader reader;
+    tiffdir::TiffReader reader;
     clearRecord(reader);
-    ASSERT_EQ(tiff::open(reader, writeTempFile("tail.tif", file).c_str()), 0);
-    ASSERT_EQ(tiff::readDirectoryChain(reader), 0);
-    tiff::loadDirectory(reader,
-                        *reinterpret_cast<const tiff::DirectoryBlock*>(reader.directories.data));
+    ASSERT_EQ(tiffdir::open(reader, writeTempFile("tail.tif", file).c_str()), 0);
+    ASSERT_EQ(tiffdir::readDirectoryChain(reader), 0);
+    tiffdir::loadDirectory(reader,
+                        *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
     ASSERT_EQ(reader.stripOffsetsLength, 4u);
     EXPECT_EQ(reader.stripOffsets[0], 1u);
     EXPECT_EQ(reader.stripOffsets[1], 2u);
@@ -224,7 +224,7 @@ TEST(TagDecode, ArraysReadPastTheEndKeepWhatArrivedAndTheirLength) {
     EXPECT_EQ(reader.stripOffsets[3], 0u);
     ASSERT_EQ(reader.stripByteCountsLength, 3u);
     EXPECT_EQ(reader.stripByteCounts[0], 0u);
-    tiff::close(reader);
+    tiffdir::close(reader);
 }
 
 TEST(TagDecode, MissingStripByteCountsCoverTheWholeImage) {
@@ -276,18 +276,18 @@ TEST(TagDecode, DecodeEntryReportsWhyItRefused) {
     ASSERT_EQ(page.status, 0);
     const struct {
         const char* what;
-        tiff::DirectoryEntry entry;
+        tiffdir::DirectoryEntry entry;
         int32_t status;
     } cases[] = {
-        {"type", {kTagStripOffsets, kRational, 1, {}, 0}, tiff::kEntryRefused},
-        {"too many", {kTagStripByteCounts, kLong, 16385, {}, 0}, tiff::kTooManyValues},
-        {"too many samples", {kTagBitsPerSample, kShort, 0xFFFFFFFF, {}, 0}, tiff::kTooManyValues},
-        {"none", {kTagStripOffsets, kLong, 0, {}, 0}, tiff::kDataBufferError},
-        {"past the end", {kTagStripOffsets, kLong, 2, {}, 0xFFFFFFF0}, tiff::kReadError},
+        {"type", {kTagStripOffsets, kRational, 1, {}, 0}, tiffdir::kEntryRefused},
+        {"too many", {kTagStripByteCounts, kLong, 16385, {}, 0}, tiffdir::kTooManyValues},
+        {"too many samples", {kTagBitsPerSample, kShort, 0xFFFFFFFF, {}, 0}, tiffdir::kTooManyValues},
+        {"none", {kTagStripOffsets, kLong, 0, {}, 0}, tiffdir::kDataBufferError},
+        {"past the end", {kTagStripOffsets, kLong, 2, {}, 0xFFFFFFF0}, tiffdir::kReadError},
         {"unknown tag", {700, kLong, 1, {}, 0}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(tiff::decodeEntry(page.reader, c.entry), c.status);
+        EXPECT_EQ(tiffdir::decodeEntry(page.reader, c.entry), c.status);
     }
 }

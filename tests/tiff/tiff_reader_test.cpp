@@ -22,13 +22,13 @@ struct OpenedReader {
     explicit OpenedReader(const std::string& path) : OpenedReader(path.c_str()) {}
     explicit OpenedReader(const char* path) {
         clearRecord(reader);
-        status = tiff::open(reader, path);
+        status = tiffdir::open(reader, path);
     }
     ~OpenedReader() {
         if (status == 0)
-            tiff::close(reader);
+            tiffdir::close(reader);
     }
-    tiff::TiffReader reader;
+    tiffdir::TiffReader reader;
     int32_t status;
 };
 
@@ -61,7 +61,7 @@ TEST(TiffReaderOpen, RefusesWhatCannotBeOpened) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         OpenedReader opened(c.path);
-        EXPECT_EQ(opened.status, tiff::kOpenError);
+        EXPECT_EQ(opened.status, tiffdir::kOpenError);
     }
 }
 
@@ -70,7 +70,7 @@ TEST(TiffReaderOpen, RefusesAFifoWithoutWaitingForAWriter) {
     ::unlink(path.c_str());
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
     OpenedReader opened(path);
-    EXPECT_EQ(opened.status, tiff::kOpenError);
+    EXPECT_EQ(opened.status, tiffdir::kOpenError);
     ::unlink(path.c_str());
 }
 
@@ -80,10 +80,10 @@ TEST(TiffReaderOpen, RefusesShortAndForeignHeaders) {
         std::vector<uint8_t> bytes;
         int32_t status;
     } cases[] = {
-        {"empty file", {}, tiff::kReadError},
-        {"seven bytes", {'I', 'I', 42, 0, 8, 0, 0}, tiff::kReadError},
-        {"mixed mark", {'I', 'M', 42, 0, 8, 0, 0, 0}, tiff::kNotTiff},
-        {"a JPEG", {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F'}, tiff::kNotTiff},
+        {"empty file", {}, tiffdir::kReadError},
+        {"seven bytes", {'I', 'I', 42, 0, 8, 0, 0}, tiffdir::kReadError},
+        {"mixed mark", {'I', 'M', 42, 0, 8, 0, 0, 0}, tiffdir::kNotTiff},
+        {"a JPEG", {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F'}, tiffdir::kNotTiff},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,7 +123,7 @@ TEST(TiffReaderClose, ClosesTheFileAndForgetsItsStores) {
     OpenedReader opened(TiffBuilder().page().tag(kTagImageWidth, kShort, {1}).writeTemp("c.tif"));
     ASSERT_EQ(opened.status, 0);
     const int fd = opened.reader.fileHandle;
-    EXPECT_EQ(tiff::close(opened.reader), 0);
+    EXPECT_EQ(tiffdir::close(opened.reader), 0);
     opened.status = -1; // closed here already
     EXPECT_EQ(opened.reader.fileHandle, -1);
     EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
@@ -143,11 +143,11 @@ TEST(TiffReaderValues, ReadShortsAndLongsInTheFilesByteOrder) {
                                 .writeTemp("values.tif"));
         ASSERT_EQ(opened.status, 0);
         uint16_t shorts[4] = {};
-        ASSERT_EQ(tiff::readShorts(opened.reader, 16, 4, shorts), 0);
+        ASSERT_EQ(tiffdir::readShorts(opened.reader, 16, 4, shorts), 0);
         EXPECT_EQ(shorts[0], big ? 0x1234 : 0x3412);
         EXPECT_EQ(shorts[3], big ? 0xDEF0 : 0xF0DE);
         uint32_t longs[2] = {};
-        ASSERT_EQ(tiff::readLongs(opened.reader, 16, 2, longs), 0);
+        ASSERT_EQ(tiffdir::readLongs(opened.reader, 16, 2, longs), 0);
         EXPECT_EQ(longs[0], big ? 0x12345678u : 0x78563412u);
         EXPECT_EQ(longs[1], big ? 0x9ABCDEF0u : 0xF0DEBC9Au);
     }
@@ -159,18 +159,18 @@ TEST(TiffReaderValues, AReadPastTheEndIsAShortRead) {
     ASSERT_EQ(opened.status, 0);
     uint32_t longs[4] = {};
     // Two values exist, four are asked for: the two that arrived are kept.
-    EXPECT_EQ(tiff::readLongs(opened.reader, 8, 4, longs), tiff::kReadError);
+    EXPECT_EQ(tiffdir::readLongs(opened.reader, 8, 4, longs), tiffdir::kReadError);
     EXPECT_EQ(longs[0], 1u);
     EXPECT_EQ(longs[1], 2u);
     EXPECT_EQ(longs[2], 0u);
-    EXPECT_EQ(tiff::readLongs(opened.reader, 0xFFFFFFF0u, 1, longs), tiff::kReadError);
+    EXPECT_EQ(tiffdir::readLongs(opened.reader, 0xFFFFFFF0u, 1, longs), tiffdir::kReadError);
     uint16_t shorts[1] = {};
-    EXPECT_EQ(tiff::readShorts(opened.reader, 16, 1, shorts), tiff::kReadError);
+    EXPECT_EQ(tiffdir::readShorts(opened.reader, 16, 1, shorts), tiffdir::kReadError);
 }
 
 TEST(TiffReaderValues, SwapsAndTypeSizes) {
-    EXPECT_EQ(tiff::swap16(0x1234), 0x3412);
-    EXPECT_EQ(tiff::swap32(0x12345678u), 0x78563412u);
+    EXPECT_EQ(tiffdir::swap16(0x1234), 0x3412);
+    EXPECT_EQ(tiffdir::swap32(0x12345678u), 0x78563412u);
     const struct {
         uint16_t type;
         uint32_t size;
@@ -178,7 +178,7 @@ TEST(TiffReaderValues, SwapsAndTypeSizes) {
                  {7, 1}, {8, 2}, {9, 4}, {10, 8}, {11, 4}, {12, 8}, {13, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c.type);
-        EXPECT_EQ(tiff::typeSize(c.type), c.size);
+        EXPECT_EQ(tiffdir::typeSize(c.type), c.size);
     }
 }
 
@@ -187,20 +187,20 @@ TEST(TiffReaderStatus, TextsAreTheirShiftJisForms) {
         int32_t status;
         const char* text;
     } cases[] = {
-        {tiff::kOpenError, "オープンエラー"},
-        {tiff::kReadError, "読み込みエラー,書き込みエラー"},
-        {tiff::kSeekError, "シークエラー"},
-        {tiff::kNotTiff, "TIFFファイルでない"},
-        {tiff::kDirectoryStoreError, "ディレクトリバッファ開設エラー"},
-        {tiff::kTagStoreError, "タグデータバッファ開設エラー"},
-        {tiff::kNoDirectory, "ディレクトリがない"},
-        {tiff::kDataBufferError, "データバッファ取得エラー"},
+        {tiffdir::kOpenError, "オープンエラー"},
+        {tiffdir::kReadError, "読み込みエラー,書き込みエラー"},
+        {tiffdir::kSeekError, "シークエラー"},
+        {tiffdir::kNotTiff, "TIFFファイルでない"},
+        {tiffdir::kDirectoryStoreError, "ディレクトリバッファ開設エラー"},
+        {tiffdir::kTagStoreError, "タグデータバッファ開設エラー"},
+        {tiffdir::kNoDirectory, "ディレクトリがない"},
+        {tiffdir::kDataBufferError, "データバッファ取得エラー"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
-        ASSERT_NE(tiff::statusText(c.status), nullptr);
-        EXPECT_EQ(toUtf8(tiff::statusText(c.status)), c.text);
+        ASSERT_NE(tiffdir::statusText(c.status), nullptr);
+        EXPECT_EQ(toUtf8(tiffdir::statusText(c.status)), c.text);
     }
-    EXPECT_EQ(tiff::statusText(-307), nullptr);
-    EXPECT_EQ(tiff::statusText(0), nullptr);
+    EXPECT_EQ(tiffdir::statusText(-307), nullptr);
+    EXPECT_EQ(tiffdir::statusText(0), nullptr);
 }
