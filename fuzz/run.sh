@@ -64,10 +64,9 @@ runs_for() {
 }
 
 build_targets() {
-    if [ ! -f "$build/CMakeCache.txt" ]; then
-        CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -G Ninja \
-            -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_FUZZ=ON -DPELC_TESTS=OFF >/dev/null
-    fi
+    # Every option is set on each run: a folder configured otherwise before is set right.
+    CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DPELC_FUZZ=ON -DPELC_TESTS=OFF -DPELC_SANITIZE=OFF -DPELC_BENCH=OFF >/dev/null
     cmake --build "$build" -j "$(nproc)" --target make_seeds "${targets[@]}" >"$build/build.log" 2>&1 || {
         tail -n 40 "$build/build.log" >&2
         echo "fuzz: build failed (full log: $build/build.log)" >&2
@@ -175,6 +174,12 @@ if [ "$mode" = short ]; then
         start=$SECONDS
         status=0
         run_target "$target" "$corpus" "" "$log" -seed=1 -runs="$(runs_for "$target")" || status=$?
+        # A run that executed no input proves nothing: it counts as failed.
+        read -r execs _ < <(figures_of "$log")
+        if [ "$status" -eq 0 ] && ! [[ "$execs" =~ ^[1-9][0-9]*$ ]]; then
+            echo "$target: no input was executed (log $log)" >&2
+            status=1
+        fi
         report "$target" "$status" "$log" $((SECONDS - start))
         if [ "$status" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
     done
@@ -206,4 +211,4 @@ else
     done
 fi
 echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs whatever Debian packages pelc needs that are missing, then builds it.
+# Installs, with apt-get (through sudo unless run as root), the Debian packages that
+# building and testing pelc need and that are not installed yet, plus any named as
+# arguments. Builds nothing; the README's two commands call it first.
 # Usage: scripts/setup.sh [extra packages...]
 set -euo pipefail
 

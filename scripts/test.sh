@@ -1,19 +1,30 @@
 #!/usr/bin/env bash
-# Sets up and runs the whole suite: plain, then under AddressSanitizer and UBSan,
-# then a short seeded fuzz run of every fuzz target.
+# Sets up and runs the whole suite: plain, then under AddressSanitizer and UBSan, then a
+# short seeded fuzz run of every fuzz target. Every build option a step relies on is set
+# here, whatever a folder was configured with before (scripts/run-sample.sh shares build/),
+# and a step that ran no test fails the command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh clang libclang-rt-14-dev
 jobs=$(nproc)
+options=(-DPELC_TESTS=ON -DPELC_BENCH=OFF -DPELC_FUZZ=OFF -DPELC_WERROR=ON)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$jobs"
-(cd build && ctest --output-on-failure -j "$jobs")
+# run_suite NAME FOLDER [cmake options...]: configures, builds and runs every test there.
+run_suite() {
+    local name=$1 folder=$2
+    shift 2
+    cmake -S . -B "$folder" -G Ninja "${options[@]}" "$@" >/dev/null
+    cmake --build "$folder" -j "$jobs"
+    local log="$folder/ctest.log" status=0
+    (cd "$folder" && ctest --output-on-failure --no-tests=error -j "$jobs") 2>&1 | tee "$log" ||
+        status=$?
+    local ran
+    ran=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+    echo "$name: ${ran:-0} tests ran"
+    [ "$status" -eq 0 ] && [ "${ran:-0}" -gt 0 ]
+}
 
-cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_SANITIZE=ON >/dev/null
-cmake --build build-san -j "$jobs"
-(cd build-san && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs")
-
-if [ -x fuzz/run.sh ]; then
-    fuzz/run.sh --short
-fi
+run_suite plain build -DCMAKE_BUILD_TYPE=Release -DPELC_SANITIZE=OFF
+ASAN_OPTIONS=detect_leaks=1 run_suite sanitized build-san \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_SANITIZE=ON
+fuzz/run.sh --short
