@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "core/file_list.h"
 #include "platform/console.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/process_memory.h"
 
@@ -34,6 +35,7 @@ int printUsage() {
 int pelcMain(int argc, char** argv) {
     platform::initConsole();
     platform::keepFreedMemoryForReuse();
+    platform::removeOutputsOnInterrupt();
     printMessage(messages::kStartBanner);
     // Start-up needs nothing more on this system: the framework step cannot fail here.
 

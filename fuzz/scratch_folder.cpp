@@ -50,7 +50,7 @@ std::string ScratchFolder::path(const char* name) const { return folder + "/" + 
 
 void ScratchFolder::writeFile(const char* name, const uint8_t* data, size_t size) const {
     const std::string target = path(name);
-    UniqueFd fd = platform::openOutputFile(target.c_str());
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (!fd.valid() || !platform::writeFully(fd.get(), data, size)) {
         std::perror("pelc fuzz: writing the input");
         std::abort();

@@ -23,10 +23,6 @@ UniqueFd openInputFile(const char* path) {
     return fd;
 }
 
-UniqueFd openOutputFile(const char* path) {
-    return UniqueFd(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-}
-
 int64_t seekTo(int fd, uint64_t offset) {
     if (offset > static_cast<uint64_t>(INT64_MAX))
         return -1;
@@ -72,12 +68,6 @@ int64_t fileSize(int fd) {
     if (::fstat(fd, &info) != 0)
         return -1;
     return info.st_size;
-}
-
-void makeWritable(const char* path) {
-    struct stat info;
-    if (::stat(path, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0)
-        ::chmod(path, info.st_mode | S_IWUSR);
 }
 
 } // namespace platform

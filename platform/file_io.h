@@ -12,8 +12,6 @@ namespace platform {
 /// Opens an input read-only. Only regular files are opened (so a FIFO or device cannot
 /// hang the run); anything else gives an invalid descriptor.
 UniqueFd openInputFile(const char* path);
-/// Opens an output for writing, created (mode 0666 less umask) or truncated.
-UniqueFd openOutputFile(const char* path);
 /// Seeks from the start of the file; returns the new position, or -1.
 int64_t seekTo(int fd, uint64_t offset);
 /// Reads up to `count` bytes, retrying short reads until end of file. Returns the bytes
@@ -23,7 +21,4 @@ ssize_t readFully(int fd, void* buffer, size_t count);
 bool writeFully(int fd, const void* buffer, size_t count);
 /// Size of the open file in bytes, or -1.
 int64_t fileSize(int fd);
-/// Adds the owner's write permission to an existing file (SetFileAttributesA NORMAL).
-/// A missing file is fine.
-void makeWritable(const char* path);
 } // namespace platform

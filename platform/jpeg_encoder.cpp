@@ -3,7 +3,10 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <new>
 
+#include <jerror.h>
 #include <jpeglib.h>
 
 #include "platform/output_file.h"
@@ -75,6 +78,35 @@ bool everyPixelGrey(const PackedBitmap& bitmap) {
     return true;
 }
 
+// libjpeg's output gathered into large writes to the output file; a failed write ends the
+// encoding through the error manager, so nothing after it pretends to be written.
+struct FileDestination {
+    jpeg_destination_mgr base;
+    OutputFile* file;
+    std::unique_ptr<JOCTET[]> buffer;
+};
+
+void startOutput(j_compress_ptr info) {
+    auto* dest = reinterpret_cast<FileDestination*>(info->dest);
+    dest->base.next_output_byte = dest->buffer.get();
+    dest->base.free_in_buffer = kOutputBufferSize;
+}
+
+boolean flushFullBuffer(j_compress_ptr info) {
+    auto* dest = reinterpret_cast<FileDestination*>(info->dest);
+    if (!dest->file->write(dest->buffer.get(), kOutputBufferSize))
+        ERREXIT(info, JERR_FILE_WRITE);
+    startOutput(info);
+    return TRUE;
+}
+
+void flushRest(j_compress_ptr info) {
+    auto* dest = reinterpret_cast<FileDestination*>(info->dest);
+    const size_t used = kOutputBufferSize - dest->base.free_in_buffer;
+    if (used > 0 && !dest->file->write(dest->buffer.get(), used))
+        ERREXIT(info, JERR_FILE_WRITE);
+}
+
 struct ErrorManager {
     jpeg_error_mgr base;
     std::jmp_buf escape;
@@ -87,8 +119,8 @@ void escapeOnError(j_common_ptr info) {
 void stayQuiet(j_common_ptr) {}
 
 // Holds only plain data, so the longjmp out of libjpeg skips no destructor; everything
-// libjpeg allocates goes with jpeg_destroy_compress.
-bool encodeRows(FILE* out, const PackedBitmap& bitmap, bool grey) {
+// libjpeg allocates goes with jpeg_destroy_compress, the destination with its caller.
+bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool grey) {
     jpeg_compress_struct info;
     ErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
@@ -99,7 +131,10 @@ bool encodeRows(FILE* out, const PackedBitmap& bitmap, bool grey) {
         return false;
     }
     jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, out);
+    destination.base.init_destination = startOutput;
+    destination.base.empty_output_buffer = flushFullBuffer;
+    destination.base.term_destination = flushRest;
+    info.dest = &destination.base;
     info.image_width = bitmap.width;
     info.image_height = bitmap.height;
     info.input_components = 3;
@@ -150,22 +185,14 @@ int saveJpegFile(const char* fileName, GlobalHandle block, PageColours colours) 
         return 0;
     }
     OutputFile file(fileName);
-    FILE* out = file.descriptor() >= 0 ? ::fdopen(file.descriptor(), "wb") : nullptr;
-    if (out != nullptr)
-        file.releaseDescriptor(); // fclose closes it now
-    if (out == nullptr) {
-        globalUnlock(block);
-        return 0;
-    }
-    // libjpeg hands its output over in 4 KiB pieces: gather them into fewer writes.
-    std::setvbuf(out, nullptr, _IOFBF, kOutputBufferSize);
+    FileDestination destination{
+        {}, &file, std::unique_ptr<JOCTET[]>(new (std::nothrow) JOCTET[kOutputBufferSize])};
     const bool encoded =
-        encodeRows(out, bitmap, colours == PageColours::Grey || everyPixelGrey(bitmap));
+        file.descriptor() >= 0 && destination.buffer != nullptr &&
+        encodeRows(destination, bitmap, colours == PageColours::Grey || everyPixelGrey(bitmap));
     globalUnlock(block);
-    const bool flushed = std::fflush(out) == 0 && std::ferror(out) == 0;
-    const bool closed = std::fclose(out) == 0;
     // A cut-off JPEG opens as a grey or broken page: it never takes the page's name.
-    return encoded && flushed && closed && file.commit() ? 1 : 0;
+    return encoded && file.commit() ? 1 : 0;
 }
 
 } // namespace platform

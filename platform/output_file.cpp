@@ -1,16 +1,83 @@
 #include "platform/output_file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/file_io.h"
 
 namespace platform {
 
 namespace {
 
-constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_CLOEXEC;
+// Outputs in flight, as the interrupt handler finds them. A slot is published (path
+// written, then state set) before its file exists and freed only once the file is gone
+// or in place, so the handler never misses a file; it may try a name already gone,
+// which does no harm. Fixed storage: the handler may not allocate or lock.
+enum SlotState : int { kFree, kClaimed, kHidden, kInPlace };
+constexpr int kSlots = 256;
+struct InFlight {
+    std::atomic<int> state;
+    char path[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+InFlight inFlight[kSlots];
+
+int claimSlot() {
+    for (int i = 0; i < kSlots; ++i) {
+        int expected = kFree;
+        if (inFlight[i].state.compare_exchange_strong(expected, kClaimed))
+            return i;
+    }
+    return -1;
+}
+
+bool publish(int slot, const std::string& path, SlotState state) {
+    if (path.size() >= sizeof inFlight[slot].path)
+        return false;
+    inFlight[slot].state.store(kClaimed);
+    std::memcpy(inFlight[slot].path, path.c_str(), path.size() + 1);
+    inFlight[slot].state.store(state);
+    return true;
+}
+
+void freeSlot(int slot) {
+    if (slot >= 0)
+        inFlight[slot].state.store(kFree);
+}
+
+// Empties the regular file at `path` without following a link or blocking on a FIFO put
+// there meanwhile. System calls only: the interrupt handler uses it.
+void emptyFile(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        (void)::ftruncate(fd, 0);
+    ::close(fd);
+}
+
+void onInterrupt(int signalNumber) {
+    const int savedErrno = errno;
+    for (InFlight& slot : inFlight) {
+        const int state = slot.state.load();
+        if (state == kHidden)
+            ::unlink(slot.path);
+        else if (state == kInPlace)
+            emptyFile(slot.path);
+    }
+    errno = savedErrno;
+    // Blocked while this handler runs: delivered, with its default action, on return.
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
+}
 
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -19,56 +86,129 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A fresh name in the output's folder; O_EXCL makes a name taken meanwhile a retry,
-// and the creation mode gets the umask applied as for any new file.
-int createHidden(const std::string& folder, std::string& name) {
-    static unsigned serial = 0;
+// A folder that refuses new files, as opposed to one that failed for another reason (a
+// full disk), where writing over the earlier file would only lose it.
+bool refusesNewFiles(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+// A fresh hidden name in `folder`, created exclusively and published in `slot` before it
+// exists. `mode` < 0: 0666 less the umask; else exactly those permission bits, set before
+// a byte is written (created 0600, so it is never wider meanwhile).
+int createHidden(int slot, const std::string& folder, int mode, std::string& name) {
+    static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char leaf[48];
-        std::snprintf(leaf, sizeof leaf, "/.pelc-%ld-%u", static_cast<long>(::getpid()), serial++);
+        std::snprintf(leaf, sizeof leaf, "/.pelc-%ld-%u", static_cast<long>(::getpid()),
+                      serial.fetch_add(1));
         name = folder + leaf;
-        const int fd = ::open(name.c_str(), kCreateFlags | O_EXCL, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+        if (!publish(slot, name, kHidden))
+            return -1;
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              mode < 0 ? 0666 : 0600);
+        if (fd >= 0) {
+            if (mode < 0 || ::fchmod(fd, static_cast<mode_t>(mode)) == 0)
+                return fd;
+            ::unlink(name.c_str());
+            ::close(fd);
+            errno = EIO;
+        }
+        const int error = errno;
+        inFlight[slot].state.store(kClaimed);
+        errno = error;
+        if (fd >= 0 || error != EEXIST)
+            return -1;
     }
     return -1;
 }
 
+// The existing regular file itself, emptied, for a folder that takes no new files.
+int openInPlace(int slot, const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !publish(slot, path, kInPlace) ||
+        ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
+
+void removeOutputsOnInterrupt() {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current;
+        if (::sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        // Every one of them is held off while one is handled: one cleanup, one ending.
+        sigaddset(&action.sa_mask, SIGINT);
+        sigaddset(&action.sa_mask, SIGTERM);
+        sigaddset(&action.sa_mask, SIGHUP);
+        ::sigaction(signalNumber, &action, nullptr);
+    }
+}
 
 OutputFile::OutputFile(const char* path) : finalPath_(path != nullptr ? path : "") {
     if (finalPath_.empty())
         return;
     struct stat info;
-    if (::lstat(finalPath_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        fd_ = ::open(finalPath_.c_str(), kCreateFlags | O_TRUNC, 0666);
+    const bool exists = ::lstat(finalPath_.c_str(), &info) == 0;
+    const bool regular = exists && S_ISREG(info.st_mode);
+    if (exists && !regular && !S_ISLNK(info.st_mode))
+        return; // a folder, FIFO, socket or device: never opened
+    slot_ = claimSlot();
+    if (slot_ < 0)
+        return;
+    std::string name;
+    fd_ = createHidden(slot_, folderOf(finalPath_), regular ? int(info.st_mode & 0777) : -1, name);
+    if (fd_ >= 0) {
+        tempPath_ = name;
         return;
     }
-    std::string name;
-    fd_ = createHidden(folderOf(finalPath_), name);
-    if (fd_ >= 0)
-        tempPath_ = name;
+    if (regular && refusesNewFiles(errno))
+        fd_ = openInPlace(slot_, finalPath_);
+    if (fd_ < 0) {
+        freeSlot(slot_);
+        slot_ = -1;
+    }
 }
 
-OutputFile::~OutputFile() {
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::write(const void* bytes, size_t count) {
+    return fd_ >= 0 && writeFully(fd_, bytes, count);
+}
+
+void OutputFile::discard() {
+    if (slot_ < 0)
+        return;
     if (fd_ >= 0)
         ::close(fd_);
-    if (!committed_ && !tempPath_.empty())
-        ::unlink(tempPath_.c_str());
-}
-
-int OutputFile::releaseDescriptor() {
-    const int fd = fd_;
     fd_ = -1;
-    return fd;
+    if (!tempPath_.empty())
+        ::unlink(tempPath_.c_str());
+    else
+        emptyFile(finalPath_.c_str());
+    freeSlot(slot_);
+    slot_ = -1;
 }
 
 bool OutputFile::commit() {
-    if (tempPath_.empty())
-        return true; // written in place
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
+    if (slot_ < 0 || fd_ < 0)
         return false;
-    committed_ = true;
+    // Data still in flight can be lost at close: that is a failed write too.
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!closed || (!tempPath_.empty() && ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)) {
+        discard();
+        return false;
+    }
+    freeSlot(slot_);
+    slot_ = -1;
     return true;
 }
 

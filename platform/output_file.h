@@ -1,38 +1,51 @@
-// An output written under a temporary name beside its final one and put in place only when
-// complete: a page that fails part-way (a full disk, a lost write) never destroys an earlier
-// file of that name, and never leaves a cut-off file that looks written.
+// An output written beside its final name and put in place only when complete: a page that
+// fails part-way (a full disk, a lost write, an interrupt) never destroys an earlier file of
+// that name and never leaves a cut-off file that looks written. Outputs never follow links,
+// never block on special files and never widen the permissions of a file they replace.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
 
+/// From now on, SIGINT, SIGTERM and SIGHUP remove the outputs in flight (hidden files, or
+/// files being rewritten in place, which are emptied) and then end the process as the
+/// signal would have. A signal the process was started ignoring stays ignored. Call once,
+/// before the first output.
+void removeOutputsOnInterrupt();
+
 class OutputFile {
   public:
-    /// Opens a new hidden file in the folder of `path` when `path` is a regular file or does
-    /// not exist yet; anything else that exists under the name (a device, a link, a folder)
-    /// is opened in place, created or truncated, as a plain open would. Files are created
-    /// with mode 0666 less the umask.
+    /// Opens for writing what will become `path`:
+    /// - nothing there: a new hidden file in its folder, mode 0666 less the umask;
+    /// - a regular file or a symbolic link: a new hidden file that replaces it when
+    ///   committed (a link is replaced, never written through; a replaced file's permission
+    ///   bits are kept; owner and hard links are not, since the file is a new one);
+    /// - a regular file in a folder that refuses new files: the file itself, emptied and
+    ///   written in place, when it may be written;
+    /// - anything else (a folder, FIFO, socket or device): nothing is opened.
     explicit OutputFile(const char* path);
-    /// Closes a descriptor still held and removes the temporary file unless committed.
+    /// Without a commit: the hidden file is removed, a file written in place is emptied.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    /// The open descriptor, or -1 when nothing could be opened (a folder that refuses new
-    /// files, a name taken by a folder).
+    /// The open descriptor, or -1 when nothing could be opened.
     int descriptor() const { return fd_; }
-    /// Hands the descriptor to the caller, who closes it (for example through fclose).
-    int releaseDescriptor();
-    /// Puts the written file in place under its final name; the descriptor must be closed.
-    /// False when that fails; nothing is left behind then.
+    /// Writes all `count` bytes; false on any failure.
+    bool write(const void* bytes, size_t count);
+    /// Closes the file and puts it in place under its final name. False when the close or
+    /// the rename fails (a write lost late); nothing is left behind then.
     bool commit();
 
   private:
+    void discard();
+
     std::string finalPath_;
     std::string tempPath_; // empty: written in place
     int fd_ = -1;
-    bool committed_ = false;
+    int slot_ = -1; // in the interrupt registry, while the file is in flight
 };
 
 } // namespace platform

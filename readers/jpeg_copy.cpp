@@ -91,7 +91,8 @@ int32_t planCopy(const tiffdir::TiffReader& reader, bool interchange, bool strip
     return 0;
 }
 
-int32_t copyBlock(int input, int output, const Block& block, uint8_t* buffer, uint64_t& written) {
+int32_t copyBlock(int input, platform::OutputFile& output, const Block& block, uint8_t* buffer,
+                  uint64_t& written) {
     if (platform::seekTo(input, block.offset) != static_cast<int64_t>(block.offset))
         return tiffdir::kSeekError;
     uint64_t left = block.count;
@@ -100,7 +101,7 @@ int32_t copyBlock(int input, int output, const Block& block, uint8_t* buffer, ui
         const ssize_t got = platform::readFully(input, buffer, want);
         if (got < 0)
             return kCopyFailed;
-        if (got > 0 && !platform::writeFully(output, buffer, static_cast<size_t>(got)))
+        if (got > 0 && !output.write(buffer, static_cast<size_t>(got)))
             return kCopyFailed;
         written += static_cast<uint64_t>(got);
         // A file that shrank under us ends this block with what was there; the next
@@ -116,18 +117,13 @@ int32_t runPlan(const tiffdir::TiffReader& reader, const char* outputPath, const
     HeapArray<uint8_t> buffer(static_cast<uint8_t*>(std::malloc(kTransferBufferSize)));
     if (!buffer || reader.fileHandle < 0)
         return kCopyFailed;
-    platform::makeWritable(outputPath);
-    platform::OutputFile file(outputPath);
-    UniqueFd output(file.releaseDescriptor());
-    if (!output.valid())
+    platform::OutputFile output(outputPath);
+    if (output.descriptor() < 0)
         return kCopyFailed;
     int32_t status = 0;
     uint64_t written = 0;
     for (size_t i = 0; i < plan.blockCount && status == 0; ++i)
-        status = copyBlock(reader.fileHandle, output.get(), plan.blocks[i], buffer.get(), written);
-    // Data still in flight can be lost at close: that is a failed write too.
-    if (!output.reset() && status == 0)
-        status = kCopyFailed;
+        status = copyBlock(reader.fileHandle, output, plan.blocks[i], buffer.get(), written);
     // The file shrank after it was opened and not one byte was left to read: an empty
     // file would only pretend to be the page.
     if (status == 0 && written == 0)
@@ -136,7 +132,7 @@ int32_t runPlan(const tiffdir::TiffReader& reader, const char* outputPath, const
     // keeps the blocks copied before it.
     if (status == kCopyFailed)
         return status;
-    return file.commit() ? status : kCopyFailed;
+    return output.commit() ? status : kCopyFailed;
 }
 
 int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, bool interchange,
@@ -166,8 +162,8 @@ int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t dire
     // Only the page's own directory is read: the page list already walked the chain.
     if (tiffdir::readDirectory(reader, directoryOffset) != 0)
         return kCopyFailed;
-    tiffdir::loadDirectory(reader,
-                        *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
+    tiffdir::loadDirectory(
+        reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
 
     if (reader.jpegInterchangeFormat == 0)
         return copyStrips(reader, outputPath);
