@@ -6,14 +6,20 @@
 
 #include <filesystem>
 
+#include <csignal>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
 #include "app/messages.h"
 #include "core/scope_exit.h"
+#include "platform/unique_fd.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/tiff_builder.h"
@@ -30,6 +36,8 @@ constexpr uint32_t kNobody = 65534;
 const std::vector<uint8_t> kSmallCopy = patternBytes(1000, 1);
 const std::vector<uint8_t> kLargeCopy = patternBytes(200000, 2);
 const std::vector<uint8_t> kOtherCopy = patternBytes(1000, 3);
+// What a test puts at an output's name before a run.
+const std::string kEarlierPage = "an earlier page";
 
 std::string copiedPages() {
     TiffBuilder builder;
@@ -122,8 +130,11 @@ void expectRun(const RunResult& run, const ScratchDir& dir, const std::vector<In
             SCOPED_TRACE(output);
             struct stat info;
             if (input.pages[page - 1] != Outcome::Written) {
-                // Nothing claims to be the page: no file at all, or the folder that was there.
-                EXPECT_TRUE(lstat(output.c_str(), &info) != 0 || S_ISDIR(info.st_mode));
+                // Nothing claims to be the page: no file, what was there and is no file, or
+                // the earlier file, untouched.
+                if (lstat(output.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+                    EXPECT_EQ(readFileBytes(output), kEarlierPage);
+                }
                 continue;
             }
             if (input.copied) {
@@ -152,55 +163,164 @@ bool sanitized() {
     return false;
 }
 
-} // namespace
-
-TEST(ProgramEnvironment, AnOutputNameTakenByAFolderFailsThatPageOnly) {
-    ScratchDir dir;
-    const std::vector<InputFile> inputs = {
-        {"old.tif", true, {Outcome::Written, Outcome::WriteFailed, Outcome::Written}},
-        {"pix.tif", false, {Outcome::WriteFailed, Outcome::Written, Outcome::Written}},
-    };
-    placeInputs(dir, inputs);
-    ASSERT_EQ(mkdir(dir.file("old_2.jpg").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(dir.file("pix_1.jpg").c_str(), 0755), 0);
-
-    const RunResult run = runPelc({"old.tif", "pix.tif"}, dir.path());
-    expectRun(run, dir, inputs);
-    // The folders in the way stay as they were: folders, and empty.
-    for (const char* name : {"old_2.jpg", "pix_1.jpg"}) {
-        struct stat info;
-        ASSERT_EQ(stat(dir.file(name).c_str(), &info), 0);
-        EXPECT_TRUE(S_ISDIR(info.st_mode));
-        EXPECT_EQ(rmdir(dir.file(name).c_str()), 0) << name << " is no longer empty";
-    }
+mode_t currentUmask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
 }
 
-// Root writes into a read-only folder regardless, so as root the run is made as the
-// unprivileged user "nobody"; the folder then really refuses every new file.
-TEST(ProgramEnvironment, AReadOnlyFolderFailsItsPagesAndTheRunGoesOn) {
-    ScratchDir dir;
-    ASSERT_EQ(mkdir(dir.file("ro").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(dir.file("rw").c_str(), 0755), 0);
-    const std::vector<InputFile> inputs = {
-        {"ro/old.tif", true, {Outcome::WriteFailed, Outcome::WriteFailed, Outcome::WriteFailed}},
-        {"ro/pix.tif", false, {Outcome::WriteFailed, Outcome::WriteFailed, Outcome::WriteFailed}},
-        {"rw/pix.tif", false, {Outcome::Written, Outcome::Written, Outcome::Written}},
-    };
-    placeInputs(dir, inputs);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    ASSERT_EQ(chmod(dir.file("rw").c_str(), 0777), 0); // mkdir's mode is masked
-    ASSERT_EQ(chmod(dir.file("ro").c_str(), 0555), 0);
-    // The folder is removed with the scratch folder: give write access back first.
-    ScopeExit writableAgain([&] { chmod(dir.file("ro").c_str(), 0755); });
+mode_t modeOf(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? info.st_mode : 0;
+}
 
-    RunOptions options;
-    if (geteuid() == 0)
-        options.userId = kNobody;
-    const RunResult run = runPelc({"ro/old.tif", "ro/pix.tif", "rw/pix.tif"}, dir.path(), options);
-    if (run.exitCode == kRunSetupFailed || run.exitCode == 126 || run.exitCode == 127)
-        GTEST_SKIP() << "cannot run pelc as an unprivileged user here (exit " << run.exitCode
-                     << ")";
-    expectRun(run, dir, inputs);
+ino_t inodeOf(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+bool makeSocket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM, 0));
+    return fd.valid() && bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+void writeWithMode(const ScratchDir& dir, const std::string& name, mode_t mode) {
+    ASSERT_EQ(chmod(dir.write(name, kEarlierPage).c_str(), mode), 0);
+}
+
+// One page of RGB noise that takes long enough to encode to be caught while written.
+void placeSlowPage(const ScratchDir& dir) {
+    ASSERT_TRUE(
+        testsupport::writeTiffPages(dir.file("big.tif"), {testsupport::rgbPage(4000, 4000)}));
+}
+
+constexpr Outcome W = Outcome::Written;
+constexpr Outcome F = Outcome::WriteFailed;
+
+// What is at an output's name, or around the run, and what the run must make of it.
+struct OutputCase {
+    const char* what;
+    std::vector<InputFile> inputs;
+    std::function<void(const ScratchDir&)> prepare; // after the inputs are placed
+    std::function<void(const ScratchDir&)> check;   // after the run's console was checked
+    bool unprivileged = false;                      // modes matter: as root, run as "nobody"
+    int interrupt = 0;                              // signal sent while the slow page is written
+};
+
+const OutputCase kOutputCases[] = {
+    {"a link at an output name is replaced, never written through",
+     {{"old.tif", true, {W, W, W}}, {"pix.tif", false, {W, W, W}}},
+     [](const ScratchDir& dir) {
+         dir.write("victim", "not a page");
+         ASSERT_EQ(symlink("victim", dir.file("old_1.jpg").c_str()), 0);
+         ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file("pix_2.jpg").c_str()), 0);
+         ASSERT_EQ(symlink("nowhere", dir.file("old_3.jpg").c_str()), 0);
+     },
+     [](const ScratchDir& dir) {
+         EXPECT_EQ(readFileBytes(dir.file("victim")), "not a page");
+         EXPECT_FALSE(pathExists(dir.file("nowhere")));
+         for (const char* name : {"old_1.jpg", "pix_2.jpg", "old_3.jpg"})
+             EXPECT_TRUE(S_ISREG(modeOf(dir.file(name)))) << name;
+     }},
+    {"a folder, FIFO or socket at an output name fails that page, unopened",
+     {{"old.tif", true, {W, F, F}}, {"pix.tif", false, {F, W, F}}},
+     [](const ScratchDir& dir) {
+         ASSERT_EQ(mkdir(dir.file("old_2.jpg").c_str(), 0755), 0);
+         ASSERT_EQ(mkfifo(dir.file("old_3.jpg").c_str(), 0644), 0);
+         ASSERT_EQ(mkfifo(dir.file("pix_1.jpg").c_str(), 0644), 0);
+         ASSERT_TRUE(makeSocket(dir.file("pix_3.jpg")));
+     },
+     [](const ScratchDir& dir) {
+         EXPECT_EQ(rmdir(dir.file("old_2.jpg").c_str()), 0) << "the folder is no longer empty";
+         EXPECT_TRUE(S_ISFIFO(modeOf(dir.file("old_3.jpg"))));
+         EXPECT_TRUE(S_ISFIFO(modeOf(dir.file("pix_1.jpg"))));
+         EXPECT_TRUE(S_ISSOCK(modeOf(dir.file("pix_3.jpg"))));
+     }},
+    {"a replaced output keeps its permissions; a new one gets 0666 less the umask",
+     {{"old.tif", true, {W, W, W}}, {"pix.tif", false, {W, W, W}}},
+     [](const ScratchDir& dir) {
+         writeWithMode(dir, "old_1.jpg", 0600);
+         writeWithMode(dir, "pix_2.jpg", 0640);
+         writeWithMode(dir, "pix_3.jpg", 0444);
+     },
+     [](const ScratchDir& dir) {
+         EXPECT_EQ(modeOf(dir.file("old_1.jpg")) & 07777, 0600u);
+         EXPECT_EQ(modeOf(dir.file("pix_2.jpg")) & 07777, 0640u);
+         EXPECT_EQ(modeOf(dir.file("pix_3.jpg")) & 07777, 0444u);
+         EXPECT_EQ(modeOf(dir.file("old_2.jpg")) & 07777, 0666u & ~currentUmask());
+     }},
+    {"a folder that refuses new files: existing writable outputs are written in place",
+     {{"ro/old.tif", true, {W, F, F}},
+      {"ro/pix.tif", false, {F, W, F}},
+      {"rw/pix.tif", false, {W, W, W}}},
+     [](const ScratchDir& dir) {
+         writeWithMode(dir, "ro/old_1.jpg", 0666);
+         writeWithMode(dir, "ro/old_2.jpg", 0444);
+         writeWithMode(dir, "ro/pix_2.jpg", 0666);
+         ASSERT_EQ(symlink("old_1.jpg", dir.file("ro/pix_3.jpg").c_str()), 0);
+         ASSERT_EQ(chmod(dir.file("ro").c_str(), 0555), 0);
+     },
+     [](const ScratchDir& dir) {
+         // A link is never written through, in place or not.
+         EXPECT_TRUE(S_ISLNK(modeOf(dir.file("ro/pix_3.jpg"))));
+     },
+     true},
+    {"SIGINT removes the output in flight", {}, placeSlowPage, nullptr, false, SIGINT},
+    {"SIGTERM removes the output in flight", {}, placeSlowPage, nullptr, false, SIGTERM},
+    {"SIGHUP removes the output in flight", {}, placeSlowPage, nullptr, false, SIGHUP},
+};
+
+} // namespace
+
+TEST(ProgramEnvironment, OutputsAreNeverFollowedBlockingWidenedOrLeftHalfDone) {
+    for (const OutputCase& c : kOutputCases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        ASSERT_EQ(mkdir(dir.file("ro").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(dir.file("rw").c_str(), 0777), 0);
+        ASSERT_EQ(chmod(dir.file("rw").c_str(), 0777), 0); // mkdir's mode is masked
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        placeInputs(dir, c.inputs);
+        // The folder is removed with the scratch folder: give write access back first.
+        ScopeExit writableAgain([&] { chmod(dir.file("ro").c_str(), 0755); });
+        c.prepare(dir);
+        const ino_t inPlace = inodeOf(dir.file("ro/old_1.jpg"));
+
+        RunOptions options;
+        if (c.unprivileged && geteuid() == 0)
+            options.userId = kNobody;
+        if (c.interrupt != 0)
+            options.interruptWhileWriting = c.interrupt;
+        std::vector<std::string> args;
+        for (const InputFile& input : c.inputs)
+            args.push_back(input.argument);
+        if (c.interrupt != 0)
+            args.push_back("big.tif");
+        const RunResult run = runPelc(args, dir.path(), options);
+        ASSERT_NE(run.exitCode, kRunSetupFailed);
+
+        if (c.interrupt != 0) {
+            // Ended by the signal itself, while the page was written: nothing of it is left.
+            EXPECT_EQ(run.exitCode, 128 + c.interrupt);
+            EXPECT_EQ(run.out, consoleLine(sjis(messages::kStartBanner)) + consoleLine("big.tif") +
+                                   consoleLine(dir.file("big_1.jpg")));
+            EXPECT_FALSE(pathExists(dir.file("big_1.jpg")));
+        } else {
+            expectRun(run, dir, c.inputs);
+        }
+        if (c.unprivileged) {
+            EXPECT_EQ(inodeOf(dir.file("ro/old_1.jpg")), inPlace) << "not written in place";
+        }
+        for (const char* folder : {"", "ro", "rw"})
+            EXPECT_EQ(hiddenOutputs(dir.file(folder)), std::vector<std::string>()) << folder;
+        if (c.check)
+            c.check(dir);
+    }
 }
 
 // A write past RLIMIT_FSIZE fails as on a full disk. Pages larger than the limit fail; those
@@ -219,7 +339,7 @@ TEST(ProgramEnvironment, AFullDiskFailsThePagesThatDoNotFitAndKeepsTheirEarlierF
     ASSERT_NE(run.exitCode, kRunSetupFailed);
     expectRun(run, dir, inputs);
 
-    const std::string earlier = "an earlier page";
+    const std::string& earlier = kEarlierPage;
     const std::string oldPage = dir.write("old_2.jpg", earlier);
     const std::string pixPage = dir.write("pix_2.jpg", earlier);
     ASSERT_EQ(chmod(oldPage.c_str(), 0444), 0); // read-only outputs are replaced all the same

@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <functional>
 #include <grp.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -28,22 +30,26 @@ constexpr const char* kBinary = "pelc";
 #endif
 
 // Drains both pipes together, so a child that fills one while we wait on the other cannot
-// stall. Returns false when the time limit passed first.
-bool drain(int outFd, int errFd, std::string& out, std::string& err) {
+// stall; `watch`, when given, is called at least every millisecond. Returns false when
+// the time limit passed first.
+bool drain(int outFd, int errFd, std::string& out, std::string& err,
+           const std::function<void()>& watch) {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
     int open = 2;
     int waitedMs = 0;
-    constexpr int kStepMs = 500;
+    const int stepMs = watch ? 1 : 500;
     while (open > 0) {
-        const int ready = poll(fds, 2, kStepMs);
+        if (watch)
+            watch();
+        const int ready = poll(fds, 2, stepMs);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
         if (ready == 0) {
-            waitedMs += kStepMs;
+            waitedMs += stepMs;
             if (waitedMs >= kRunLimitMs)
                 return false;
             continue;
@@ -78,6 +84,8 @@ bool applyOptions(const RunOptions& options) {
         if (setrlimit(RLIMIT_AS, &limit) != 0)
             return false;
     }
+    if (options.interruptWhileWriting && signal(*options.interruptWhileWriting, SIG_DFL) == SIG_ERR)
+        return false;
     if (options.userId) {
         // Groups first: once the user id is given up, they can no longer be changed.
         const auto id = static_cast<uid_t>(*options.userId);
@@ -131,7 +139,14 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
     }
     outWrite.reset();
     errWrite.reset();
-    const bool finished = drain(outRead.get(), errRead.get(), result.out, result.err);
+    std::function<void()> watch;
+    bool interrupted = false;
+    if (options.interruptWhileWriting)
+        watch = [&] {
+            if (!interrupted && !hiddenOutputs(workDir).empty())
+                interrupted = kill(child, *options.interruptWhileWriting) == 0;
+        };
+    const bool finished = drain(outRead.get(), errRead.get(), result.out, result.err, watch);
     if (!finished)
         kill(child, SIGKILL);
     int status = 0;
@@ -216,4 +231,16 @@ std::string readFileBytes(const std::string& path) {
 bool pathExists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> hiddenOutputs(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr)
+        return names;
+    while (const dirent* entry = readdir(dir))
+        if (std::strncmp(entry->d_name, ".pelc-", 6) == 0)
+            names.push_back(entry->d_name);
+    closedir(dir);
+    return names;
 }

@@ -27,6 +27,10 @@ struct RunOptions {
     /// User and group id the child runs as (root only): a read-only folder then really is
     /// one, since root writes into it regardless.
     std::optional<uint32_t> userId;
+    /// A signal sent to the run as soon as a hidden output (".pelc-...") appears in the
+    /// run's folder, that is while a page is being written; the child starts with its
+    /// default action, as a user's Ctrl-C would find it.
+    std::optional<int> interruptWhileWriting;
 };
 
 /// Exit code of a child that could not apply its RunOptions (it never ran pelc).
@@ -75,3 +79,5 @@ class ScratchDir {
 std::string readFileBytes(const std::string& path);
 /// True when something exists under `path`.
 bool pathExists(const std::string& path);
+/// Names in `folder` of hidden outputs (".pelc-..."), which no run may leave behind.
+std::vector<std::string> hiddenOutputs(const std::string& folder);
