@@ -20,13 +20,14 @@ class ConvertEngine : public PageBufferSource {
     ConvertEngine(const ConvertEngine&) = delete;
     ConvertEngine& operator=(const ConvertEngine&) = delete;
 
-    /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released). On success
-    /// the bitmap's pixels lie in the page buffer, except a 32-bit page, which becomes a
-    /// 24-bit bitmap owning its pixels. 0, -1, -970 or a reader/conversion code; after a
-    /// failure the bitmap holds nothing that needs freeing. A page record whose width or
-    /// height is not positive, or whose size does not fit 31 bits, gives -1 without the
-    /// file being opened; `page.bytesPerRow` and `page.imageSize` are set otherwise.
-    int32_t loadPage(DeviceContext context, const char* tiffPath, ImageRecord& page,
+    /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released), which then
+    /// names the page (directory index and offset, page number and count, file kind). On
+    /// success the bitmap's pixels lie in the page buffer, except a 32-bit page, which
+    /// becomes a 24-bit bitmap owning its pixels. 0, -1, -970 or a reader/conversion code;
+    /// after a failure the bitmap holds nothing that needs freeing. A page record whose
+    /// width or height is not positive, or whose 24-bit form fails pageFitsBitmapLimit,
+    /// gives -1 without the file being opened.
+    int32_t loadPage(DeviceContext context, const char* tiffPath, const ImageRecord& page,
                      ImageRecord& bitmap);
     /// Closes the file kept open for the pages of the last file loaded.
     void finishFile();

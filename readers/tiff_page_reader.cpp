@@ -197,6 +197,18 @@ bool readsRowByRow(TIFF* tif) {
     }
 }
 
+bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel) {
+    constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
+        return false;
+    // Refusing a page whose 24-bit form is too large here spares decoding rows (a few
+    // hundred megabytes at 1 bit) that could never be written.
+    const uint64_t depth = std::max<uint32_t>(bitsPerPixel, 24);
+    const auto bytes = checkedMul<uint64_t>(paddedRowBytes(static_cast<uint64_t>(width), depth),
+                                            static_cast<uint64_t>(height));
+    return bytes && *bytes <= kMaxBitmapBytes;
+}
+
 int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
                           uint32_t bitsPerPixel) {
     bitmap.width = width;
@@ -325,18 +337,8 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
     bitmap.yResolution = f.yResolution;
     bitmap.photometric = static_cast<int16_t>(f.photometric);
 
-    // Sizes come from the file: refuse what no buffer should hold before anything is built.
-    constexpr uint32_t kMaxSide = std::numeric_limits<int32_t>::max();
-    if (f.width == 0 || f.height == 0 || f.width > kMaxSide || f.height > kMaxSide)
-        return kDirectoryNotFound;
-    const auto imageBytes = checkedMul<uint64_t>(paddedRowBytes(f.width, bitsPerPixel), f.height);
-    if (!imageBytes || *imageBytes > kMaxBitmapBytes)
-        return kDirectoryNotFound;
-    // Every page is written at 24 bits. One whose 24-bit form no bitmap may hold would be
-    // refused by the writer anyway; refusing it here spares decoding rows (a few hundred
-    // megabytes at 1 bit) that can never be written.
-    const auto writtenBytes = checkedMul<uint64_t>(paddedRowBytes(f.width, 24), f.height);
-    if (!writtenBytes || *writtenBytes > kMaxBitmapBytes)
+    // Sizes come from the file: refuse what no bitmap may hold before anything is built.
+    if (!pageFitsBitmapLimit(f.width, f.height, bitsPerPixel))
         return kDirectoryNotFound;
 
     if (int32_t status = setBitmapGeometry(bitmap, static_cast<int32_t>(f.width),
@@ -369,15 +371,15 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
     return 0;
 }
 
-int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers) {
+int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
+                     PageBufferSource& buffers) {
     int32_t status = 0;
     if (tif == nullptr) {
         status = kTiffOpenFailed;
-    } else if (bitmap.directoryOffset != 0) {
-        if (TIFFSetSubDirectory(tif, bitmap.directoryOffset) != 1)
+    } else if (place.offset != 0) {
+        if (TIFFSetSubDirectory(tif, place.offset) != 1)
             status = kDirectoryNotFound;
-    } else if (bitmap.directoryIndex < 0 ||
-               TIFFSetDirectory(tif, static_cast<tdir_t>(bitmap.directoryIndex)) != 1) {
+    } else if (place.index < 0 || TIFFSetDirectory(tif, static_cast<tdir_t>(place.index)) != 1) {
         status = kDirectoryNotFound;
     }
     if (status == 0)

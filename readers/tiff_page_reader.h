@@ -26,12 +26,23 @@ using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 /// Null when libtiff cannot open it.
 TiffHandle openTiff(const char* path);
 
-/// Moves `tif` to the page's directory (`bitmap.directoryOffset`, or `directoryIndex` in
-/// chain order when the offset is 0) and decodes it with decodeTiffDirectory. 0, -970 (no
-/// handle), -1 (directory not reached, no memory, size over kMaxBitmapBytes as decoded or
-/// at the 24 bits it is written with), -2, -312 or an allocation code; the bitmap is
-/// released on failure. The handle stays open.
-int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers);
+/// Where a page's directory lies: its file offset, or, when that is 0, its position in
+/// chain order.
+struct DirectoryPlace {
+    uint32_t offset = 0;
+    int32_t index = 0;
+};
+
+/// True when a page of `width` x `height` pixels decoded at `bitsPerPixel` fits a bitmap:
+/// both its rows and the 24-bit form every page is written in stay within kMaxBitmapBytes.
+bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel);
+
+/// Moves `tif` to the directory at `place` and decodes it into `bitmap` (initialised) with
+/// decodeTiffDirectory. 0, -970 (no handle), -1 (directory not reached, no memory, a page
+/// that fails pageFitsBitmapLimit), -2, -312 or an allocation code; the bitmap is released
+/// on failure. The handle stays open.
+int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
+                     PageBufferSource& buffers);
 
 /// Decodes the directory `tif` stands on into `bitmap` (initialised): geometry, header and
 /// palette, resolution, photometric, and the rows in a buffer from `buffers`, bottom row

@@ -50,9 +50,8 @@ void decode(const std::string& path, int index, Decoded& out) {
     readers::TiffHandle tif = readers::openTiff(path.c_str());
     initImageRecord(nullptr, &out.bitmap);
     const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
-    out.bitmap.directoryOffset = index < int(offsets.size()) ? offsets[index] : 0;
-    out.bitmap.directoryIndex = index;
-    out.status = readTiffPage(out.bitmap, tif.get(), out.buffers);
+    const readers::DirectoryPlace place{index < int(offsets.size()) ? offsets[index] : 0, index};
+    out.status = readTiffPage(out.bitmap, tif.get(), place, out.buffers);
 }
 
 // Writes `layout` (pattern pixels when it has none) and decodes its page; false when libtiff
@@ -539,10 +538,9 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
             SCOPED_TRACE(testing::Message() << "page " << index << (byOffset ? " by offset" : ""));
             ImageRecord bitmap;
             initImageRecord(nullptr, &bitmap);
-            bitmap.directoryIndex = index;
-            bitmap.directoryOffset = byOffset ? offsets[index] : 0;
+            const readers::DirectoryPlace place{byOffset ? offsets[index] : 0, index};
             ExactBuffers buffers;
-            ASSERT_EQ(readTiffPage(bitmap, tif.get(), buffers), 0);
+            ASSERT_EQ(readTiffPage(bitmap, tif.get(), place, buffers), 0);
             EXPECT_EQ(bitmap.width, 10 + index);
             EXPECT_TRUE(matchesRaster(bitmap, testsupport::tiffRgbaRaster(path, index), 0));
             releaseImageRecord(&bitmap);
@@ -560,17 +558,16 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
         SCOPED_TRACE(testing::Message() << c.index << " at " << c.offset);
         ImageRecord bitmap;
         initImageRecord(nullptr, &bitmap);
-        bitmap.directoryIndex = c.index;
-        bitmap.directoryOffset = c.offset;
         ExactBuffers buffers;
-        EXPECT_EQ(readTiffPage(bitmap, tif.get(), buffers), readers::kDirectoryNotFound);
+        EXPECT_EQ(readTiffPage(bitmap, tif.get(), {c.offset, c.index}, buffers),
+                  readers::kDirectoryNotFound);
         EXPECT_TRUE(isReleased(bitmap));
         EXPECT_EQ(buffers.calls, 0);
     }
     ImageRecord bitmap;
     initImageRecord(nullptr, &bitmap);
     ExactBuffers buffers;
-    EXPECT_EQ(readTiffPage(bitmap, nullptr, buffers), readers::kTiffOpenFailed);
+    EXPECT_EQ(readTiffPage(bitmap, nullptr, {}, buffers), readers::kTiffOpenFailed);
     EXPECT_TRUE(isReleased(bitmap));
 }
 
