@@ -9,8 +9,6 @@
 
 namespace readers {
 
-void ConvertEngine::TiffCloser::operator()(void* tif) const { TIFFClose(static_cast<TIFF*>(tif)); }
-
 ConvertEngine::ConvertEngine() = default;
 
 ConvertEngine::~ConvertEngine() { std::free(pageBuffer); }
@@ -20,13 +18,13 @@ void ConvertEngine::finishFile() {
     tifPath_.reset();
 }
 
-void* ConvertEngine::fileFor(const char* path) {
+TIFF* ConvertEngine::fileFor(const char* path) {
     if (path == nullptr)
         return nullptr;
     if (tif_ != nullptr && tifPath_ != nullptr && std::strcmp(tifPath_.get(), path) == 0)
         return tif_.get();
     finishFile();
-    tif_.reset(openTiff(path).release());
+    tif_ = openTiff(path);
     if (tif_ != nullptr)
         tifPath_.reset(strdup(path)); // without a copy of the name the handle is not reused
     return tif_.get();
@@ -72,7 +70,7 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath,
         releaseImageRecord(&bitmap);
         return kLoadFailed;
     }
-    auto* tif = static_cast<TIFF*>(fileFor(tiffPath));
+    TIFF* tif = fileFor(tiffPath);
     if (tif == nullptr) {
         releaseImageRecord(&bitmap);
         return kTiffOpenFailed;

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "core/image_record.h"
-#include "readers/page_buffer.h"
+#include "readers/tiff_page_reader.h"
 
 namespace readers {
 
@@ -44,14 +44,10 @@ class ConvertEngine : public PageBufferSource {
     struct FreeDeleter {
         void operator()(char* p) const { std::free(p); }
     };
-    // The libtiff handle is held opaquely, so this header stays free of libtiff's.
-    struct TiffCloser {
-        void operator()(void* tif) const;
-    };
     /// The handle for `path`: the one held when the path is the same, else a fresh one.
-    void* fileFor(const char* path);
+    TIFF* fileFor(const char* path);
 
-    std::unique_ptr<void, TiffCloser> tif_;
+    TiffHandle tif_;
     std::unique_ptr<char, FreeDeleter> tifPath_; // path of tif_; null: tif_ is not reused
 };
 

@@ -1,5 +1,4 @@
-// Decodes one TIFF page through libtiff into a bitmap record and a pixel buffer. This
-// header brings in libtiff's: include it only where the structure reader's are not.
+// Decodes one TIFF page through libtiff into a bitmap record and a pixel buffer.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +7,6 @@
 #include <tiffio.h>
 
 #include "core/image_record.h"
-#include "readers/page_buffer.h"
 
 namespace readers {
 
@@ -16,6 +14,14 @@ inline constexpr int32_t kTiffOpenFailed = -970;
 inline constexpr int32_t kDirectoryNotFound = -1; // also: no memory, or a size too large
 inline constexpr int32_t kRgbaFailed = -2;        // also: a partial ColorMap
 inline constexpr int32_t kScanlineFailed = -312;
+
+/// Gives a buffer of at least `bytes` bytes for the rows of the page, or null. The page
+/// reader asks for the layout it actually writes before writing any row.
+class PageBufferSource {
+  public:
+    virtual ~PageBufferSource() = default;
+    virtual uint8_t* pageBufferOf(uint64_t bytes) = 0;
+};
 
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
