@@ -54,12 +54,13 @@ int32_t convertPage(ImageRecord& page, const char* inputPath, const char* output
     ImageRecord bitmap;
     clearRecord(bitmap);
     char outputName[260];
-    if (makeOutputName(inputPath, outputFolder, outputName, page.pageCount, page.pageNumber + 1) !=
-        0) {
+    if (int32_t status = makeOutputName(inputPath, outputFolder, outputName, page.pageCount,
+                                        page.pageNumber + 1);
+        status != 0) {
         // The name would not fit: show what it would have been and touch no file.
         printRaw(composeOutputName(inputPath, outputFolder, page.pageCount, page.pageNumber + 1));
         printMessage(messages::kWriteFailed);
-        return kWriteNoConversion;
+        return status;
     }
     printRaw(outputName);
 

@@ -56,14 +56,14 @@ PathParts::~PathParts() = default;
 int32_t PathParts::split(const char* path) {
     drive[0] = directory[0] = baseName[0] = extension[0] = folder[0] = '\0';
     if (path == nullptr)
-        return -1;
+        return kNoPath;
     const Split parts = splitPath(path);
     bool fits = setField(directory, parts.directory);
     fits = setField(baseName, parts.baseName) && fits;
     fits = setField(extension, parts.extension) && fits;
     // The folder is drive and directory together; the drive is always empty here.
     fits = setField(folder, std::string_view(directory)) && fits;
-    return fits ? 0 : -1;
+    return fits ? 0 : kNameTooLong;
 }
 
 void stripTrailingSeparator(char* folder) {
@@ -77,10 +77,10 @@ void stripTrailingSeparator(char* folder) {
 int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
                        int32_t pageCount, int32_t pageNumber) {
     if (outputName == nullptr)
-        return -1;
+        return kNoPath;
     outputName[0] = '\0';
     if (inputPath == nullptr || outputFolder == nullptr)
-        return -1;
+        return kNoPath;
     char number[16];
     formatPageNumber(pageCount, pageNumber, number);
     const std::string_view folder(outputFolder);
@@ -90,7 +90,7 @@ int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* ou
     // Each length is below the memory size, so the sum cannot wrap.
     const size_t length = folder.size() + 1 + base.size() + 1 + numberText.size() + kSuffix.size();
     if (length >= kNameCapacity)
-        return -1;
+        return kNameTooLong;
     char* out = outputName;
     const auto append = [&out](std::string_view text) {
         if (!text.empty())

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+inline constexpr int32_t kNoPath = -1;      // a path or name argument is null
+inline constexpr int32_t kNameTooLong = -1; // a name or path part would not fit its buffer
+
 class PathParts {
   public:
     PathParts();
@@ -11,8 +14,8 @@ class PathParts {
 
     /// Splits `path` into drive (always empty here), directory (with its leading and
     /// trailing "/"), base name and extension (from the last dot of the last component),
-    /// and composes `folder`. Parts that would not fit their field come back empty and
-    /// the result is -1; otherwise 0.
+    /// and composes `folder`. 0; kNoPath; kNameTooLong when a part would not fit its field
+    /// (such parts come back empty).
     int32_t split(const char* path);
 
     // Every field holds any accepted path (under 260 bytes) whole.
@@ -27,7 +30,7 @@ class PathParts {
 void stripTrailingSeparator(char* folder);
 /// Writes "<outputFolder>/<base>_<number>.jpg" into `outputName` (260 bytes), the number
 /// zero-padded to the width of `pageCount` (2 to 7 digits; none below 10 or from 8 digits).
-/// 0, or -1 when the name would not fit: `outputName` is then left empty.
+/// 0, kNoPath, or kNameTooLong when the name would not fit: `outputName` is then left empty.
 int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
                        int32_t pageCount, int32_t pageNumber);
 /// The name makeOutputName composes, whatever its length (shown when it does not fit).

@@ -104,7 +104,7 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
     GlobalHandle block = platform::globalAlloc(size_t{kBitmapHeaderSize} + working.imageSize,
                                                platform::GlobalFill::None);
     if (block == nullptr)
-        return kWriteNoConversion;
+        return kWriteNoMemory;
     ScopeExit freeBlock([&] { platform::globalFree(block); });
     uint8_t* packed = platform::globalLock(block);
     if (packed == nullptr)

@@ -11,7 +11,8 @@
 
 namespace readers {
 
-inline constexpr int32_t kLoadFailed = -1;
+inline constexpr int32_t kPageWithoutSize =
+    -1; // a page record whose width or height is not positive
 
 class ConvertEngine : public PageBufferSource {
   public:
@@ -23,10 +24,10 @@ class ConvertEngine : public PageBufferSource {
     /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released), which then
     /// names the page (directory index and offset, page number and count, file kind). On
     /// success the bitmap's pixels lie in the page buffer, except a 32-bit page, which
-    /// becomes a 24-bit bitmap owning its pixels. 0, -1, -970 or a reader/conversion code;
-    /// after a failure the bitmap holds nothing that needs freeing. A page record whose
-    /// width or height is not positive, or whose 24-bit form fails pageFitsBitmapLimit,
-    /// gives -1 without the file being opened.
+    /// becomes a 24-bit bitmap owning its pixels. 0, kPageWithoutSize, kPageTooLarge (the
+    /// record's 24-bit form fails pageFitsBitmapLimit), a code of readTiffPage or of the
+    /// 32-bit conversion; after a failure the bitmap holds nothing that needs freeing. The
+    /// first two are given without the file being opened.
     int32_t loadPage(DeviceContext context, const char* tiffPath, const ImageRecord& page,
                      ImageRecord& bitmap);
     /// Closes the file kept open for the pages of the last file loaded.

@@ -224,7 +224,7 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
                          uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
                          const uint16_t* blue) {
     if (bitmap.palette == nullptr)
-        return -1;
+        return kNoPalette;
     const uint32_t room =
         bitmap.paletteEntries > 0 ? static_cast<uint32_t>(bitmap.paletteEntries) : 0;
     uint8_t* palette = bitmap.palette;
@@ -261,7 +261,7 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
     }
     const int depth = colormapDepth(tif, count, red, green, blue);
     if (depth < 1)
-        return -2;
+        return kPartialColorMap;
     for (uint32_t k = 0; k < count; ++k) {
         uint8_t* entry = palette + 4 * k;
         if (depth == 16) {
@@ -280,20 +280,20 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
 
 int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif) {
     if (bitmap.bitsPerPixel != 24 || bitmap.width <= 0 || bitmap.height <= 0 || buffer == nullptr)
-        return kDirectoryNotFound;
+        return kLayoutMismatch;
     const auto width = static_cast<uint32_t>(bitmap.width);
     const auto height = static_cast<uint32_t>(bitmap.height);
     const uint64_t rowBytes = paddedRowBytes(width, 24);
     if (static_cast<uint64_t>(bitmap.bytesPerRow) < rowBytes ||
         uint64_t{bitmap.imageSize} < rowBytes * height)
-        return kDirectoryNotFound;
+        return kLayoutMismatch;
     const auto pixelCount = checkedMul<uint64_t>(width, height);
     if (!pixelCount || *pixelCount > kMaxBitmapBytes / 4)
-        return kDirectoryNotFound;
+        return kPageTooLarge;
     std::unique_ptr<uint32_t, RasterFree> raster(
         static_cast<uint32_t*>(_TIFFmalloc(static_cast<tmsize_t>(*pixelCount * 4))));
     if (raster == nullptr)
-        return kDirectoryNotFound;
+        return kNoMemory;
     uint16_t photometric = 0;
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     const AlphaRule rule = alphaRuleOf(tif, photometric);
@@ -339,7 +339,7 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
 
     // Sizes come from the file: refuse what no bitmap may hold before anything is built.
     if (!pageFitsBitmapLimit(f.width, f.height, bitsPerPixel))
-        return kDirectoryNotFound;
+        return kPageTooLarge;
 
     if (int32_t status = setBitmapGeometry(bitmap, static_cast<int32_t>(f.width),
                                            static_cast<int32_t>(f.height), bitsPerPixel);
@@ -352,7 +352,7 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
 
     uint8_t* buffer = buffers.pageBufferOf(bitmap.imageSize);
     if (buffer == nullptr)
-        return kDirectoryNotFound;
+        return kNoMemory;
     bitmap.pixels = buffer;
     if (!rowByRow)
         return readRgbaPage(bitmap, buffer, tif);
@@ -360,7 +360,7 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
     const auto bytesPerRow = static_cast<uint32_t>(bitmap.bytesPerRow);
     const tmsize_t scanline = TIFFScanlineSize(tif);
     if (scanline <= 0 || static_cast<uint64_t>(scanline) > bytesPerRow)
-        return kDirectoryNotFound;
+        return kLayoutMismatch;
     for (uint32_t r = 0; r < f.height; ++r) {
         uint8_t* row = buffer + uint64_t{f.height - 1 - r} * bytesPerRow;
         if (TIFFReadScanline(tif, row, r, 0) < 0)

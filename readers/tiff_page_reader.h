@@ -10,10 +10,15 @@
 
 namespace readers {
 
-inline constexpr int32_t kTiffOpenFailed = -970;
-inline constexpr int32_t kDirectoryNotFound = -1; // also: no memory, or a size too large
-inline constexpr int32_t kRgbaFailed = -2;        // also: a partial ColorMap
-inline constexpr int32_t kScanlineFailed = -312;
+inline constexpr int32_t kTiffOpenFailed = -970;  // libtiff gave no handle
+inline constexpr int32_t kDirectoryNotFound = -1; // the page's directory was not reached
+inline constexpr int32_t kPageTooLarge = -1;      // fails pageFitsBitmapLimit
+inline constexpr int32_t kNoMemory = -1;          // no raster or page buffer
+inline constexpr int32_t kLayoutMismatch = -1;    // rows that would not fit the layout
+inline constexpr int32_t kNoPalette = -1;         // a palette asked of a bitmap without one
+inline constexpr int32_t kRgbaFailed = -2;        // libtiff could not render the page
+inline constexpr int32_t kPartialColorMap = -2;   // some but not all ColorMap arrays
+inline constexpr int32_t kScanlineFailed = -312;  // libtiff lost a row
 
 /// Gives a buffer of at least `bytes` bytes for the rows of the page, or null. The page
 /// reader asks for the layout it actually writes before writing any row.
@@ -44,17 +49,19 @@ struct DirectoryPlace {
 bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel);
 
 /// Moves `tif` to the directory at `place` and decodes it into `bitmap` (initialised) with
-/// decodeTiffDirectory. 0, -970 (no handle), -1 (directory not reached, no memory, a page
-/// that fails pageFitsBitmapLimit), -2, -312 or an allocation code; the bitmap is released
-/// on failure. The handle stays open.
+/// decodeTiffDirectory. 0, kTiffOpenFailed, kDirectoryNotFound, a code of
+/// decodeTiffDirectory, or an allocation code; the bitmap is released on failure. The handle stays
+/// open.
 int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
                      PageBufferSource& buffers);
 
 /// Decodes the directory `tif` stands on into `bitmap` (initialised): geometry, header and
 /// palette, resolution, photometric, and the rows in a buffer from `buffers`, bottom row
 /// first. Pages outside the row-by-row classes (see readsRowByRow) become 24-bit bitmaps
-/// rendered by libtiff and laid on white where they carry alpha. Codes as readTiffPage;
-/// the bitmap is left as far as it got (its holder releases it).
+/// rendered by libtiff and laid on white where they carry alpha. 0, kPageTooLarge,
+/// kNoMemory, kLayoutMismatch (a scanline longer than the row), kScanlineFailed, a code of
+/// buildTiffPalette or readRgbaPage, or an allocation code; the bitmap is left as far as
+/// it got (its holder releases it).
 int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers);
 
 /// True when the directory `tif` stands on is read scanline by scanline with its own
@@ -70,15 +77,14 @@ int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
 
 /// Fills the palette: the 1-bit black/white order (WhiteIsZero or CCITT: entry 0 white),
 /// the ColorMap (8- or 16-bit values), or a ramp of the entry numbers. Never writes more
-/// than `bitmap.paletteEntries` entries. 0; -1 without a palette block; -2 when the
-/// ColorMap is incomplete.
+/// than `bitmap.paletteEntries` entries. 0, kNoPalette or kPartialColorMap.
 int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
                          uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
                          const uint16_t* blue);
 
 /// Renders the page through TIFFReadRGBAImage into `buffer`, which holds the bitmap's
-/// rows laid out for 24 bits. 0; -1 (depth not 24, size over kMaxBitmapBytes, no
-/// memory); -2 (libtiff could not render the page).
+/// rows laid out for 24 bits. 0, kLayoutMismatch (rows not laid out so), kPageTooLarge
+/// (a raster over kMaxBitmapBytes), kNoMemory or kRgbaFailed.
 int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif);
 
 /// Exchanges bytes 0 and 2 of `count` consecutive 3-byte pixels.

@@ -463,11 +463,13 @@ TEST(PagePalette, PartialColorMapIsRefused) {
     ImageRecord bitmap;
     initImageRecord(nullptr, &bitmap);
     ASSERT_EQ(readers::setBitmapGeometry(bitmap, 4, 4, 8), 0);
-    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap, 8, 8, map, nullptr, map), -2);
+    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap, 8, 8, map, nullptr, map),
+              readers::kPartialColorMap);
     releaseImageRecord(&bitmap);
     ImageRecord bare;
     initImageRecord(nullptr, &bare);
-    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bare, 8, 8, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bare, 8, 8, nullptr, nullptr, nullptr),
+              readers::kNoPalette);
 }
 
 TEST(PagePalette, ColormapDepthLooksForValuesOf256AndMore) {
@@ -588,7 +590,7 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
                                                    c.photometric));
         Decoded d;
         decode(path, 0, d);
-        EXPECT_EQ(d.status, readers::kDirectoryNotFound);
+        EXPECT_EQ(d.status, readers::kPageTooLarge);
         EXPECT_EQ(d.buffers.calls, 0);
         EXPECT_TRUE(isReleased(d.bitmap));
     }
@@ -604,13 +606,14 @@ TEST(PageLimits, RgbaRasterIsRefusedOverTheLimitAndOnAForeignLayout) {
     bitmap.bitsPerPixel = 8; // rows laid out for 8 bits must not take 3 bytes per pixel
     bitmap.bytesPerRow = 4;
     bitmap.imageSize = 16;
-    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), -1);
-    bitmap.width = 40000;
-    bitmap.height = 40000;
+    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), readers::kLayoutMismatch);
+    // Rows laid out for 24 bits, but a raster of 400 million pixels.
+    bitmap.width = 20000;
+    bitmap.height = 20000;
     bitmap.bitsPerPixel = 24;
-    bitmap.bytesPerRow = 120000;
-    bitmap.imageSize = 0xFFFFFFFF;
-    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), -1);
+    bitmap.bytesPerRow = 60000;
+    bitmap.imageSize = 1200000000;
+    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), readers::kPageTooLarge);
 }
 
 TEST(PageSwap, SwapsFirstAndThirdByteOfEachPixel) {
