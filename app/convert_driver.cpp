@@ -65,7 +65,7 @@ int32_t convertPage(ImageRecord& page, const char* inputPath, const char* output
     printRaw(outputName);
 
     int32_t result;
-    if (page.compression == 6) {
+    if (page.compression == tiffdir::kCompressionOldJpeg) {
         result = readers::copyJpegData(inputPath, outputName, page.directoryOffset);
     } else {
         DeviceContext context = platform::screenDeviceContext();

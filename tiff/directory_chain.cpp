@@ -76,13 +76,12 @@ const ImageRecord& recordAt(const FileList& list) {
 
 int32_t readDirectory(TiffReader& reader, uint32_t offset) {
     ++reader.directoryReads;
-    const bool big = reader.byteOrder == 1;
     if (platform::seekTo(reader.fileHandle, offset) != static_cast<int64_t>(offset))
         return kSeekError;
     uint8_t countBytes[2];
     if (platform::readFully(reader.fileHandle, countBytes, 2) != 2)
         return kReadError;
-    const uint16_t count = load16(countBytes, big);
+    const uint16_t count = load16(countBytes, reader.bigEndian);
     if (static_cast<int16_t>(count) <= 0)
         return kNoEntries;
 
@@ -108,14 +107,14 @@ int32_t readDirectory(TiffReader& reader, uint32_t offset) {
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* p = raw.get() + i * kRawEntrySize;
         DirectoryEntry& entry = block->entries[i];
-        entry.tag = load16(p, big);
-        entry.type = load16(p + 2, big);
-        entry.count = load32(p + 4, big);
+        entry.tag = load16(p, reader.bigEndian);
+        entry.type = load16(p + 2, reader.bigEndian);
+        entry.count = load32(p + 4, reader.bigEndian);
         std::memcpy(entry.valueField, p + 8, 4);
-        entry.valueOffset = load32(p + 8, big);
+        entry.valueOffset = load32(p + 8, reader.bigEndian);
     }
     block->entryCount = count;
-    block->nextOffset = load32(raw.get() + count * kRawEntrySize, big);
+    block->nextOffset = load32(raw.get() + count * kRawEntrySize, reader.bigEndian);
     return 0;
 }
 

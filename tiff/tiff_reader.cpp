@@ -63,11 +63,11 @@ int32_t open(TiffReader& reader, const char* path) {
     uint8_t header[8];
     if (platform::readFully(file.get(), header, sizeof header) != sizeof header)
         return kReadError;
-    int byteOrder;
+    bool bigEndian;
     if (header[0] == 'I' && header[1] == 'I')
-        byteOrder = 0;
+        bigEndian = false;
     else if (header[0] == 'M' && header[1] == 'M')
-        byteOrder = 1;
+        bigEndian = true;
     else
         return kNotTiff;
 
@@ -77,9 +77,9 @@ int32_t open(TiffReader& reader, const char* path) {
         KbfFree(&reader.directories);
         return kTagStoreError;
     }
-    reader.byteOrder = byteOrder;
-    reader.version = load16(header + 2, byteOrder == 1);
-    reader.firstDirectoryOffset = load32(header + 4, byteOrder == 1);
+    reader.bigEndian = bigEndian;
+    reader.version = load16(header + 2, bigEndian);
+    reader.firstDirectoryOffset = load32(header + 4, bigEndian);
     reader.fileSize = static_cast<uint64_t>(size);
     reader.fileHandle = file.release();
     return 0;
@@ -104,11 +104,10 @@ template <class T>
 int32_t readValues(TiffReader& reader, uint32_t offset, uint32_t count, T* destination) {
     const int32_t status = readAt(reader, offset, uint64_t{count} * sizeof(T), destination);
     auto* bytes = reinterpret_cast<uint8_t*>(destination);
-    const bool big = reader.byteOrder == 1;
     for (uint64_t i = 0; i < count; ++i) {
         uint8_t* at = bytes + sizeof(T) * i;
-        const T value =
-            sizeof(T) == 2 ? static_cast<T>(load16(at, big)) : static_cast<T>(load32(at, big));
+        const T value = sizeof(T) == 2 ? static_cast<T>(load16(at, reader.bigEndian))
+                                       : static_cast<T>(load32(at, reader.bigEndian));
         std::memcpy(at, &value, sizeof(T));
     }
     return status;
@@ -135,18 +134,18 @@ uint32_t swap32(uint32_t value) {
 
 uint32_t typeSize(uint16_t type) {
     switch (type) {
-    case 3: // SHORT, SSHORT
-    case 8:
+    case kTypeShort:
+    case kTypeSShort:
         return 2;
-    case 4: // LONG, SLONG, FLOAT
-    case 9:
-    case 11:
+    case kTypeLong:
+    case kTypeSLong:
+    case kTypeFloat:
         return 4;
-    case 5: // RATIONAL, SRATIONAL, DOUBLE
-    case 10:
-    case 12:
+    case kTypeRational:
+    case kTypeSRational:
+    case kTypeDouble:
         return 8;
-    default: // BYTE, ASCII, SBYTE, UNDEFINED and unknown codes
+    default: // kTypeByte, kTypeAscii, kTypeSByte, kTypeUndefined and unknown codes
         return 1;
     }
 }

@@ -17,13 +17,27 @@ inline constexpr int32_t kTagStoreError = -305;
 inline constexpr int32_t kNoDirectory = -306;     // not one directory could be read
 inline constexpr int32_t kDataBufferError = -309; // a value array cannot be created
 
+// Field types of directory entries (TIFF 6.0).
+inline constexpr uint16_t kTypeByte = 1;
+inline constexpr uint16_t kTypeAscii = 2;
+inline constexpr uint16_t kTypeShort = 3;
+inline constexpr uint16_t kTypeLong = 4;
+inline constexpr uint16_t kTypeRational = 5;
+inline constexpr uint16_t kTypeSByte = 6;
+inline constexpr uint16_t kTypeUndefined = 7;
+inline constexpr uint16_t kTypeSShort = 8;
+inline constexpr uint16_t kTypeSLong = 9;
+inline constexpr uint16_t kTypeSRational = 10;
+inline constexpr uint16_t kTypeFloat = 11;
+inline constexpr uint16_t kTypeDouble = 12;
+
 /// The reader's own text for a status code (Shift-JIS), or null. Never printed by pelc.
 const char* statusText(int32_t status);
 
 /// One opened TIFF file. Its owner clears it whole before `open` and calls `close`.
 struct TiffReader {
     int fileHandle; // -1 after close
-    int byteOrder;  // 0 little-endian ("II"), 1 big-endian ("MM")
+    bool bigEndian; // header "MM"; "II" is little-endian
     uint16_t version;
     uint32_t firstDirectoryOffset;
     int directoryCount;
