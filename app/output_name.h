@@ -1,6 +1,7 @@
 // Where a page's JPEG file goes and what it is called: "<folder>/<base>_<page>.jpg".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,11 +29,16 @@ class PathParts {
 
 /// Removes one trailing "/" from `folder` when it is its last character.
 void stripTrailingSeparator(char* folder);
-/// Writes "<outputFolder>/<base>_<number>.jpg" into `outputName` (260 bytes), the number
-/// zero-padded to the width of `pageCount` (2 to 7 digits; none below 10 or from 8 digits).
-/// 0, kNoPath, or kNameTooLong when the name would not fit: `outputName` is then left empty.
-int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
-                       int32_t pageCount, int32_t pageNumber);
-/// The name makeOutputName composes, whatever its length (shown when it does not fit).
+/// Composes "<outputFolder>/<base>_<number>.jpg", the number zero-padded to the width of
+/// `pageCount` (2 to 7 digits; none below 10 or from 8 digits), into `out` as far as
+/// `capacity` bytes allow, zero-terminated unless `capacity` is 0. Returns the length of the
+/// whole name, so a result of `capacity` or more means it was cut. Null paths count as "".
+size_t composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
+                         int32_t pageNumber, char* out, size_t capacity);
+/// The whole name, whatever its length (shown when it does not fit a path buffer).
 std::string composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
                               int32_t pageNumber);
+/// The name into `outputName` (260 bytes). 0, kNoPath, or kNameTooLong when the name would
+/// not fit: `outputName` is then left empty.
+int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
+                       int32_t pageCount, int32_t pageNumber);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "core/heap_array.h"
 #include "core/image_record.h"
 #include "readers/tiff_page_reader.h"
 
@@ -42,14 +43,11 @@ class ConvertEngine : public PageBufferSource {
     uint32_t pageBufferAllocations = 0; // how often the buffer was (re)allocated
 
   private:
-    struct FreeDeleter {
-        void operator()(char* p) const { std::free(p); }
-    };
     /// The handle for `path`: the one held when the path is the same, else a fresh one.
     TIFF* fileFor(const char* path);
 
     TiffHandle tif_;
-    std::unique_ptr<char, FreeDeleter> tifPath_; // path of tif_; null: tif_ is not reused
+    HeapArray<char> tifPath_; // path of tif_; null: tif_ is not reused
 };
 
 } // namespace readers

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/clear_record.h"
+#include "core/heap_array.h"
 #include "core/scope_exit.h"
 #include "platform/file_io.h"
 #include "platform/output_file.h"
@@ -14,11 +15,6 @@
 namespace readers {
 
 namespace {
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <class T> using HeapArray = std::unique_ptr<T[], FreeDeleter>;
 
 struct Block {
     uint64_t offset;
@@ -166,8 +162,8 @@ int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t dire
     // Only the page's own directory is read: the page list already walked the chain.
     if (tiffdir::readDirectory(reader, directoryOffset) != 0)
         return kCopyFailed;
-    tiffdir::loadDirectory(reader,
-                        *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
+    tiffdir::loadDirectory(
+        reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
 
     if (reader.jpegInterchangeFormat == 0)
         return copyStrips(reader, outputPath);

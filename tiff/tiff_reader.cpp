@@ -12,7 +12,7 @@ namespace {
 
 // Seeks to `offset` and reads exactly `bytes` bytes; the bytes that did arrive stay in
 // `destination` either way.
-int32_t readAt(TiffReader& reader, uint32_t offset, uint64_t bytes, void* destination) {
+int32_t readAt(TiffReader& reader, uint64_t offset, uint64_t bytes, void* destination) {
     if (platform::seekTo(reader.fileHandle, offset) != static_cast<int64_t>(offset))
         return kSeekError;
     const ssize_t got = platform::readFully(reader.fileHandle, destination, bytes);
@@ -122,7 +122,7 @@ int32_t readLongs(TiffReader& reader, uint32_t offset, uint32_t count, uint32_t*
     return readValues(reader, offset, count, destination);
 }
 
-int32_t readBytes(TiffReader& reader, uint32_t offset, uint32_t count, void* destination) {
+int32_t readBytes(TiffReader& reader, uint64_t offset, uint32_t count, void* destination) {
     return readAt(reader, offset, count, destination);
 }
 

@@ -75,8 +75,9 @@ int32_t close(TiffReader& reader);
 int32_t readShorts(TiffReader& reader, uint32_t offset, uint32_t count, uint16_t* destination);
 /// Reads `count` 32-bit values at `offset` into host order. 0, -302 or -301.
 int32_t readLongs(TiffReader& reader, uint32_t offset, uint32_t count, uint32_t* destination);
-/// Reads `count` raw bytes at `offset`. 0, -302 or -301.
-int32_t readBytes(TiffReader& reader, uint32_t offset, uint32_t count, void* destination);
+/// Reads `count` raw bytes at `offset`, which may lie past 4 GiB: what follows a structure
+/// at a 32-bit offset can. 0, -302 or -301.
+int32_t readBytes(TiffReader& reader, uint64_t offset, uint32_t count, void* destination);
 
 uint16_t swap16(uint16_t value);
 uint32_t swap32(uint32_t value);
