@@ -1,10 +1,10 @@
 #include "app/convert_driver.h"
 
 #include <cstring>
-#include <strings.h>
 
 #include "app/messages.h"
 #include "app/output_name.h"
+#include "core/ascii_case.h"
 #include "core/clear_record.h"
 #include "jpegout/jpeg_writer.h"
 #include "platform/device_context.h"
@@ -43,7 +43,7 @@ int32_t fileKindFromExtension(const char* path) {
     PathParts parts;
     parts.split(path);
     for (const FileKindRow& row : FileKindTable) {
-        if (strcasecmp(row.extension, parts.extension) == 0)
+        if (equalIgnoringAsciiCase(row.extension, parts.extension))
             return row.kind;
     }
     return -1;

@@ -1,5 +1,6 @@
 #include "readers/convert_engine.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "bitmap/bitmap_storage.h"
@@ -25,8 +26,13 @@ TIFF* ConvertEngine::fileFor(const char* path) {
         return tif_.get();
     finishFile();
     tif_ = openTiff(path);
-    if (tif_ != nullptr)
-        tifPath_.reset(strdup(path)); // without a copy of the name the handle is not reused
+    if (tif_ != nullptr) {
+        // Without a copy of the name the handle is not reused.
+        const size_t bytes = std::strlen(path) + 1;
+        tifPath_.reset(static_cast<char*>(std::malloc(bytes)));
+        if (tifPath_ != nullptr)
+            std::memcpy(tifPath_.get(), path, bytes);
+    }
     return tif_.get();
 }
 

@@ -1,10 +1,10 @@
 #include "tiff/tiff_reader.h"
 
 #include <cstring>
-#include <unistd.h>
 
 #include "core/byte_order.h"
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace tiffdir {
 
@@ -86,8 +86,7 @@ int32_t open(TiffReader& reader, const char* path) {
 }
 
 int32_t close(TiffReader& reader) {
-    if (reader.fileHandle >= 0)
-        ::close(reader.fileHandle);
+    UniqueFd(reader.fileHandle).reset(); // closes it unless it is -1
     reader.fileHandle = -1;
     // Arrays and blocks die with their stores: forget every pointer into them.
     reader.stripOffsets = nullptr;
