@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 
 #include "core/heap_array.h"
 #include "core/image_record.h"
@@ -12,8 +10,8 @@
 
 namespace readers {
 
-inline constexpr int32_t kPageWithoutSize =
-    -1; // a page record whose width or height is not positive
+/// A page record whose width or height is not positive.
+inline constexpr int32_t kPageWithoutSize = -1;
 
 class ConvertEngine : public PageBufferSource {
   public:

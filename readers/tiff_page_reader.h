@@ -50,8 +50,8 @@ bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel);
 
 /// Moves `tif` to the directory at `place` and decodes it into `bitmap` (initialised) with
 /// decodeTiffDirectory. 0, kTiffOpenFailed, kDirectoryNotFound, a code of
-/// decodeTiffDirectory, or an allocation code; the bitmap is released on failure. The handle stays
-/// open.
+/// decodeTiffDirectory, or an allocation code; the bitmap is released on failure. The
+/// handle stays open.
 int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
                      PageBufferSource& buffers);
 
