@@ -1,10 +1,10 @@
 #include "app/convert_driver.h"
 
 #include <cstring>
-#include <strings.h>
 
 #include "app/messages.h"
 #include "app/output_name.h"
+#include "core/ascii_case.h"
 #include "core/clear_record.h"
 #include "jpegout/jpeg_writer.h"
 #include "platform/device_context.h"
@@ -43,7 +43,7 @@ int32_t fileKindFromExtension(const char* path) {
     PathParts parts;
     parts.split(path);
     for (const FileKindRow& row : FileKindTable) {
-        if (strcasecmp(row.extension, parts.extension) == 0)
+        if (equalIgnoringAsciiCase(row.extension, parts.extension))
             return row.kind;
     }
     return -1;
@@ -54,17 +54,18 @@ int32_t convertPage(ImageRecord& page, const char* inputPath, const char* output
     ImageRecord bitmap;
     clearRecord(bitmap);
     char outputName[260];
-    if (makeOutputName(inputPath, outputFolder, outputName, page.pageCount, page.pageNumber + 1) !=
-        0) {
+    if (int32_t status = makeOutputName(inputPath, outputFolder, outputName, page.pageCount,
+                                        page.pageNumber + 1);
+        status != 0) {
         // The name would not fit: show what it would have been and touch no file.
         printRaw(composeOutputName(inputPath, outputFolder, page.pageCount, page.pageNumber + 1));
         printMessage(messages::kWriteFailed);
-        return kWriteNoConversion;
+        return status;
     }
     printRaw(outputName);
 
     int32_t result;
-    if (page.compression == 6) {
+    if (page.compression == tiffdir::kCompressionOldJpeg) {
         result = readers::copyJpegData(inputPath, outputName, page.directoryOffset);
     } else {
         DeviceContext context = platform::screenDeviceContext();

@@ -1,5 +1,6 @@
 #include "app/output_name.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -56,14 +57,14 @@ PathParts::~PathParts() = default;
 int32_t PathParts::split(const char* path) {
     drive[0] = directory[0] = baseName[0] = extension[0] = folder[0] = '\0';
     if (path == nullptr)
-        return -1;
+        return kNoPath;
     const Split parts = splitPath(path);
     bool fits = setField(directory, parts.directory);
     fits = setField(baseName, parts.baseName) && fits;
     fits = setField(extension, parts.extension) && fits;
     // The folder is drive and directory together; the drive is always empty here.
     fits = setField(folder, std::string_view(directory)) && fits;
-    return fits ? 0 : -1;
+    return fits ? 0 : kNameTooLong;
 }
 
 void stripTrailingSeparator(char* folder) {
@@ -74,48 +75,47 @@ void stripTrailingSeparator(char* folder) {
         folder[length - 1] = '\0';
 }
 
-int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
-                       int32_t pageCount, int32_t pageNumber) {
-    if (outputName == nullptr)
-        return -1;
-    outputName[0] = '\0';
-    if (inputPath == nullptr || outputFolder == nullptr)
-        return -1;
+size_t composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
+                         int32_t pageNumber, char* out, size_t capacity) {
     char number[16];
     formatPageNumber(pageCount, pageNumber, number);
-    const std::string_view folder(outputFolder);
-    const std::string_view base = splitPath(inputPath).baseName;
-    const std::string_view numberText(number);
-    constexpr std::string_view kSuffix = ".jpg";
+    const std::string_view parts[] = {outputFolder != nullptr ? outputFolder : "",
+                                      "/",
+                                      splitPath(inputPath != nullptr ? inputPath : "").baseName,
+                                      "_",
+                                      number,
+                                      ".jpg"};
     // Each length is below the memory size, so the sum cannot wrap.
-    const size_t length = folder.size() + 1 + base.size() + 1 + numberText.size() + kSuffix.size();
-    if (length >= kNameCapacity)
-        return -1;
-    char* out = outputName;
-    const auto append = [&out](std::string_view text) {
-        if (!text.empty())
-            std::memcpy(out, text.data(), text.size());
-        out += text.size();
-    };
-    append(folder);
-    append("/");
-    append(base);
-    append("_");
-    append(numberText);
-    append(kSuffix);
-    *out = '\0';
-    return 0;
+    size_t length = 0;
+    for (const std::string_view part : parts) {
+        if (length < capacity && !part.empty())
+            std::memcpy(out + length, part.data(), std::min(part.size(), capacity - length));
+        length += part.size();
+    }
+    if (capacity > 0)
+        out[std::min(length, capacity - 1)] = '\0';
+    return length;
 }
 
 std::string composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
                               int32_t pageNumber) {
-    char number[16];
-    formatPageNumber(pageCount, pageNumber, number);
-    std::string name(outputFolder != nullptr ? outputFolder : "");
-    name += '/';
-    name += splitPath(inputPath != nullptr ? inputPath : "").baseName;
-    name += '_';
-    name += number;
-    name += ".jpg";
+    std::string name(composeOutputName(inputPath, outputFolder, pageCount, pageNumber, nullptr, 0),
+                     '\0');
+    composeOutputName(inputPath, outputFolder, pageCount, pageNumber, name.data(), name.size() + 1);
     return name;
+}
+
+int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
+                       int32_t pageCount, int32_t pageNumber) {
+    if (outputName == nullptr)
+        return kNoPath;
+    outputName[0] = '\0';
+    if (inputPath == nullptr || outputFolder == nullptr)
+        return kNoPath;
+    if (composeOutputName(inputPath, outputFolder, pageCount, pageNumber, outputName,
+                          kNameCapacity) >= kNameCapacity) {
+        outputName[0] = '\0';
+        return kNameTooLong;
+    }
+    return 0;
 }

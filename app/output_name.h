@@ -1,8 +1,12 @@
 // Where a page's JPEG file goes and what it is called: "<folder>/<base>_<page>.jpg".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+inline constexpr int32_t kNoPath = -1;      // a path or name argument is null
+inline constexpr int32_t kNameTooLong = -1; // a name or path part would not fit its buffer
 
 class PathParts {
   public:
@@ -11,8 +15,8 @@ class PathParts {
 
     /// Splits `path` into drive (always empty here), directory (with its leading and
     /// trailing "/"), base name and extension (from the last dot of the last component),
-    /// and composes `folder`. Parts that would not fit their field come back empty and
-    /// the result is -1; otherwise 0.
+    /// and composes `folder`. 0; kNoPath; kNameTooLong when a part would not fit its field
+    /// (such parts come back empty).
     int32_t split(const char* path);
 
     // Every field holds any accepted path (under 260 bytes) whole.
@@ -25,11 +29,16 @@ class PathParts {
 
 /// Removes one trailing "/" from `folder` when it is its last character.
 void stripTrailingSeparator(char* folder);
-/// Writes "<outputFolder>/<base>_<number>.jpg" into `outputName` (260 bytes), the number
-/// zero-padded to the width of `pageCount` (2 to 7 digits; none below 10 or from 8 digits).
-/// 0, or -1 when the name would not fit: `outputName` is then left empty.
-int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
-                       int32_t pageCount, int32_t pageNumber);
-/// The name makeOutputName composes, whatever its length (shown when it does not fit).
+/// Composes "<outputFolder>/<base>_<number>.jpg", the number zero-padded to the width of
+/// `pageCount` (2 to 7 digits; none below 10 or from 8 digits), into `out` as far as
+/// `capacity` bytes allow, zero-terminated unless `capacity` is 0. Returns the length of the
+/// whole name, so a result of `capacity` or more means it was cut. Null paths count as "".
+size_t composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
+                         int32_t pageNumber, char* out, size_t capacity);
+/// The whole name, whatever its length (shown when it does not fit a path buffer).
 std::string composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
                               int32_t pageNumber);
+/// The name into `outputName` (260 bytes). 0, kNoPath, or kNameTooLong when the name would
+/// not fit: `outputName` is then left empty.
+int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
+                       int32_t pageCount, int32_t pageNumber);

@@ -12,13 +12,6 @@ template <std::unsigned_integral T> [[nodiscard]] constexpr std::optional<T> che
     return result;
 }
 
-template <std::unsigned_integral T> [[nodiscard]] constexpr std::optional<T> checkedAdd(T a, T b) {
-    T result;
-    if (__builtin_add_overflow(a, b, &result))
-        return std::nullopt;
-    return result;
-}
-
 /// True when [offset, offset + length) lies inside a file of `fileSize` bytes.
 [[nodiscard]] constexpr bool rangeInside(uint64_t offset, uint64_t length, uint64_t fileSize) {
     return offset <= fileSize && length <= fileSize - offset;

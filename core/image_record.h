@@ -11,6 +11,12 @@
 
 inline constexpr int32_t kFileKindTiff = 12;
 
+// Values of `photometric` and `resolutionUnit` that the writer acts on (TIFF's numbers).
+inline constexpr int32_t kPhotometricWhiteIsZero = 0;
+inline constexpr int32_t kPhotometricPalette = 3;
+inline constexpr int32_t kResolutionUnitInch = 2;
+inline constexpr int32_t kResolutionUnitCentimetre = 3;
+
 struct ImageRecord {
     char signature[4];           // "aRPL" once initialised as a bitmap
     DeviceContext deviceContext; // not owned

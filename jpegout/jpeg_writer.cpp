@@ -54,8 +54,9 @@ bool greyEntry(const uint8_t* entry) { return entry[0] == entry[1] && entry[1] =
 // alone: a bilevel page in black and white, or a palette of grey entries. Deeper pages
 // are left to the encoder, which looks at their pixels.
 platform::PageColours coloursOf(const ImageRecord& bitmap) {
-    const bool palettePage = bitmap.bitsPerPixel == 4 || bitmap.bitsPerPixel == 8 ||
-                             (bitmap.bitsPerPixel == 1 && bitmap.photometric == 3);
+    const bool palettePage =
+        bitmap.bitsPerPixel == 4 || bitmap.bitsPerPixel == 8 ||
+        (bitmap.bitsPerPixel == 1 && bitmap.photometric == kPhotometricPalette);
     if (bitmap.bitsPerPixel == 1 && !palettePage)
         return platform::PageColours::Grey;
     if (!palettePage || bitmap.palette == nullptr || bitmap.paletteEntries <= 0)
@@ -70,9 +71,9 @@ platform::PageColours coloursOf(const ImageRecord& bitmap) {
 
 int32_t pixelsPerMetre(int32_t unit, double resolution) {
     double perMetre = 0.0;
-    if (unit == 2)
+    if (unit == kResolutionUnitInch)
         perMetre = resolution * kInchesPerMetre;
-    else if (unit == 3)
+    else if (unit == kResolutionUnitCentimetre)
         perMetre = resolution * kCentimetresPerMetre;
     // A hostile resolution (huge, negative, not a number) must not overflow the 32-bit
     // header field; beyond its range it saturates, nonsense counts as none.
@@ -104,7 +105,7 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
     GlobalHandle block = platform::globalAlloc(size_t{kBitmapHeaderSize} + working.imageSize,
                                                platform::GlobalFill::None);
     if (block == nullptr)
-        return kWriteNoConversion;
+        return kWriteNoMemory;
     ScopeExit freeBlock([&] { platform::globalFree(block); });
     uint8_t* packed = platform::globalLock(block);
     if (packed == nullptr)
@@ -137,7 +138,7 @@ int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,
     static constexpr uint8_t kWhite[3] = {255, 255, 255};
     uint8_t set[3];
     uint8_t clear[3];
-    if (source->photometric == 3) {
+    if (source->photometric == kPhotometricPalette) {
         // A palette shorter than two entries leaves the missing colours black.
         std::memset(set, 0, 3);
         std::memset(clear, 0, 3);
@@ -146,8 +147,9 @@ int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,
         if (source->palette != nullptr && source->paletteEntries >= 2)
             std::memcpy(clear, source->palette + 4, 3);
     } else {
-        std::memcpy(set, source->photometric == 0 ? kBlack : kWhite, 3);
-        std::memcpy(clear, source->photometric == 0 ? kWhite : kBlack, 3);
+        const bool whiteIsZero = source->photometric == kPhotometricWhiteIsZero;
+        std::memcpy(set, whiteIsZero ? kBlack : kWhite, 3);
+        std::memcpy(clear, whiteIsZero ? kWhite : kBlack, 3);
     }
 
     // Each source byte becomes 24 target bytes at once, from a table of its 256 patterns.

@@ -6,7 +6,8 @@
 
 #include "core/image_record.h"
 
-inline constexpr int32_t kWriteNoConversion = -1; // depth without conversion, or no memory
+inline constexpr int32_t kWriteNoConversion = -1; // no bitmap, or none that becomes 24 bits
+inline constexpr int32_t kWriteNoMemory = -1;     // no block for the packed bitmap
 inline constexpr int32_t kWriteLockFailed = -2;
 inline constexpr int32_t kWriteEncoderFailed = -77;
 

@@ -1,17 +1,14 @@
 #include "readers/convert_engine.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <limits>
 
 #include "bitmap/bitmap_storage.h"
 #include "bitmap/pixel_convert.h"
-#include "core/checked_math.h"
 #include "core/clear_record.h"
 #include "readers/tiff_page_reader.h"
 
 namespace readers {
-
-void ConvertEngine::TiffCloser::operator()(void* tif) const { TIFFClose(static_cast<TIFF*>(tif)); }
 
 ConvertEngine::ConvertEngine() = default;
 
@@ -22,15 +19,20 @@ void ConvertEngine::finishFile() {
     tifPath_.reset();
 }
 
-void* ConvertEngine::fileFor(const char* path) {
+TIFF* ConvertEngine::fileFor(const char* path) {
     if (path == nullptr)
         return nullptr;
     if (tif_ != nullptr && tifPath_ != nullptr && std::strcmp(tifPath_.get(), path) == 0)
         return tif_.get();
     finishFile();
-    tif_.reset(openTiff(path).release());
-    if (tif_ != nullptr)
-        tifPath_.reset(strdup(path)); // without a copy of the name the handle is not reused
+    tif_ = openTiff(path);
+    if (tif_ != nullptr) {
+        // Without a copy of the name the handle is not reused.
+        const size_t bytes = std::strlen(path) + 1;
+        tifPath_.reset(static_cast<char*>(std::malloc(bytes)));
+        if (tifPath_ != nullptr)
+            std::memcpy(tifPath_.get(), path, bytes);
+    }
     return tif_.get();
 }
 
@@ -51,39 +53,40 @@ uint8_t* ConvertEngine::pageBufferOf(uint64_t bytes) {
     return pageBuffer;
 }
 
-int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath, ImageRecord& page,
-                                ImageRecord& bitmap) {
-    initImageRecord(context, &bitmap);
-    // Every failure leaves the bitmap released, so releasing it again does nothing.
-    if (page.width <= 0 || page.height <= 0) {
-        releaseImageRecord(&bitmap);
-        return kLoadFailed;
-    }
-    // The record's geometry only vets the page; the reader sizes the buffer from what
-    // libtiff reports, so a record that understates the depth is never written short.
-    const uint64_t depth = page.bitsPerPixel == 0 ? 8 : page.bitsPerPixel;
-    const uint64_t rowBytes = paddedRowBytes(static_cast<uint64_t>(page.width), depth);
-    const auto size = checkedMul<uint64_t>(rowBytes, static_cast<uint64_t>(page.height));
-    if (!size || *size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
-        releaseImageRecord(&bitmap);
-        return kLoadFailed;
-    }
-    page.bytesPerRow = static_cast<int32_t>(rowBytes);
-    page.imageSize = static_cast<uint32_t>(*size);
+namespace {
 
+// The bitmap names the page it was decoded from; the reader itself never looks at this.
+void namePage(const ImageRecord& page, ImageRecord& bitmap) {
     bitmap.directoryIndex = page.directoryIndex;
     bitmap.directoryOffset = page.directoryOffset;
     bitmap.pageNumber = page.pageNumber;
     bitmap.pageCount = page.pageCount;
     bitmap.fileKind = page.fileKind;
-    bitmap.bitsPerPixel = page.bitsPerPixel;
+}
 
-    auto* tif = static_cast<TIFF*>(fileFor(tiffPath));
+} // namespace
+
+int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath,
+                                const ImageRecord& page, ImageRecord& bitmap) {
+    initImageRecord(context, &bitmap);
+    // Every failure leaves the bitmap released, so releasing it again does nothing.
+    if (page.width <= 0 || page.height <= 0) {
+        releaseImageRecord(&bitmap);
+        return kPageWithoutSize;
+    }
+    // The record's depth is only the structure reader's count, so a record is vetted by its
+    // 24-bit form alone; the reader applies the same limit to what libtiff reports.
+    if (!pageFitsBitmapLimit(page.width, page.height, 24)) {
+        releaseImageRecord(&bitmap);
+        return kPageTooLarge;
+    }
+    TIFF* tif = fileFor(tiffPath);
     if (tif == nullptr) {
         releaseImageRecord(&bitmap);
         return kTiffOpenFailed;
     }
-    if (int32_t status = readTiffPage(bitmap, tif, *this); status != 0) {
+    const DirectoryPlace place{page.directoryOffset, page.directoryIndex};
+    if (int32_t status = readTiffPage(bitmap, tif, place, *this); status != 0) {
         // A decoder that failed part-way may leave the handle in a state no later page
         // should inherit; the next page opens the file afresh.
         finishFile();
@@ -100,15 +103,10 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath, Ima
             releaseImageRecord(&bitmap);
             return status;
         }
-        // The conversion knows nothing of pages; the result still names its page.
-        converted.directoryIndex = bitmap.directoryIndex;
-        converted.directoryOffset = bitmap.directoryOffset;
-        converted.pageNumber = bitmap.pageNumber;
-        converted.pageCount = bitmap.pageCount;
-        converted.fileKind = bitmap.fileKind;
         releaseImageRecord(&bitmap);
         moveImageRecord(context, &converted, &bitmap);
     }
+    namePage(page, bitmap);
     return 0;
 }
 

@@ -3,15 +3,15 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 
+#include "core/heap_array.h"
 #include "core/image_record.h"
-#include "readers/page_buffer.h"
+#include "readers/tiff_page_reader.h"
 
 namespace readers {
 
-inline constexpr int32_t kLoadFailed = -1;
+/// A page record whose width or height is not positive.
+inline constexpr int32_t kPageWithoutSize = -1;
 
 class ConvertEngine : public PageBufferSource {
   public:
@@ -20,13 +20,14 @@ class ConvertEngine : public PageBufferSource {
     ConvertEngine(const ConvertEngine&) = delete;
     ConvertEngine& operator=(const ConvertEngine&) = delete;
 
-    /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released). On success
-    /// the bitmap's pixels lie in the page buffer, except a 32-bit page, which becomes a
-    /// 24-bit bitmap owning its pixels. 0, -1, -970 or a reader/conversion code; after a
-    /// failure the bitmap holds nothing that needs freeing. A page record whose width or
-    /// height is not positive, or whose size does not fit 31 bits, gives -1 without the
-    /// file being opened; `page.bytesPerRow` and `page.imageSize` are set otherwise.
-    int32_t loadPage(DeviceContext context, const char* tiffPath, ImageRecord& page,
+    /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released), which then
+    /// names the page (directory index and offset, page number and count, file kind). On
+    /// success the bitmap's pixels lie in the page buffer, except a 32-bit page, which
+    /// becomes a 24-bit bitmap owning its pixels. 0, kPageWithoutSize, kPageTooLarge (the
+    /// record's 24-bit form fails pageFitsBitmapLimit), a code of readTiffPage or of the
+    /// 32-bit conversion; after a failure the bitmap holds nothing that needs freeing. The
+    /// first two are given without the file being opened.
+    int32_t loadPage(DeviceContext context, const char* tiffPath, const ImageRecord& page,
                      ImageRecord& bitmap);
     /// Closes the file kept open for the pages of the last file loaded.
     void finishFile();
@@ -40,18 +41,11 @@ class ConvertEngine : public PageBufferSource {
     uint32_t pageBufferAllocations = 0; // how often the buffer was (re)allocated
 
   private:
-    struct FreeDeleter {
-        void operator()(char* p) const { std::free(p); }
-    };
-    // The libtiff handle is held opaquely, so this header stays free of libtiff's.
-    struct TiffCloser {
-        void operator()(void* tif) const;
-    };
     /// The handle for `path`: the one held when the path is the same, else a fresh one.
-    void* fileFor(const char* path);
+    TIFF* fileFor(const char* path);
 
-    std::unique_ptr<void, TiffCloser> tif_;
-    std::unique_ptr<char, FreeDeleter> tifPath_; // path of tif_; null: tif_ is not reused
+    TiffHandle tif_;
+    HeapArray<char> tifPath_; // path of tif_; null: tif_ is not reused
 };
 
 } // namespace readers

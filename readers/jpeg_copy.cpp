@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/clear_record.h"
+#include "core/heap_array.h"
 #include "core/scope_exit.h"
 #include "platform/file_io.h"
 #include "platform/output_file.h"
@@ -14,11 +15,6 @@
 namespace readers {
 
 namespace {
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <class T> using HeapArray = std::unique_ptr<T[], FreeDeleter>;
 
 struct Block {
     uint64_t offset;

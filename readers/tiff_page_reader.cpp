@@ -197,6 +197,18 @@ bool readsRowByRow(TIFF* tif) {
     }
 }
 
+bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel) {
+    constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
+        return false;
+    // Refusing a page whose 24-bit form is too large here spares decoding rows (a few
+    // hundred megabytes at 1 bit) that could never be written.
+    const uint64_t depth = std::max<uint32_t>(bitsPerPixel, 24);
+    const auto bytes = checkedMul<uint64_t>(paddedRowBytes(static_cast<uint64_t>(width), depth),
+                                            static_cast<uint64_t>(height));
+    return bytes && *bytes <= kMaxBitmapBytes;
+}
+
 int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
                           uint32_t bitsPerPixel) {
     bitmap.width = width;
@@ -212,7 +224,7 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
                          uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
                          const uint16_t* blue) {
     if (bitmap.palette == nullptr)
-        return -1;
+        return kNoPalette;
     const uint32_t room =
         bitmap.paletteEntries > 0 ? static_cast<uint32_t>(bitmap.paletteEntries) : 0;
     uint8_t* palette = bitmap.palette;
@@ -249,7 +261,7 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
     }
     const int depth = colormapDepth(tif, count, red, green, blue);
     if (depth < 1)
-        return -2;
+        return kPartialColorMap;
     for (uint32_t k = 0; k < count; ++k) {
         uint8_t* entry = palette + 4 * k;
         if (depth == 16) {
@@ -268,20 +280,20 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
 
 int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif) {
     if (bitmap.bitsPerPixel != 24 || bitmap.width <= 0 || bitmap.height <= 0 || buffer == nullptr)
-        return kDirectoryNotFound;
+        return kLayoutMismatch;
     const auto width = static_cast<uint32_t>(bitmap.width);
     const auto height = static_cast<uint32_t>(bitmap.height);
     const uint64_t rowBytes = paddedRowBytes(width, 24);
     if (static_cast<uint64_t>(bitmap.bytesPerRow) < rowBytes ||
         uint64_t{bitmap.imageSize} < rowBytes * height)
-        return kDirectoryNotFound;
+        return kLayoutMismatch;
     const auto pixelCount = checkedMul<uint64_t>(width, height);
     if (!pixelCount || *pixelCount > kMaxBitmapBytes / 4)
-        return kDirectoryNotFound;
+        return kPageTooLarge;
     std::unique_ptr<uint32_t, RasterFree> raster(
         static_cast<uint32_t*>(_TIFFmalloc(static_cast<tmsize_t>(*pixelCount * 4))));
     if (raster == nullptr)
-        return kDirectoryNotFound;
+        return kNoMemory;
     uint16_t photometric = 0;
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     const AlphaRule rule = alphaRuleOf(tif, photometric);
@@ -325,19 +337,9 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
     bitmap.yResolution = f.yResolution;
     bitmap.photometric = static_cast<int16_t>(f.photometric);
 
-    // Sizes come from the file: refuse what no buffer should hold before anything is built.
-    constexpr uint32_t kMaxSide = std::numeric_limits<int32_t>::max();
-    if (f.width == 0 || f.height == 0 || f.width > kMaxSide || f.height > kMaxSide)
-        return kDirectoryNotFound;
-    const auto imageBytes = checkedMul<uint64_t>(paddedRowBytes(f.width, bitsPerPixel), f.height);
-    if (!imageBytes || *imageBytes > kMaxBitmapBytes)
-        return kDirectoryNotFound;
-    // Every page is written at 24 bits. One whose 24-bit form no bitmap may hold would be
-    // refused by the writer anyway; refusing it here spares decoding rows (a few hundred
-    // megabytes at 1 bit) that can never be written.
-    const auto writtenBytes = checkedMul<uint64_t>(paddedRowBytes(f.width, 24), f.height);
-    if (!writtenBytes || *writtenBytes > kMaxBitmapBytes)
-        return kDirectoryNotFound;
+    // Sizes come from the file: refuse what no bitmap may hold before anything is built.
+    if (!pageFitsBitmapLimit(f.width, f.height, bitsPerPixel))
+        return kPageTooLarge;
 
     if (int32_t status = setBitmapGeometry(bitmap, static_cast<int32_t>(f.width),
                                            static_cast<int32_t>(f.height), bitsPerPixel);
@@ -350,7 +352,7 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
 
     uint8_t* buffer = buffers.pageBufferOf(bitmap.imageSize);
     if (buffer == nullptr)
-        return kDirectoryNotFound;
+        return kNoMemory;
     bitmap.pixels = buffer;
     if (!rowByRow)
         return readRgbaPage(bitmap, buffer, tif);
@@ -358,7 +360,7 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
     const auto bytesPerRow = static_cast<uint32_t>(bitmap.bytesPerRow);
     const tmsize_t scanline = TIFFScanlineSize(tif);
     if (scanline <= 0 || static_cast<uint64_t>(scanline) > bytesPerRow)
-        return kDirectoryNotFound;
+        return kLayoutMismatch;
     for (uint32_t r = 0; r < f.height; ++r) {
         uint8_t* row = buffer + uint64_t{f.height - 1 - r} * bytesPerRow;
         if (TIFFReadScanline(tif, row, r, 0) < 0)
@@ -369,15 +371,15 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
     return 0;
 }
 
-int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers) {
+int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
+                     PageBufferSource& buffers) {
     int32_t status = 0;
     if (tif == nullptr) {
         status = kTiffOpenFailed;
-    } else if (bitmap.directoryOffset != 0) {
-        if (TIFFSetSubDirectory(tif, bitmap.directoryOffset) != 1)
+    } else if (place.offset != 0) {
+        if (TIFFSetSubDirectory(tif, place.offset) != 1)
             status = kDirectoryNotFound;
-    } else if (bitmap.directoryIndex < 0 ||
-               TIFFSetDirectory(tif, static_cast<tdir_t>(bitmap.directoryIndex)) != 1) {
+    } else if (place.index < 0 || TIFFSetDirectory(tif, static_cast<tdir_t>(place.index)) != 1) {
         status = kDirectoryNotFound;
     }
     if (status == 0)

@@ -1,5 +1,4 @@
-// Decodes one TIFF page through libtiff into a bitmap record and a pixel buffer. This
-// header brings in libtiff's: include it only where the structure reader's are not.
+// Decodes one TIFF page through libtiff into a bitmap record and a pixel buffer.
 #pragma once
 
 #include <cstdint>
@@ -8,14 +7,26 @@
 #include <tiffio.h>
 
 #include "core/image_record.h"
-#include "readers/page_buffer.h"
 
 namespace readers {
 
-inline constexpr int32_t kTiffOpenFailed = -970;
-inline constexpr int32_t kDirectoryNotFound = -1; // also: no memory, or a size too large
-inline constexpr int32_t kRgbaFailed = -2;        // also: a partial ColorMap
-inline constexpr int32_t kScanlineFailed = -312;
+inline constexpr int32_t kTiffOpenFailed = -970;  // libtiff gave no handle
+inline constexpr int32_t kDirectoryNotFound = -1; // the page's directory was not reached
+inline constexpr int32_t kPageTooLarge = -1;      // fails pageFitsBitmapLimit
+inline constexpr int32_t kNoMemory = -1;          // no raster or page buffer
+inline constexpr int32_t kLayoutMismatch = -1;    // rows that would not fit the layout
+inline constexpr int32_t kNoPalette = -1;         // a palette asked of a bitmap without one
+inline constexpr int32_t kRgbaFailed = -2;        // libtiff could not render the page
+inline constexpr int32_t kPartialColorMap = -2;   // some but not all ColorMap arrays
+inline constexpr int32_t kScanlineFailed = -312;  // libtiff lost a row
+
+/// Gives a buffer of at least `bytes` bytes for the rows of the page, or null. The page
+/// reader asks for the layout it actually writes before writing any row.
+class PageBufferSource {
+  public:
+    virtual ~PageBufferSource() = default;
+    virtual uint8_t* pageBufferOf(uint64_t bytes) = 0;
+};
 
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -26,18 +37,31 @@ using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 /// Null when libtiff cannot open it.
 TiffHandle openTiff(const char* path);
 
-/// Moves `tif` to the page's directory (`bitmap.directoryOffset`, or `directoryIndex` in
-/// chain order when the offset is 0) and decodes it with decodeTiffDirectory. 0, -970 (no
-/// handle), -1 (directory not reached, no memory, size over kMaxBitmapBytes as decoded or
-/// at the 24 bits it is written with), -2, -312 or an allocation code; the bitmap is
-/// released on failure. The handle stays open.
-int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers);
+/// Where a page's directory lies: its file offset, or, when that is 0, its position in
+/// chain order.
+struct DirectoryPlace {
+    uint32_t offset = 0;
+    int32_t index = 0;
+};
+
+/// True when a page of `width` x `height` pixels decoded at `bitsPerPixel` fits a bitmap:
+/// both its rows and the 24-bit form every page is written in stay within kMaxBitmapBytes.
+bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel);
+
+/// Moves `tif` to the directory at `place` and decodes it into `bitmap` (initialised) with
+/// decodeTiffDirectory. 0, kTiffOpenFailed, kDirectoryNotFound, a code of
+/// decodeTiffDirectory, or an allocation code; the bitmap is released on failure. The
+/// handle stays open.
+int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
+                     PageBufferSource& buffers);
 
 /// Decodes the directory `tif` stands on into `bitmap` (initialised): geometry, header and
 /// palette, resolution, photometric, and the rows in a buffer from `buffers`, bottom row
 /// first. Pages outside the row-by-row classes (see readsRowByRow) become 24-bit bitmaps
-/// rendered by libtiff and laid on white where they carry alpha. Codes as readTiffPage;
-/// the bitmap is left as far as it got (its holder releases it).
+/// rendered by libtiff and laid on white where they carry alpha. 0, kPageTooLarge,
+/// kNoMemory, kLayoutMismatch (a scanline longer than the row), kScanlineFailed, a code of
+/// buildTiffPalette or readRgbaPage, or an allocation code; the bitmap is left as far as
+/// it got (its holder releases it).
 int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers);
 
 /// True when the directory `tif` stands on is read scanline by scanline with its own
@@ -53,15 +77,14 @@ int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
 
 /// Fills the palette: the 1-bit black/white order (WhiteIsZero or CCITT: entry 0 white),
 /// the ColorMap (8- or 16-bit values), or a ramp of the entry numbers. Never writes more
-/// than `bitmap.paletteEntries` entries. 0; -1 without a palette block; -2 when the
-/// ColorMap is incomplete.
+/// than `bitmap.paletteEntries` entries. 0, kNoPalette or kPartialColorMap.
 int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
                          uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
                          const uint16_t* blue);
 
 /// Renders the page through TIFFReadRGBAImage into `buffer`, which holds the bitmap's
-/// rows laid out for 24 bits. 0; -1 (depth not 24, size over kMaxBitmapBytes, no
-/// memory); -2 (libtiff could not render the page).
+/// rows laid out for 24 bits. 0, kLayoutMismatch (rows not laid out so), kPageTooLarge
+/// (a raster over kMaxBitmapBytes), kNoMemory or kRgbaFailed.
 int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif);
 
 /// Exchanges bytes 0 and 2 of `count` consecutive 3-byte pixels.

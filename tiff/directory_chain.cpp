@@ -9,18 +9,13 @@
 #include "core/byte_order.h"
 #include "core/checked_math.h"
 #include "core/clear_record.h"
+#include "core/heap_array.h"
 #include "core/image_record.h"
 #include "core/scope_exit.h"
-#include "platform/file_io.h"
 
 namespace tiffdir {
 
 namespace {
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <class T> using HeapArray = std::unique_ptr<T[], FreeDeleter>;
 
 constexpr size_t kRawEntrySize = 12;
 
@@ -76,13 +71,10 @@ const ImageRecord& recordAt(const FileList& list) {
 
 int32_t readDirectory(TiffReader& reader, uint32_t offset) {
     ++reader.directoryReads;
-    const bool big = reader.byteOrder == 1;
-    if (platform::seekTo(reader.fileHandle, offset) != static_cast<int64_t>(offset))
-        return kSeekError;
     uint8_t countBytes[2];
-    if (platform::readFully(reader.fileHandle, countBytes, 2) != 2)
-        return kReadError;
-    const uint16_t count = load16(countBytes, big);
+    if (int32_t status = readBytes(reader, offset, sizeof countBytes, countBytes); status != 0)
+        return status;
+    const uint16_t count = load16(countBytes, reader.bigEndian);
     if (static_cast<int16_t>(count) <= 0)
         return kNoEntries;
 
@@ -101,21 +93,23 @@ int32_t readDirectory(TiffReader& reader, uint32_t offset) {
     HeapArray<uint8_t> raw(static_cast<uint8_t*>(std::malloc(rawSize)));
     if (!raw)
         return kDirectoryStoreError;
-    const ssize_t got = platform::readFully(reader.fileHandle, raw.get(), rawSize);
-    if (got < 0 || static_cast<uint64_t>(got) != rawSize)
-        return kReadError;
+    // At most 32767 entries: the size fits 32 bits.
+    if (int32_t status =
+            readBytes(reader, uint64_t{offset} + 2, static_cast<uint32_t>(rawSize), raw.get());
+        status != 0)
+        return status;
 
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* p = raw.get() + i * kRawEntrySize;
         DirectoryEntry& entry = block->entries[i];
-        entry.tag = load16(p, big);
-        entry.type = load16(p + 2, big);
-        entry.count = load32(p + 4, big);
+        entry.tag = load16(p, reader.bigEndian);
+        entry.type = load16(p + 2, reader.bigEndian);
+        entry.count = load32(p + 4, reader.bigEndian);
         std::memcpy(entry.valueField, p + 8, 4);
-        entry.valueOffset = load32(p + 8, big);
+        entry.valueOffset = load32(p + 8, reader.bigEndian);
     }
     block->entryCount = count;
-    block->nextOffset = load32(raw.get() + count * kRawEntrySize, big);
+    block->nextOffset = load32(raw.get() + count * kRawEntrySize, reader.bigEndian);
     return 0;
 }
 

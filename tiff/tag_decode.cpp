@@ -17,10 +17,8 @@ constexpr uint16_t kPageNumber = 297;
 constexpr uint16_t kJpegInterchangeFormat = 513;
 constexpr uint16_t kJpegInterchangeFormatLength = 514;
 
-bool bigEndian(const TiffReader& reader) { return reader.byteOrder == 1; }
-
 uint16_t shortAt(const TiffReader& reader, const DirectoryEntry& entry, int index) {
-    return load16(entry.valueField + 2 * index, bigEndian(reader));
+    return load16(entry.valueField + 2 * index, reader.bigEndian);
 }
 
 // The single value of an entry, read at its own position in the value field.
@@ -31,7 +29,7 @@ uint32_t singleValue(const TiffReader& reader, const DirectoryEntry& entry) {
     case 2:
         return shortAt(reader, entry, 0);
     default:
-        return load32(entry.valueField, bigEndian(reader));
+        return load32(entry.valueField, reader.bigEndian);
     }
 }
 
@@ -56,7 +54,7 @@ int32_t fillStripArray(TiffReader& reader, const DirectoryEntry& entry, uint32_t
     const bool inField = entry.count * typeSize(entry.type) <= 4;
     if (entry.type == kTypeLong) {
         if (inField) {
-            array[0] = load32(entry.valueField, bigEndian(reader));
+            array[0] = load32(entry.valueField, reader.bigEndian);
             return 0;
         }
         return readLongs(reader, entry.valueOffset, entry.count, array);
@@ -72,7 +70,7 @@ int32_t fillStripArray(TiffReader& reader, const DirectoryEntry& entry, uint32_t
     auto* bytes = reinterpret_cast<uint8_t*>(array);
     const int32_t status = readBytes(reader, entry.valueOffset, entry.count * 2, bytes);
     for (uint32_t i = entry.count; i-- > 0;) {
-        const uint16_t value = load16(bytes + 2 * i, bigEndian(reader));
+        const uint16_t value = load16(bytes + 2 * i, reader.bigEndian);
         array[i] = value;
     }
     return status;
@@ -199,7 +197,7 @@ int32_t deriveDirectoryValues(TiffReader& reader) {
         entry.count = 1;
         entry.valueOffset = reader.imageLength * reader.bytesPerRow;
         const uint32_t v = entry.valueOffset;
-        const bool big = bigEndian(reader);
+        const bool big = reader.bigEndian;
         for (int i = 0; i < 4; ++i)
             entry.valueField[i] = static_cast<uint8_t>(v >> (big ? 24 - 8 * i : 8 * i));
         decodeEntry(reader, entry);

@@ -11,8 +11,8 @@ inline constexpr int32_t kEntryRefused = -1;  // type (or PageNumber count) not 
 inline constexpr int32_t kTooManyValues = -3; // an array of more than kMaxArrayValues
 inline constexpr uint32_t kMaxArrayValues = 16384;
 
-inline constexpr uint16_t kTypeShort = 3;
-inline constexpr uint16_t kTypeLong = 4;
+/// Compression value of a page whose data is JPEG in the old TIFF form: copied, not decoded.
+inline constexpr uint16_t kCompressionOldJpeg = 6;
 
 /// One 12-byte directory entry in host form: the value field holds the raw four bytes as
 /// stored in the file (values held there are read at their own positions in the file's

@@ -1,10 +1,10 @@
 #include "tiff/tiff_reader.h"
 
 #include <cstring>
-#include <unistd.h>
 
 #include "core/byte_order.h"
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace tiffdir {
 
@@ -12,7 +12,7 @@ namespace {
 
 // Seeks to `offset` and reads exactly `bytes` bytes; the bytes that did arrive stay in
 // `destination` either way.
-int32_t readAt(TiffReader& reader, uint32_t offset, uint64_t bytes, void* destination) {
+int32_t readAt(TiffReader& reader, uint64_t offset, uint64_t bytes, void* destination) {
     if (platform::seekTo(reader.fileHandle, offset) != static_cast<int64_t>(offset))
         return kSeekError;
     const ssize_t got = platform::readFully(reader.fileHandle, destination, bytes);
@@ -63,11 +63,11 @@ int32_t open(TiffReader& reader, const char* path) {
     uint8_t header[8];
     if (platform::readFully(file.get(), header, sizeof header) != sizeof header)
         return kReadError;
-    int byteOrder;
+    bool bigEndian;
     if (header[0] == 'I' && header[1] == 'I')
-        byteOrder = 0;
+        bigEndian = false;
     else if (header[0] == 'M' && header[1] == 'M')
-        byteOrder = 1;
+        bigEndian = true;
     else
         return kNotTiff;
 
@@ -77,17 +77,16 @@ int32_t open(TiffReader& reader, const char* path) {
         KbfFree(&reader.directories);
         return kTagStoreError;
     }
-    reader.byteOrder = byteOrder;
-    reader.version = load16(header + 2, byteOrder == 1);
-    reader.firstDirectoryOffset = load32(header + 4, byteOrder == 1);
+    reader.bigEndian = bigEndian;
+    reader.version = load16(header + 2, bigEndian);
+    reader.firstDirectoryOffset = load32(header + 4, bigEndian);
     reader.fileSize = static_cast<uint64_t>(size);
     reader.fileHandle = file.release();
     return 0;
 }
 
 int32_t close(TiffReader& reader) {
-    if (reader.fileHandle >= 0)
-        ::close(reader.fileHandle);
+    UniqueFd(reader.fileHandle).reset(); // closes it unless it is -1
     reader.fileHandle = -1;
     // Arrays and blocks die with their stores: forget every pointer into them.
     reader.stripOffsets = nullptr;
@@ -104,11 +103,10 @@ template <class T>
 int32_t readValues(TiffReader& reader, uint32_t offset, uint32_t count, T* destination) {
     const int32_t status = readAt(reader, offset, uint64_t{count} * sizeof(T), destination);
     auto* bytes = reinterpret_cast<uint8_t*>(destination);
-    const bool big = reader.byteOrder == 1;
     for (uint64_t i = 0; i < count; ++i) {
         uint8_t* at = bytes + sizeof(T) * i;
-        const T value =
-            sizeof(T) == 2 ? static_cast<T>(load16(at, big)) : static_cast<T>(load32(at, big));
+        const T value = sizeof(T) == 2 ? static_cast<T>(load16(at, reader.bigEndian))
+                                       : static_cast<T>(load32(at, reader.bigEndian));
         std::memcpy(at, &value, sizeof(T));
     }
     return status;
@@ -123,7 +121,7 @@ int32_t readLongs(TiffReader& reader, uint32_t offset, uint32_t count, uint32_t*
     return readValues(reader, offset, count, destination);
 }
 
-int32_t readBytes(TiffReader& reader, uint32_t offset, uint32_t count, void* destination) {
+int32_t readBytes(TiffReader& reader, uint64_t offset, uint32_t count, void* destination) {
     return readAt(reader, offset, count, destination);
 }
 
@@ -135,18 +133,18 @@ uint32_t swap32(uint32_t value) {
 
 uint32_t typeSize(uint16_t type) {
     switch (type) {
-    case 3: // SHORT, SSHORT
-    case 8:
+    case kTypeShort:
+    case kTypeSShort:
         return 2;
-    case 4: // LONG, SLONG, FLOAT
-    case 9:
-    case 11:
+    case kTypeLong:
+    case kTypeSLong:
+    case kTypeFloat:
         return 4;
-    case 5: // RATIONAL, SRATIONAL, DOUBLE
-    case 10:
-    case 12:
+    case kTypeRational:
+    case kTypeSRational:
+    case kTypeDouble:
         return 8;
-    default: // BYTE, ASCII, SBYTE, UNDEFINED and unknown codes
+    default: // kTypeByte, kTypeAscii, kTypeSByte, kTypeUndefined and unknown codes
         return 1;
     }
 }

@@ -17,13 +17,27 @@ inline constexpr int32_t kTagStoreError = -305;
 inline constexpr int32_t kNoDirectory = -306;     // not one directory could be read
 inline constexpr int32_t kDataBufferError = -309; // a value array cannot be created
 
+// Field types of directory entries (TIFF 6.0).
+inline constexpr uint16_t kTypeByte = 1;
+inline constexpr uint16_t kTypeAscii = 2;
+inline constexpr uint16_t kTypeShort = 3;
+inline constexpr uint16_t kTypeLong = 4;
+inline constexpr uint16_t kTypeRational = 5;
+inline constexpr uint16_t kTypeSByte = 6;
+inline constexpr uint16_t kTypeUndefined = 7;
+inline constexpr uint16_t kTypeSShort = 8;
+inline constexpr uint16_t kTypeSLong = 9;
+inline constexpr uint16_t kTypeSRational = 10;
+inline constexpr uint16_t kTypeFloat = 11;
+inline constexpr uint16_t kTypeDouble = 12;
+
 /// The reader's own text for a status code (Shift-JIS), or null. Never printed by pelc.
 const char* statusText(int32_t status);
 
 /// One opened TIFF file. Its owner clears it whole before `open` and calls `close`.
 struct TiffReader {
     int fileHandle; // -1 after close
-    int byteOrder;  // 0 little-endian ("II"), 1 big-endian ("MM")
+    bool bigEndian; // header "MM"; "II" is little-endian
     uint16_t version;
     uint32_t firstDirectoryOffset;
     int directoryCount;
@@ -61,8 +75,9 @@ int32_t close(TiffReader& reader);
 int32_t readShorts(TiffReader& reader, uint32_t offset, uint32_t count, uint16_t* destination);
 /// Reads `count` 32-bit values at `offset` into host order. 0, -302 or -301.
 int32_t readLongs(TiffReader& reader, uint32_t offset, uint32_t count, uint32_t* destination);
-/// Reads `count` raw bytes at `offset`. 0, -302 or -301.
-int32_t readBytes(TiffReader& reader, uint32_t offset, uint32_t count, void* destination);
+/// Reads `count` raw bytes at `offset`, which may lie past 4 GiB: what follows a structure
+/// at a 32-bit offset can. 0, -302 or -301.
+int32_t readBytes(TiffReader& reader, uint64_t offset, uint32_t count, void* destination);
 
 uint16_t swap16(uint16_t value);
 uint32_t swap32(uint32_t value);

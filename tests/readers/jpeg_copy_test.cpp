@@ -270,10 +270,10 @@ TEST(JpegCopy, RefusesADirectoryItCannotRead) {
 TEST(JpegCopy, PassesReaderFailuresUpAndRefusesAnUnwritableOutput) {
     const std::string missing = ::testing::TempDir() + "no_such_input.tif";
     const std::string output = outputPath("never.jpg");
-    EXPECT_EQ(readers::copyJpegData(missing.c_str(), output.c_str(), 8), -300);
-    EXPECT_EQ(readers::copyJpegData("", output.c_str(), 8), -300);
+    EXPECT_EQ(readers::copyJpegData(missing.c_str(), output.c_str(), 8), tiffdir::kOpenError);
+    EXPECT_EQ(readers::copyJpegData("", output.c_str(), 8), tiffdir::kOpenError);
     const std::string notTiff = writeTempFile("not.tif", Bytes(20, 'x'));
-    EXPECT_EQ(readers::copyJpegData(notTiff.c_str(), output.c_str(), 8), -303);
+    EXPECT_EQ(readers::copyJpegData(notTiff.c_str(), output.c_str(), 8), tiffdir::kNotTiff);
     EXPECT_FALSE(exists(output));
 
     TiffBuilder builder;

@@ -50,9 +50,8 @@ void decode(const std::string& path, int index, Decoded& out) {
     readers::TiffHandle tif = readers::openTiff(path.c_str());
     initImageRecord(nullptr, &out.bitmap);
     const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
-    out.bitmap.directoryOffset = index < int(offsets.size()) ? offsets[index] : 0;
-    out.bitmap.directoryIndex = index;
-    out.status = readTiffPage(out.bitmap, tif.get(), out.buffers);
+    const readers::DirectoryPlace place{index < int(offsets.size()) ? offsets[index] : 0, index};
+    out.status = readTiffPage(out.bitmap, tif.get(), place, out.buffers);
 }
 
 // Writes `layout` (pattern pixels when it has none) and decodes its page; false when libtiff
@@ -464,11 +463,13 @@ TEST(PagePalette, PartialColorMapIsRefused) {
     ImageRecord bitmap;
     initImageRecord(nullptr, &bitmap);
     ASSERT_EQ(readers::setBitmapGeometry(bitmap, 4, 4, 8), 0);
-    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap, 8, 8, map, nullptr, map), -2);
+    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap, 8, 8, map, nullptr, map),
+              readers::kPartialColorMap);
     releaseImageRecord(&bitmap);
     ImageRecord bare;
     initImageRecord(nullptr, &bare);
-    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bare, 8, 8, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bare, 8, 8, nullptr, nullptr, nullptr),
+              readers::kNoPalette);
 }
 
 TEST(PagePalette, ColormapDepthLooksForValuesOf256AndMore) {
@@ -539,10 +540,9 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
             SCOPED_TRACE(testing::Message() << "page " << index << (byOffset ? " by offset" : ""));
             ImageRecord bitmap;
             initImageRecord(nullptr, &bitmap);
-            bitmap.directoryIndex = index;
-            bitmap.directoryOffset = byOffset ? offsets[index] : 0;
+            const readers::DirectoryPlace place{byOffset ? offsets[index] : 0, index};
             ExactBuffers buffers;
-            ASSERT_EQ(readTiffPage(bitmap, tif.get(), buffers), 0);
+            ASSERT_EQ(readTiffPage(bitmap, tif.get(), place, buffers), 0);
             EXPECT_EQ(bitmap.width, 10 + index);
             EXPECT_TRUE(matchesRaster(bitmap, testsupport::tiffRgbaRaster(path, index), 0));
             releaseImageRecord(&bitmap);
@@ -560,17 +560,16 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
         SCOPED_TRACE(testing::Message() << c.index << " at " << c.offset);
         ImageRecord bitmap;
         initImageRecord(nullptr, &bitmap);
-        bitmap.directoryIndex = c.index;
-        bitmap.directoryOffset = c.offset;
         ExactBuffers buffers;
-        EXPECT_EQ(readTiffPage(bitmap, tif.get(), buffers), readers::kDirectoryNotFound);
+        EXPECT_EQ(readTiffPage(bitmap, tif.get(), {c.offset, c.index}, buffers),
+                  readers::kDirectoryNotFound);
         EXPECT_TRUE(isReleased(bitmap));
         EXPECT_EQ(buffers.calls, 0);
     }
     ImageRecord bitmap;
     initImageRecord(nullptr, &bitmap);
     ExactBuffers buffers;
-    EXPECT_EQ(readTiffPage(bitmap, nullptr, buffers), readers::kTiffOpenFailed);
+    EXPECT_EQ(readTiffPage(bitmap, nullptr, {}, buffers), readers::kTiffOpenFailed);
     EXPECT_TRUE(isReleased(bitmap));
 }
 
@@ -591,7 +590,7 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
                                                    c.photometric));
         Decoded d;
         decode(path, 0, d);
-        EXPECT_EQ(d.status, readers::kDirectoryNotFound);
+        EXPECT_EQ(d.status, readers::kPageTooLarge);
         EXPECT_EQ(d.buffers.calls, 0);
         EXPECT_TRUE(isReleased(d.bitmap));
     }
@@ -607,13 +606,14 @@ TEST(PageLimits, RgbaRasterIsRefusedOverTheLimitAndOnAForeignLayout) {
     bitmap.bitsPerPixel = 8; // rows laid out for 8 bits must not take 3 bytes per pixel
     bitmap.bytesPerRow = 4;
     bitmap.imageSize = 16;
-    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), -1);
-    bitmap.width = 40000;
-    bitmap.height = 40000;
+    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), readers::kLayoutMismatch);
+    // Rows laid out for 24 bits, but a raster of 400 million pixels.
+    bitmap.width = 20000;
+    bitmap.height = 20000;
     bitmap.bitsPerPixel = 24;
-    bitmap.bytesPerRow = 120000;
-    bitmap.imageSize = 0xFFFFFFFF;
-    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), -1);
+    bitmap.bytesPerRow = 60000;
+    bitmap.imageSize = 1200000000;
+    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), readers::kPageTooLarge);
 }
 
 TEST(PageSwap, SwapsFirstAndThirdByteOfEachPixel) {

@@ -96,14 +96,14 @@ TEST(TiffReaderOpen, ReadsTheHeaderInItsByteOrder) {
     const struct {
         uint8_t mark;
         uint8_t version[2];
-        int byteOrder;
+        bool bigEndian;
         uint16_t expectedVersion;
         uint32_t expectedOffset;
     } cases[] = {
-        {'M', {0, 42}, 1, 42, 8},
-        {'I', {42, 0}, 0, 42, 0x08000000},
-        {'I', {43, 0}, 0, 43, 0x08000000}, // the version is stored, never tested
-        {'M', {0, 0}, 1, 0, 8},
+        {'M', {0, 42}, true, 42, 8},
+        {'I', {42, 0}, false, 42, 0x08000000},
+        {'I', {43, 0}, false, 43, 0x08000000}, // the version is stored, never tested
+        {'M', {0, 0}, true, 0, 8},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.mark << " version " << c.expectedVersion);
@@ -111,7 +111,7 @@ TEST(TiffReaderOpen, ReadsTheHeaderInItsByteOrder) {
                                          0,      0};
         OpenedReader opened(writeTempFile("header.tif", bytes));
         ASSERT_EQ(opened.status, 0);
-        EXPECT_EQ(opened.reader.byteOrder, c.byteOrder);
+        EXPECT_EQ(opened.reader.bigEndian, c.bigEndian);
         EXPECT_EQ(opened.reader.version, c.expectedVersion);
         EXPECT_EQ(opened.reader.firstDirectoryOffset, c.expectedOffset);
         EXPECT_EQ(opened.reader.fileSize, bytes.size());
