@@ -11,6 +11,7 @@
 
 #include "app/messages.h"
 #include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 using messages::kEndBanner;

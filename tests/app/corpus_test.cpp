@@ -12,6 +12,7 @@
 #include "app/messages.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 

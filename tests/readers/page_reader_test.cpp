@@ -1,6 +1,5 @@
 #include "readers/tiff_page_reader.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -12,6 +11,7 @@
 
 #include "bitmap/bitmap_storage.h"
 #include "core/clear_record.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_pages.h"
 
 using readers::readTiffPage;
@@ -35,8 +35,6 @@ class ExactBuffers : public readers::PageBufferSource {
     int calls = 0;
 };
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "pelc_pr_" + name; }
-
 // A bitmap that releases itself, decoded from one page of a file.
 struct Decoded {
     Decoded() { clearRecord(bitmap); }
@@ -55,12 +53,12 @@ void decode(const std::string& path, int index, Decoded& out) {
     out.status = readTiffPage(out.bitmap, tif.get(), out.buffers);
 }
 
-// Writes `layout` (pattern pixels when it has none) and decodes its page; false when libtiff
-// refuses to write it.
-bool decodePage(PageSpec layout, const std::string& name, Decoded& out, bool bigEndian = false) {
+// Writes `layout` (pattern pixels when it has none) into `dir` and decodes its page; false
+// when libtiff refuses to write it.
+bool decodePage(const ScratchDir& dir, PageSpec layout, Decoded& out, bool bigEndian = false) {
     if (layout.pixels.empty())
         layout.pixels = testsupport::patternPixels(layout);
-    const std::string path = tempPath(name);
+    const std::string path = dir.file("page.tif");
     if (!testsupport::writeTiffPages(path, {layout}, bigEndian))
         return false;
     decode(path, 0, out);
@@ -116,10 +114,11 @@ PageSpec page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t co
     return p;
 }
 
-// A page (8-bit grey unless given) written and opened, for the reader's steps called alone.
-readers::TiffHandle openPage(const std::string& name, PageSpec layout = page(8, 1, 1)) {
+// A page (8-bit grey unless given) written into `dir` and opened, for the reader's steps
+// called alone.
+readers::TiffHandle openPage(const ScratchDir& dir, PageSpec layout = page(8, 1, 1)) {
     layout.pixels = testsupport::patternPixels(layout);
-    const std::string path = tempPath(name);
+    const std::string path = dir.file("page.tif");
     EXPECT_TRUE(testsupport::writeTiffPages(path, {layout}));
     readers::TiffHandle tif = readers::openTiff(path.c_str());
     EXPECT_NE(tif, nullptr);
@@ -211,11 +210,12 @@ std::vector<RoutingCase> routingCases() {
 } // namespace
 
 TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
+    ScratchDir dir;
     for (const RoutingCase& c : routingCases()) {
         Decoded little, big;
         for (bool bigEndian : {false, true}) {
             SCOPED_TRACE(testing::Message() << c.name << (bigEndian ? ", MM" : ", II"));
-            const std::string path = tempPath(bigEndian ? "routing_mm.tif" : "routing_ii.tif");
+            const std::string path = dir.file(bigEndian ? "mm.tif" : "ii.tif");
             ASSERT_TRUE(testsupport::writeTiffPages(path, {c.layout}, bigEndian));
             Decoded& d = bigEndian ? big : little;
             decode(path, 0, d);
@@ -240,13 +240,14 @@ TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
 }
 
 TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
+    ScratchDir dir;
     PageSpec layout = page(8, 3, 2);
     layout.width = 2;
     layout.height = 2;
     layout.pixels = {10, 20, 30, 40,  50,  60,   // top row
                      70, 80, 90, 100, 110, 120}; // bottom row
     Decoded d;
-    ASSERT_TRUE(decodePage(layout, "bgr.tif", d));
+    ASSERT_TRUE(decodePage(dir, layout, d));
     ASSERT_EQ(d.status, 0);
     ASSERT_EQ(d.bitmap.bytesPerRow, 8);
     const uint8_t bottom[6] = {90, 80, 70, 120, 110, 100};
@@ -256,6 +257,7 @@ TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
 }
 
 TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
+    ScratchDir dir;
     PageSpec cmyk = page(8, 4, 5);
     cmyk.inkSet = 1;
     const struct {
@@ -268,7 +270,7 @@ TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
         PageSpec layout = c.layout;
         layout.pixels = testsupport::patternPixels(layout);
         Decoded d;
-        ASSERT_TRUE(decodePage(layout, "as_stored.tif", d));
+        ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.bitsPerPixel, c.depth);
         EXPECT_EQ(d.bitmap.photometric, layout.photometric);
@@ -285,10 +287,11 @@ TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
 }
 
 TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
+    ScratchDir dir;
     PageSpec layout = page(8, 4, 5);
     layout.inkSet = 2;
     Decoded d;
-    ASSERT_TRUE(decodePage(layout, "inkset2.tif", d));
+    ASSERT_TRUE(decodePage(dir, layout, d));
     if (d.status == 0)
         EXPECT_EQ(d.bitmap.bitsPerPixel, 24u);
     else
@@ -296,9 +299,10 @@ TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
 }
 
 TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
+    ScratchDir dir;
     PageSpec layout = page(8, 1, 32844 - 100); // no libtiff rendering exists for it
     Decoded d;
-    ASSERT_TRUE(decodePage(layout, "photometric.tif", d));
+    ASSERT_TRUE(decodePage(dir, layout, d));
     EXPECT_EQ(d.status, readers::kRgbaFailed);
     EXPECT_TRUE(isReleased(d.bitmap));
 }
@@ -317,6 +321,7 @@ struct AlphaCase {
 } // namespace
 
 TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
+    ScratchDir dir;
     // Straight colour (200, 100, 50); premultiplied by 128/255 it is (100, 50, 25).
     // On white: c + 255 - a for premultiplied, c * a / 255 + 255 - a for straight.
     const AlphaCase cases[] = {
@@ -367,7 +372,7 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
         layout.pixels = c.pixels;
         layout.pixels.insert(layout.pixels.end(), c.pixels.begin(), c.pixels.end());
         Decoded d;
-        ASSERT_TRUE(decodePage(layout, "alpha.tif", d));
+        ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.bitsPerPixel, 24u);
         for (int y = 0; y < 2; ++y)
@@ -378,6 +383,7 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
 }
 
 TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
+    ScratchDir dir;
     const struct {
         uint16_t photometric;
         uint16_t compression;
@@ -389,7 +395,7 @@ TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
                      << "photometric " << c.photometric << ", compression " << c.compression);
         PageSpec layout = page(1, 1, c.photometric, c.compression);
         Decoded d;
-        ASSERT_TRUE(decodePage(layout, "bilevel.tif", d));
+        ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.paletteEntries, 2);
         const uint8_t white[8] = {255, 255, 255, 0, 0, 0, 0, 0};
@@ -399,8 +405,9 @@ TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
 }
 
 TEST(PagePalette, EightBitGreyGetsTheFullRamp) {
+    ScratchDir dir;
     Decoded d;
-    ASSERT_TRUE(decodePage(page(8, 1, 1), "ramp.tif", d));
+    ASSERT_TRUE(decodePage(dir, page(8, 1, 1), d));
     ASSERT_EQ(d.status, 0);
     ASSERT_EQ(d.bitmap.paletteEntries, 256);
     for (int k = 0; k < 256; ++k) {
@@ -410,6 +417,7 @@ TEST(PagePalette, EightBitGreyGetsTheFullRamp) {
 }
 
 TEST(PagePalette, ColorMapIsScaledDownOnlyWhenItHoldsSixteenBitValues) {
+    ScratchDir dir;
     // Entry 0 is (red, green, blue), red of entry 1 follows; one value of 256 or more makes
     // the whole map 16-bit, where 256 and 255 both scale to 0.
     const struct {
@@ -429,7 +437,7 @@ TEST(PagePalette, ColorMapIsScaledDownOnlyWhenItHoldsSixteenBitValues) {
         layout.colorMap[2 * n] = c.entry0[2];
         layout.colorMap[1] = c.red1;
         Decoded d;
-        ASSERT_TRUE(decodePage(layout, "colormap.tif", d));
+        ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
         ASSERT_EQ(d.bitmap.paletteEntries, int32_t(n));
         EXPECT_EQ(0, std::memcmp(d.bitmap.palette, c.palette, 8));
@@ -437,11 +445,12 @@ TEST(PagePalette, ColorMapIsScaledDownOnlyWhenItHoldsSixteenBitValues) {
 }
 
 TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
+    ScratchDir dir;
     // A 4-bit bitmap holds 16 entries; an 8-bit sample size or a 256-entry map must not
     // spill past them (the header block is exactly 40 + 64 bytes).
     const std::vector<uint16_t> map = colorMap(8, true);
     const uint16_t* maps[3] = {map.data(), map.data() + 256, map.data() + 512};
-    readers::TiffHandle tif = openPage("room.tif");
+    readers::TiffHandle tif = openPage(dir);
     for (bool withMap : {false, true}) {
         ImageRecord bitmap;
         initImageRecord(nullptr, &bitmap);
@@ -459,8 +468,9 @@ TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
 }
 
 TEST(PagePalette, PartialColorMapIsRefused) {
+    ScratchDir dir;
     const uint16_t map[256] = {};
-    readers::TiffHandle tif = openPage("partial.tif");
+    readers::TiffHandle tif = openPage(dir);
     ImageRecord bitmap;
     initImageRecord(nullptr, &bitmap);
     ASSERT_EQ(readers::setBitmapGeometry(bitmap, 4, 4, 8), 0);
@@ -472,7 +482,8 @@ TEST(PagePalette, PartialColorMapIsRefused) {
 }
 
 TEST(PagePalette, ColormapDepthLooksForValuesOf256AndMore) {
-    readers::TiffHandle tif = openPage("depth.tif");
+    ScratchDir dir;
+    readers::TiffHandle tif = openPage(dir);
     const uint16_t low[3] = {0, 255, 17};
     const uint16_t high[3] = {0, 256, 17};
     EXPECT_EQ(readers::colormapDepth(nullptr, 3, low, low, low), 0);
@@ -483,6 +494,7 @@ TEST(PagePalette, ColormapDepthLooksForValuesOf256AndMore) {
 }
 
 TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
+    ScratchDir dir;
     const struct {
         std::optional<float> x, y;
         std::optional<uint16_t> unit;
@@ -502,7 +514,7 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
         layout.yResolution = c.y;
         layout.resolutionUnit = c.unit;
         Decoded d;
-        ASSERT_TRUE(decodePage(layout, "resolution.tif", d));
+        ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
         EXPECT_EQ(d.bitmap.xResolution, c.wantX);
         EXPECT_EQ(d.bitmap.yResolution, c.wantY);
@@ -511,7 +523,8 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
 }
 
 TEST(PageFields, PhotometricIsKeptAsSigned16Bits) {
-    readers::TiffHandle tif = openPage("signed.tif", page(8, 1, 40000));
+    ScratchDir dir;
+    readers::TiffHandle tif = openPage(dir, page(8, 1, 40000));
     ImageRecord bitmap;
     initImageRecord(nullptr, &bitmap);
     ExactBuffers buffers;
@@ -521,6 +534,7 @@ TEST(PageFields, PhotometricIsKeptAsSigned16Bits) {
 }
 
 TEST(PageDirectory, OffsetOrIndexReachesThePage) {
+    ScratchDir dir;
     std::vector<PageSpec> pages;
     for (uint32_t i = 0; i < 3; ++i) {
         PageSpec p = page(8, 1, 1);
@@ -528,7 +542,7 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
         p.pixels = testsupport::patternPixels(p, i);
         pages.push_back(p);
     }
-    const std::string path = tempPath("three.tif");
+    const std::string path = dir.file("three.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, pages));
     const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
     ASSERT_EQ(offsets.size(), 3u);
@@ -551,7 +565,8 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
 }
 
 TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
-    readers::TiffHandle tif = openPage("one.tif");
+    ScratchDir dir;
+    readers::TiffHandle tif = openPage(dir);
     const struct {
         int32_t index;
         uint32_t offset;
@@ -575,6 +590,7 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
 }
 
 TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
+    ScratchDir dir;
     const struct {
         const char* name;
         uint32_t width, height;
@@ -586,7 +602,7 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = tempPath("huge.tif");
+        const std::string path = dir.file("huge.tif");
         ASSERT_TRUE(testsupport::writeClaimingPage(path, c.width, c.height, c.bits, c.samples,
                                                    c.photometric));
         Decoded d;
@@ -598,7 +614,8 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
 }
 
 TEST(PageLimits, RgbaRasterIsRefusedOverTheLimitAndOnAForeignLayout) {
-    readers::TiffHandle tif = openPage("rgba.tif", page(8, 3, 2));
+    ScratchDir dir;
+    readers::TiffHandle tif = openPage(dir, page(8, 3, 2));
     uint8_t buffer[64] = {};
     ImageRecord bitmap;
     clearRecord(bitmap);
@@ -624,11 +641,8 @@ TEST(PageSwap, SwapsFirstAndThirdByteOfEachPixel) {
 }
 
 TEST(PageOpen, OpenTiffRefusesWhatIsNotATiffFile) {
-    const std::string path = tempPath("not_tiff.tif");
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("this is not a TIFF file at all", f);
-    std::fclose(f);
+    ScratchDir dir;
+    const std::string path = dir.write("not_tiff.tif", "this is not a TIFF file at all");
     EXPECT_EQ(readers::openTiff(path.c_str()), nullptr);
     EXPECT_EQ(readers::openTiff((path + ".missing").c_str()), nullptr);
     EXPECT_EQ(readers::openTiff(""), nullptr);
