@@ -6,7 +6,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <tiffio.h>
 
 #include "core/clear_record.h"
 #include "platform/device_context.h"
@@ -17,6 +16,7 @@
 
 using readers::ConvertEngine;
 using testsupport::greyPage;
+using testsupport::looksLikeLibtiff;
 using testsupport::PageSpec;
 using testsupport::Rgb;
 using testsupport::rgbPage;
@@ -29,22 +29,6 @@ struct Bitmap {
     ~Bitmap() { releaseImageRecord(&record); }
     ImageRecord record;
 };
-
-testing::AssertionResult looksLikeLibtiff(const ImageRecord& bitmap, const std::string& path,
-                                          int index) {
-    const std::vector<uint32_t> raster = testsupport::tiffRgbaRaster(path, index);
-    if (raster.size() != size_t(bitmap.width) * bitmap.height)
-        return testing::AssertionFailure() << "no reference raster of that size";
-    for (int y = 0; y < bitmap.height; ++y) {
-        for (int x = 0; x < bitmap.width; ++x) {
-            const uint32_t w = raster[size_t(bitmap.height - 1 - y) * bitmap.width + x];
-            const Rgb want{uint8_t(TIFFGetR(w)), uint8_t(TIFFGetG(w)), uint8_t(TIFFGetB(w))};
-            if (!(testsupport::bitmapPixel(bitmap, x, y) == want))
-                return testing::AssertionFailure() << "pixel " << x << ", " << y << " differs";
-        }
-    }
-    return testing::AssertionSuccess();
-}
 
 int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& out) {
     ImageRecord page = testsupport::tiffPageRecord(path, index);

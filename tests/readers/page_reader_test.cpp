@@ -1,6 +1,5 @@
 #include "readers/tiff_page_reader.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -66,32 +65,6 @@ bool decodePage(const ScratchDir& dir, PageSpec layout, Decoded& out, bool bigEn
 }
 
 bool isReleased(ImageRecord& bitmap) { return releaseImageRecord(&bitmap) == 1; }
-
-Rgb rasterPixel(const std::vector<uint32_t>& raster, const ImageRecord& bitmap, int x, int y) {
-    const uint32_t w = raster[size_t(bitmap.height - 1 - y) * bitmap.width + x];
-    return Rgb{uint8_t(TIFFGetR(w)), uint8_t(TIFFGetG(w)), uint8_t(TIFFGetB(w))};
-}
-
-// Every pixel of the bitmap against libtiff's own rendering of the page.
-testing::AssertionResult matchesRaster(const ImageRecord& bitmap,
-                                       const std::vector<uint32_t>& raster, int tolerance) {
-    if (raster.size() != size_t(bitmap.width) * bitmap.height)
-        return testing::AssertionFailure() << "no reference raster";
-    for (int y = 0; y < bitmap.height; ++y) {
-        for (int x = 0; x < bitmap.width; ++x) {
-            const Rgb got = testsupport::bitmapPixel(bitmap, x, y);
-            const Rgb want = rasterPixel(raster, bitmap, x, y);
-            if (std::abs(got.red - want.red) > tolerance ||
-                std::abs(got.green - want.green) > tolerance ||
-                std::abs(got.blue - want.blue) > tolerance)
-                return testing::AssertionFailure()
-                       << "pixel (" << x << ", " << y << "): got " << int(got.red) << ","
-                       << int(got.green) << "," << int(got.blue) << " want " << int(want.red) << ","
-                       << int(want.green) << "," << int(want.blue);
-        }
-    }
-    return testing::AssertionSuccess();
-}
 
 std::vector<uint16_t> colorMap(int bits, bool sixteenBit) {
     const size_t n = size_t{1} << bits;
@@ -225,7 +198,7 @@ TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
             EXPECT_EQ(d.bitmap.height, int(c.layout.height));
             EXPECT_EQ(d.buffers.asked, uint64_t{d.bitmap.imageSize});
             EXPECT_EQ(d.bitmap.pixels, d.buffers.block.get());
-            EXPECT_TRUE(matchesRaster(d.bitmap, testsupport::tiffRgbaRaster(path, 0), c.tolerance));
+            EXPECT_TRUE(testsupport::looksLikeLibtiff(d.bitmap, path, 0, c.tolerance));
         }
         // Within the tolerance of lossy pages the two orders must still agree exactly. Row
         // padding, and bits past the last pixel, are not the page's: compare pixels.
@@ -558,7 +531,7 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
             ExactBuffers buffers;
             ASSERT_EQ(readTiffPage(bitmap, tif.get(), buffers), 0);
             EXPECT_EQ(bitmap.width, 10 + index);
-            EXPECT_TRUE(matchesRaster(bitmap, testsupport::tiffRgbaRaster(path, index), 0));
+            EXPECT_TRUE(testsupport::looksLikeLibtiff(bitmap, path, index));
             releaseImageRecord(&bitmap);
         }
     }
