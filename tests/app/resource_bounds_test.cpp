@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "app/messages.h"
-#include "core/clear_record.h"
 #include "core/file_list.h"
 #include "platform/device_context.h"
 #include "readers/convert_engine.h"
+#include "tests/support/bitmap_page.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"
@@ -289,13 +289,13 @@ TEST(ResourceBounds, PagesPastTheLimitAtAnyStageAreRefusedBeforeAnyBuffer) {
         ASSERT_TRUE(
             testsupport::writeClaimingPage(path, c.side, c.side, c.bits, c.samples, c.photometric));
         ImageRecord page = testsupport::tiffPageRecord(path, 0);
-        ImageRecord bitmap;
-        clearRecord(bitmap);
+        testsupport::Bitmap bitmap;
         readers::ConvertEngine engine;
-        EXPECT_EQ(engine.loadPage(platform::screenDeviceContext(), path.c_str(), page, bitmap),
-                  c.status);
+        EXPECT_EQ(
+            engine.loadPage(platform::screenDeviceContext(), path.c_str(), page, bitmap.record),
+            c.status);
         EXPECT_EQ(engine.pageBufferAllocations, c.allocations);
-        EXPECT_EQ(releaseImageRecord(&bitmap), 1);
+        EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
     }
 }
 

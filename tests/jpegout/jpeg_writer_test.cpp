@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "bitmap/bitmap_storage.h"
-#include "core/clear_record.h"
 #include "platform/device_context.h"
 #include "tests/support/bitmap_page.h"
 #include "tests/support/jpeg_decode.h"
@@ -17,6 +16,7 @@
 
 namespace {
 
+using testsupport::Bitmap;
 using testsupport::DecodedJpeg;
 using testsupport::decodeJpegFile;
 using testsupport::meanAbsoluteError;
@@ -202,18 +202,19 @@ TEST(WriterBilevel, ExpansionChoosesColoursByPhotometric) {
         page.setEntry(1, 40, 50, 60);
         for (int32_t y = 0; y < 2; ++y)
             std::memcpy(page.topRow(y), bits, 2);
-        ImageRecord target;
-        clearRecord(target);
-        ASSERT_EQ(expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target), 0);
-        EXPECT_EQ(target.bitsPerPixel, 24u);
-        EXPECT_EQ(target.bytesPerRow, 32);
+        Bitmap target;
+        ASSERT_EQ(
+            expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target.record), 0);
+        EXPECT_EQ(target.record.bitsPerPixel, 24u);
+        EXPECT_EQ(target.record.bytesPerRow, 32);
         for (int32_t row = 0; row < 2; ++row)
             for (int x = 0; x < 10; ++x) {
-                const uint8_t* pixel = target.pixels + row * target.bytesPerRow + 3 * x;
+                const uint8_t* pixel =
+                    target.record.pixels + row * target.record.bytesPerRow + 3 * x;
                 EXPECT_EQ(std::memcmp(pixel, set[x] ? c.setBgr : c.clearBgr, 3), 0)
                     << "row " << row << " pixel " << x;
             }
-        EXPECT_EQ(releaseImageRecord(&target), 0);
+        EXPECT_EQ(releaseImageRecord(&target.record), 0);
     }
 }
 
@@ -223,13 +224,12 @@ TEST(WriterBilevel, PaletteMissingGivesBlackRatherThanAStrayRead) {
     page.record.paletteEntries = 1; // only entry 0 exists
     page.setEntry(0, 7, 8, 9);
     page.topRow(0)[0] = 0x80;
-    ImageRecord target;
-    clearRecord(target);
-    ASSERT_EQ(expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target), 0);
+    Bitmap target;
+    ASSERT_EQ(expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target.record),
+              0);
     const uint8_t first[3] = {7, 8, 9}, black[3] = {0, 0, 0};
-    EXPECT_EQ(std::memcmp(target.pixels, first, 3), 0);
-    EXPECT_EQ(std::memcmp(target.pixels + 3, black, 3), 0);
-    releaseImageRecord(&target);
+    EXPECT_EQ(std::memcmp(target.record.pixels, first, 3), 0);
+    EXPECT_EQ(std::memcmp(target.record.pixels + 3, black, 3), 0);
 }
 
 TEST(WriterGreyPages, PaletteAndBilevelColoursDecideTheComponentCount) {

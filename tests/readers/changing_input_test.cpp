@@ -17,6 +17,7 @@
 #include "platform/device_context.h"
 #include "readers/convert_engine.h"
 #include "readers/jpeg_copy.h"
+#include "tests/support/bitmap_page.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_pages.h"
@@ -24,6 +25,7 @@
 
 using namespace tiff_builder;
 using Bytes = std::vector<uint8_t>;
+using testsupport::Bitmap;
 
 namespace {
 
@@ -96,12 +98,6 @@ std::vector<ImageRecord> listedPages(const std::string& path) {
 }
 
 void cutTo(const std::string& path, off_t size) { ASSERT_EQ(::truncate(path.c_str(), size), 0); }
-
-struct Bitmap {
-    Bitmap() { clearRecord(record); }
-    ~Bitmap() { releaseImageRecord(&record); }
-    ImageRecord record;
-};
 
 int32_t load(readers::ConvertEngine& engine, const std::string& path, ImageRecord page,
              Bitmap& out) {

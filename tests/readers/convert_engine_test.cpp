@@ -10,11 +10,13 @@
 #include "core/clear_record.h"
 #include "platform/device_context.h"
 #include "readers/tiff_page_reader.h"
+#include "tests/support/bitmap_page.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_pages.h"
 
 using readers::ConvertEngine;
+using testsupport::Bitmap;
 using testsupport::greyPage;
 using testsupport::looksLikeLibtiff;
 using testsupport::PageSpec;
@@ -22,13 +24,6 @@ using testsupport::Rgb;
 using testsupport::rgbPage;
 
 namespace {
-
-// A loaded bitmap that releases itself.
-struct Bitmap {
-    Bitmap() { clearRecord(record); }
-    ~Bitmap() { releaseImageRecord(&record); }
-    ImageRecord record;
-};
 
 int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& out) {
     ImageRecord page = testsupport::tiffPageRecord(path, index);

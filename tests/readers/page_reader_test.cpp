@@ -10,10 +10,12 @@
 
 #include "bitmap/bitmap_storage.h"
 #include "core/clear_record.h"
+#include "tests/support/bitmap_page.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_pages.h"
 
 using readers::readTiffPage;
+using testsupport::Bitmap;
 using testsupport::PageSpec;
 using testsupport::Rgb;
 
@@ -34,22 +36,19 @@ class ExactBuffers : public readers::PageBufferSource {
     int calls = 0;
 };
 
-// A bitmap that releases itself, decoded from one page of a file.
-struct Decoded {
-    Decoded() { clearRecord(bitmap); }
-    ~Decoded() { releaseImageRecord(&bitmap); }
-    ImageRecord bitmap;
+// A bitmap decoded from one page of a file.
+struct Decoded : Bitmap {
     ExactBuffers buffers;
     int32_t status = 1;
 };
 
 void decode(const std::string& path, int index, Decoded& out) {
     readers::TiffHandle tif = readers::openTiff(path.c_str());
-    initImageRecord(nullptr, &out.bitmap);
+    initImageRecord(nullptr, &out.record);
     const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
-    out.bitmap.directoryOffset = index < int(offsets.size()) ? offsets[index] : 0;
-    out.bitmap.directoryIndex = index;
-    out.status = readTiffPage(out.bitmap, tif.get(), out.buffers);
+    out.record.directoryOffset = index < int(offsets.size()) ? offsets[index] : 0;
+    out.record.directoryIndex = index;
+    out.status = readTiffPage(out.record, tif.get(), out.buffers);
 }
 
 // Writes `layout` (pattern pixels when it has none) into `dir` and decodes its page; false
@@ -193,21 +192,21 @@ TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
             Decoded& d = bigEndian ? big : little;
             decode(path, 0, d);
             ASSERT_EQ(d.status, 0);
-            EXPECT_EQ(d.bitmap.bitsPerPixel, c.depth);
-            EXPECT_EQ(d.bitmap.width, int(c.layout.width));
-            EXPECT_EQ(d.bitmap.height, int(c.layout.height));
-            EXPECT_EQ(d.buffers.asked, uint64_t{d.bitmap.imageSize});
-            EXPECT_EQ(d.bitmap.pixels, d.buffers.block.get());
-            EXPECT_TRUE(testsupport::looksLikeLibtiff(d.bitmap, path, 0, c.tolerance));
+            EXPECT_EQ(d.record.bitsPerPixel, c.depth);
+            EXPECT_EQ(d.record.width, int(c.layout.width));
+            EXPECT_EQ(d.record.height, int(c.layout.height));
+            EXPECT_EQ(d.buffers.asked, uint64_t{d.record.imageSize});
+            EXPECT_EQ(d.record.pixels, d.buffers.block.get());
+            EXPECT_TRUE(testsupport::looksLikeLibtiff(d.record, path, 0, c.tolerance));
         }
         // Within the tolerance of lossy pages the two orders must still agree exactly. Row
         // padding, and bits past the last pixel, are not the page's: compare pixels.
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(little.bitmap.imageSize, big.bitmap.imageSize);
-        for (int y = 0; y < little.bitmap.height; ++y)
-            for (int x = 0; x < little.bitmap.width; ++x)
-                ASSERT_EQ(testsupport::bitmapPixel(little.bitmap, x, y),
-                          testsupport::bitmapPixel(big.bitmap, x, y))
+        ASSERT_EQ(little.record.imageSize, big.record.imageSize);
+        for (int y = 0; y < little.record.height; ++y)
+            for (int x = 0; x < little.record.width; ++x)
+                ASSERT_EQ(testsupport::bitmapPixel(little.record, x, y),
+                          testsupport::bitmapPixel(big.record, x, y))
                     << "pixel " << x << ", " << y;
     }
 }
@@ -222,11 +221,11 @@ TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
     Decoded d;
     ASSERT_TRUE(decodePage(dir, layout, d));
     ASSERT_EQ(d.status, 0);
-    ASSERT_EQ(d.bitmap.bytesPerRow, 8);
+    ASSERT_EQ(d.record.bytesPerRow, 8);
     const uint8_t bottom[6] = {90, 80, 70, 120, 110, 100};
     const uint8_t top[6] = {30, 20, 10, 60, 50, 40};
-    EXPECT_EQ(0, std::memcmp(d.bitmap.pixels, bottom, 6));
-    EXPECT_EQ(0, std::memcmp(d.bitmap.pixels + 8, top, 6));
+    EXPECT_EQ(0, std::memcmp(d.record.pixels, bottom, 6));
+    EXPECT_EQ(0, std::memcmp(d.record.pixels + 8, top, 6));
 }
 
 TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
@@ -245,15 +244,15 @@ TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
         Decoded d;
         ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
-        ASSERT_EQ(d.bitmap.bitsPerPixel, c.depth);
-        EXPECT_EQ(d.bitmap.photometric, layout.photometric);
+        ASSERT_EQ(d.record.bitsPerPixel, c.depth);
+        EXPECT_EQ(d.record.photometric, layout.photometric);
         if (c.depth == 32) {
-            EXPECT_EQ(d.bitmap.paletteEntries, 0);
+            EXPECT_EQ(d.record.paletteEntries, 0);
         }
         const size_t rowBytes = testsupport::pixelRowBytes(layout);
-        for (int y = 0; y < d.bitmap.height; ++y)
+        for (int y = 0; y < d.record.height; ++y)
             ASSERT_EQ(
-                0, std::memcmp(d.bitmap.pixels + (d.bitmap.height - 1 - y) * d.bitmap.bytesPerRow,
+                0, std::memcmp(d.record.pixels + (d.record.height - 1 - y) * d.record.bytesPerRow,
                                layout.pixels.data() + y * rowBytes, rowBytes))
                 << "row " << y;
     }
@@ -266,7 +265,7 @@ TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
     Decoded d;
     ASSERT_TRUE(decodePage(dir, layout, d));
     if (d.status == 0)
-        EXPECT_EQ(d.bitmap.bitsPerPixel, 24u);
+        EXPECT_EQ(d.record.bitsPerPixel, 24u);
     else
         EXPECT_EQ(d.status, readers::kRgbaFailed);
 }
@@ -277,7 +276,7 @@ TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
     Decoded d;
     ASSERT_TRUE(decodePage(dir, layout, d));
     EXPECT_EQ(d.status, readers::kRgbaFailed);
-    EXPECT_TRUE(isReleased(d.bitmap));
+    EXPECT_TRUE(isReleased(d.record));
 }
 
 namespace {
@@ -347,10 +346,10 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
         Decoded d;
         ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
-        ASSERT_EQ(d.bitmap.bitsPerPixel, 24u);
+        ASSERT_EQ(d.record.bitsPerPixel, 24u);
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < 3; ++x)
-                EXPECT_EQ(testsupport::bitmapPixel(d.bitmap, x, y), c.expected[x])
+                EXPECT_EQ(testsupport::bitmapPixel(d.record, x, y), c.expected[x])
                     << "pixel " << x << ", " << y;
     }
 }
@@ -370,10 +369,10 @@ TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
         Decoded d;
         ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
-        ASSERT_EQ(d.bitmap.paletteEntries, 2);
+        ASSERT_EQ(d.record.paletteEntries, 2);
         const uint8_t white[8] = {255, 255, 255, 0, 0, 0, 0, 0};
         const uint8_t black[8] = {0, 0, 0, 0, 255, 255, 255, 0};
-        EXPECT_EQ(0, std::memcmp(d.bitmap.palette, c.whiteFirst ? white : black, 8));
+        EXPECT_EQ(0, std::memcmp(d.record.palette, c.whiteFirst ? white : black, 8));
     }
 }
 
@@ -382,10 +381,10 @@ TEST(PagePalette, EightBitGreyGetsTheFullRamp) {
     Decoded d;
     ASSERT_TRUE(decodePage(dir, page(8, 1, 1), d));
     ASSERT_EQ(d.status, 0);
-    ASSERT_EQ(d.bitmap.paletteEntries, 256);
+    ASSERT_EQ(d.record.paletteEntries, 256);
     for (int k = 0; k < 256; ++k) {
         const uint8_t entry[4] = {uint8_t(k), uint8_t(k), uint8_t(k), 0};
-        ASSERT_EQ(0, std::memcmp(d.bitmap.palette + 4 * k, entry, 4)) << "entry " << k;
+        ASSERT_EQ(0, std::memcmp(d.record.palette + 4 * k, entry, 4)) << "entry " << k;
     }
 }
 
@@ -412,8 +411,8 @@ TEST(PagePalette, ColorMapIsScaledDownOnlyWhenItHoldsSixteenBitValues) {
         Decoded d;
         ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
-        ASSERT_EQ(d.bitmap.paletteEntries, int32_t(n));
-        EXPECT_EQ(0, std::memcmp(d.bitmap.palette, c.palette, 8));
+        ASSERT_EQ(d.record.paletteEntries, int32_t(n));
+        EXPECT_EQ(0, std::memcmp(d.record.palette, c.palette, 8));
     }
 }
 
@@ -425,18 +424,17 @@ TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
     const uint16_t* maps[3] = {map.data(), map.data() + 256, map.data() + 512};
     readers::TiffHandle tif = openPage(dir);
     for (bool withMap : {false, true}) {
-        ImageRecord bitmap;
-        initImageRecord(nullptr, &bitmap);
-        ASSERT_EQ(readers::setBitmapGeometry(bitmap, 5, 5, 4), 0);
-        ASSERT_EQ(bitmap.paletteEntries, 16);
-        EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap, 4, 8, withMap ? maps[0] : nullptr,
-                                            withMap ? maps[1] : nullptr,
-                                            withMap ? maps[2] : nullptr),
-                  0);
+        Bitmap bitmap;
+        initImageRecord(nullptr, &bitmap.record);
+        ASSERT_EQ(readers::setBitmapGeometry(bitmap.record, 5, 5, 4), 0);
+        ASSERT_EQ(bitmap.record.paletteEntries, 16);
+        EXPECT_EQ(
+            readers::buildTiffPalette(tif.get(), bitmap.record, 4, 8, withMap ? maps[0] : nullptr,
+                                      withMap ? maps[1] : nullptr, withMap ? maps[2] : nullptr),
+            0);
         if (!withMap) {
-            EXPECT_EQ(bitmap.palette[4 * 15], 15); // the ramp is the entry numbers
+            EXPECT_EQ(bitmap.record.palette[4 * 15], 15); // the ramp is the entry numbers
         }
-        releaseImageRecord(&bitmap);
     }
 }
 
@@ -444,11 +442,10 @@ TEST(PagePalette, PartialColorMapIsRefused) {
     ScratchDir dir;
     const uint16_t map[256] = {};
     readers::TiffHandle tif = openPage(dir);
-    ImageRecord bitmap;
-    initImageRecord(nullptr, &bitmap);
-    ASSERT_EQ(readers::setBitmapGeometry(bitmap, 4, 4, 8), 0);
-    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap, 8, 8, map, nullptr, map), -2);
-    releaseImageRecord(&bitmap);
+    Bitmap bitmap;
+    initImageRecord(nullptr, &bitmap.record);
+    ASSERT_EQ(readers::setBitmapGeometry(bitmap.record, 4, 4, 8), 0);
+    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap.record, 8, 8, map, nullptr, map), -2);
     ImageRecord bare;
     initImageRecord(nullptr, &bare);
     EXPECT_EQ(readers::buildTiffPalette(tif.get(), bare, 8, 8, nullptr, nullptr, nullptr), -1);
@@ -489,21 +486,20 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
         Decoded d;
         ASSERT_TRUE(decodePage(dir, layout, d));
         ASSERT_EQ(d.status, 0);
-        EXPECT_EQ(d.bitmap.xResolution, c.wantX);
-        EXPECT_EQ(d.bitmap.yResolution, c.wantY);
-        EXPECT_EQ(d.bitmap.resolutionUnit, c.wantUnit);
+        EXPECT_EQ(d.record.xResolution, c.wantX);
+        EXPECT_EQ(d.record.yResolution, c.wantY);
+        EXPECT_EQ(d.record.resolutionUnit, c.wantUnit);
     }
 }
 
 TEST(PageFields, PhotometricIsKeptAsSigned16Bits) {
     ScratchDir dir;
     readers::TiffHandle tif = openPage(dir, page(8, 1, 40000));
-    ImageRecord bitmap;
-    initImageRecord(nullptr, &bitmap);
+    Bitmap bitmap;
+    initImageRecord(nullptr, &bitmap.record);
     ExactBuffers buffers;
-    readers::decodeTiffDirectory(bitmap, tif.get(), buffers);
-    EXPECT_EQ(bitmap.photometric, 40000 - 65536);
-    releaseImageRecord(&bitmap);
+    readers::decodeTiffDirectory(bitmap.record, tif.get(), buffers);
+    EXPECT_EQ(bitmap.record.photometric, 40000 - 65536);
 }
 
 TEST(PageDirectory, OffsetOrIndexReachesThePage) {
@@ -524,15 +520,14 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
     for (bool byOffset : {true, false}) {
         for (int index : {2, 0, 1, 1, 2}) {
             SCOPED_TRACE(testing::Message() << "page " << index << (byOffset ? " by offset" : ""));
-            ImageRecord bitmap;
-            initImageRecord(nullptr, &bitmap);
-            bitmap.directoryIndex = index;
-            bitmap.directoryOffset = byOffset ? offsets[index] : 0;
+            Bitmap bitmap;
+            initImageRecord(nullptr, &bitmap.record);
+            bitmap.record.directoryIndex = index;
+            bitmap.record.directoryOffset = byOffset ? offsets[index] : 0;
             ExactBuffers buffers;
-            ASSERT_EQ(readTiffPage(bitmap, tif.get(), buffers), 0);
-            EXPECT_EQ(bitmap.width, 10 + index);
-            EXPECT_TRUE(testsupport::looksLikeLibtiff(bitmap, path, index));
-            releaseImageRecord(&bitmap);
+            ASSERT_EQ(readTiffPage(bitmap.record, tif.get(), buffers), 0);
+            EXPECT_EQ(bitmap.record.width, 10 + index);
+            EXPECT_TRUE(testsupport::looksLikeLibtiff(bitmap.record, path, index));
         }
     }
 }
@@ -546,20 +541,20 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
     } cases[] = {{1, 0}, {-1, 0}, {0, 3}, {0, 0x7FFFFFF0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.index << " at " << c.offset);
-        ImageRecord bitmap;
-        initImageRecord(nullptr, &bitmap);
-        bitmap.directoryIndex = c.index;
-        bitmap.directoryOffset = c.offset;
+        Bitmap bitmap;
+        initImageRecord(nullptr, &bitmap.record);
+        bitmap.record.directoryIndex = c.index;
+        bitmap.record.directoryOffset = c.offset;
         ExactBuffers buffers;
-        EXPECT_EQ(readTiffPage(bitmap, tif.get(), buffers), readers::kDirectoryNotFound);
-        EXPECT_TRUE(isReleased(bitmap));
+        EXPECT_EQ(readTiffPage(bitmap.record, tif.get(), buffers), readers::kDirectoryNotFound);
+        EXPECT_TRUE(isReleased(bitmap.record));
         EXPECT_EQ(buffers.calls, 0);
     }
-    ImageRecord bitmap;
-    initImageRecord(nullptr, &bitmap);
+    Bitmap bitmap;
+    initImageRecord(nullptr, &bitmap.record);
     ExactBuffers buffers;
-    EXPECT_EQ(readTiffPage(bitmap, nullptr, buffers), readers::kTiffOpenFailed);
-    EXPECT_TRUE(isReleased(bitmap));
+    EXPECT_EQ(readTiffPage(bitmap.record, nullptr, buffers), readers::kTiffOpenFailed);
+    EXPECT_TRUE(isReleased(bitmap.record));
 }
 
 TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
@@ -582,7 +577,7 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
         decode(path, 0, d);
         EXPECT_EQ(d.status, readers::kDirectoryNotFound);
         EXPECT_EQ(d.buffers.calls, 0);
-        EXPECT_TRUE(isReleased(d.bitmap));
+        EXPECT_TRUE(isReleased(d.record));
     }
 }
 
