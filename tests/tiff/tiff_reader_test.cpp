@@ -171,20 +171,6 @@ TEST(TiffReaderValues, AReadPastTheEndIsAShortRead) {
     EXPECT_EQ(tiffdir::readShorts(opened.reader, 16, 1, shorts), tiffdir::kReadError);
 }
 
-TEST(TiffReaderValues, SwapsAndTypeSizes) {
-    EXPECT_EQ(tiffdir::swap16(0x1234), 0x3412);
-    EXPECT_EQ(tiffdir::swap32(0x12345678u), 0x78563412u);
-    const struct {
-        uint16_t type;
-        uint32_t size;
-    } cases[] = {{0, 1}, {1, 1}, {2, 1}, {3, 2},  {4, 4},  {5, 8},  {6, 1},
-                 {7, 1}, {8, 2}, {9, 4}, {10, 8}, {11, 4}, {12, 8}, {13, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "type " << c.type);
-        EXPECT_EQ(tiffdir::typeSize(c.type), c.size);
-    }
-}
-
 TEST(TiffReaderStatus, TextsAreTheirShiftJisForms) {
     const struct {
         int32_t status;
