@@ -134,15 +134,11 @@ std::vector<uint8_t> tiffRgb(const std::string& path, int index, int& width, int
         return {};
     width = static_cast<int>(w);
     height = static_cast<int>(h);
-    std::vector<uint8_t> rgb(raster.size() * 3);
-    for (uint32_t y = 0; y < h; ++y) {
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint32_t pixel = raster[size_t(h - 1 - y) * w + x]; // the raster is bottom-up
-            uint8_t* out = &rgb[(size_t(y) * w + x) * 3];
-            out[0] = static_cast<uint8_t>(TIFFGetR(pixel));
-            out[1] = static_cast<uint8_t>(TIFFGetG(pixel));
-            out[2] = static_cast<uint8_t>(TIFFGetB(pixel));
-        }
+    std::vector<uint8_t> rgb;
+    for (size_t i = 0; i < raster.size(); ++i) {
+        const uint32_t pixel = raster[(h - 1 - i / w) * w + i % w]; // the raster is bottom-up
+        rgb.insert(rgb.end(),
+                   {uint8_t(TIFFGetR(pixel)), uint8_t(TIFFGetG(pixel)), uint8_t(TIFFGetB(pixel))});
     }
     return rgb;
 }
@@ -310,9 +306,8 @@ testing::AssertionResult looksLikeLibtiff(int width, int height, const std::vect
                                           double meanTolerance) {
     int referenceWidth = 0, referenceHeight = 0;
     const std::vector<uint8_t> reference = tiffRgb(path, index, referenceWidth, referenceHeight);
-    if (reference.empty())
-        return testing::AssertionFailure() << "libtiff cannot render page " << index;
-    if (width != referenceWidth || height != referenceHeight || rgb.size() != reference.size())
+    if (reference.empty() || width != referenceWidth || height != referenceHeight ||
+        rgb.size() != reference.size())
         return testing::AssertionFailure() << width << " x " << height << ", libtiff renders "
                                            << referenceWidth << " x " << referenceHeight;
     for (size_t i = 0; i < rgb.size(); ++i) {
@@ -337,7 +332,6 @@ testing::AssertionResult looksLikeLibtiff(const ImageRecord& bitmap, const std::
     if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.pixels == nullptr)
         return testing::AssertionFailure() << "no bitmap";
     std::vector<uint8_t> rgb;
-    rgb.reserve(size_t(bitmap.width) * bitmap.height * 3);
     for (int y = 0; y < bitmap.height; ++y) {
         for (int x = 0; x < bitmap.width; ++x) {
             const Rgb pixel = bitmapPixel(bitmap, x, y);
