@@ -2,20 +2,22 @@
 // stderr and exit codes.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <sys/stat.h>
-#include <tiffio.h>
 #include <vector>
 
 #include "app/messages.h"
 #include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/tiff_pages.h"
 
 namespace {
 using messages::kEndBanner;
 using messages::kFormatError;
 using messages::kStartBanner;
+using testsupport::greyPage;
+using testsupport::writeTiffPages;
 
 std::string usageLines() {
     return consoleLine(sjis(messages::kUsageTitle)) + consoleLine(sjis(messages::kUsageSyntax)) +
@@ -36,30 +38,6 @@ std::string formatErrorRun(std::initializer_list<std::string> echoed, const std:
     for (const std::string& argument : echoed)
         all += consoleLine(argument);
     return all + message + consoleLine(sjis(kFormatError));
-}
-
-// A grey page of `width` x `height` pixels per entry of `sizes`, written with libtiff.
-bool writeGreyTiff(const std::string& path, std::initializer_list<int> sizes) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    if (tif == nullptr)
-        return false;
-    bool ok = true;
-    for (int size : sizes) {
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(size));
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(size));
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(size));
-        std::vector<uint8_t> row(static_cast<size_t>(size), 0x80);
-        for (int y = 0; y < size && ok; ++y)
-            ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
-        ok = ok && TIFFWriteDirectory(tif) == 1;
-    }
-    TIFFClose(tif);
-    return ok;
 }
 } // namespace
 
@@ -159,7 +137,7 @@ TEST(CommandLine, EachBadArgumentEndsTheRunWithAFormatError) {
 
 TEST(CommandLine, NothingIsConvertedWhenALaterArgumentIsBad) {
     ScratchDir dir;
-    ASSERT_TRUE(writeGreyTiff(dir.file("doc.tif"), {8}));
+    ASSERT_TRUE(writeTiffPages(dir.file("doc.tif"), {greyPage(8, 8)}));
     const RunResult run = runPelc({"doc.tif", "missing.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_FALSE(pathExists(dir.file("doc_1.jpg")));
@@ -203,7 +181,7 @@ TEST(CommandLine, InputsAreStoredAsFullPaths) {
 
 TEST(CommandLine, WildcardIsAcceptedWhenSomethingMatchesAndKeptInThePath) {
     ScratchDir dir;
-    ASSERT_TRUE(writeGreyTiff(dir.file("a.tif"), {8}));
+    ASSERT_TRUE(writeTiffPages(dir.file("a.tif"), {greyPage(8, 8)}));
     const RunResult run = runPelc({"*.tif"}, dir.path());
     // No file of that literal name can be read, so the driver reports it.
     EXPECT_EQ(run.out, lines({sjis(kStartBanner), "*.tif"}) +
@@ -215,7 +193,8 @@ TEST(CommandLine, WildcardIsAcceptedWhenSomethingMatchesAndKeptInThePath) {
 
 TEST(CommandLine, ASuccessfulRunNamesEveryOutputAndEndsWithTheEndBanner) {
     ScratchDir dir;
-    ASSERT_TRUE(writeGreyTiff(dir.file("doc.tif"), {8, 12, 16}));
+    ASSERT_TRUE(
+        writeTiffPages(dir.file("doc.tif"), {greyPage(8, 8), greyPage(12, 12), greyPage(16, 16)}));
     const RunResult run = runPelc({"doc.tif", "doc.tif"}, dir.path());
     const std::string names =
         lines({dir.file("doc_1.jpg"), dir.file("doc_2.jpg"), dir.file("doc_3.jpg")});

@@ -22,6 +22,7 @@
 #include "platform/unique_fd.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_pages.h"
 

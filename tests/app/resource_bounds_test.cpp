@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "app/messages.h"
-#include "core/clear_record.h"
 #include "core/file_list.h"
 #include "platform/device_context.h"
 #include "readers/convert_engine.h"
+#include "tests/support/bitmap_page.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_pages.h"
 #include "tiff/directory_chain.h"
@@ -95,8 +96,9 @@ std::string banners(const std::string& middle) {
 } // namespace
 
 TEST(ResourceBounds, AChainOf65536DirectoriesAndMoreListsExactly65536Pages) {
+    ScratchDir dir;
     const std::string path =
-        writeTempFile("long.tif", chainOfDirectories(tiffdir::kMaxDirectories + 2, kNoWidth, {}));
+        dir.write("long.tif", chainOfDirectories(tiffdir::kMaxDirectories + 2, kNoWidth, {}));
     FileList pages;
     ASSERT_EQ(tiffdir::listPages(path.c_str(), pages), 0);
     EXPECT_EQ(pages.count(), tiffdir::kMaxDirectories);
@@ -104,7 +106,7 @@ TEST(ResourceBounds, AChainOf65536DirectoriesAndMoreListsExactly65536Pages) {
 
 TEST(ResourceBounds, AWholeRunOver65536DirectoriesNamesEachListedPageOnceAndEnds) {
     ScratchDir dir;
-    dir.write("long.tif", asString(chainOfDirectories(tiffdir::kMaxDirectories + 2, kNoWidth, {})));
+    dir.write("long.tif", chainOfDirectories(tiffdir::kMaxDirectories + 2, kNoWidth, {}));
     const RunResult run = runPelc({"long.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
     const std::string failed = consoleLine(sjis(messages::kLoadFailed));
@@ -131,7 +133,7 @@ TEST(ResourceBounds, ManyCopiedPagesSharingOneStripAreEachWrittenWhole) {
                                      {kTagStripOffsets, kLong, 1, 8},
                                      {kTagStripByteCounts, kLong, 1, 64}};
     constexpr size_t kPages = 1500;
-    dir.write("many.tif", asString(chainOfDirectories(kPages, page, payload)));
+    dir.write("many.tif", chainOfDirectories(kPages, page, payload));
     const RunResult run = runPelc({"many.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(countOf(run.out, ".jpg\n"), kPages);
@@ -163,7 +165,7 @@ TEST(ResourceBounds, ALoopingChainGivesEachDirectoryOnce) {
                 .tag(kTagStripOffsets, kLong, {8})
                 .tag(kTagStripByteCounts, kLong, {32});
         builder.nextOffsetToPage(c.loopsBackTo);
-        dir.write("loop.tif", asString(builder.build()));
+        dir.write("loop.tif", builder.build());
         const RunResult run = runPelc({"loop.tif"}, dir.path());
         std::string lines = consoleLine("loop.tif");
         for (size_t i = 1; i <= c.pages; ++i)
@@ -233,7 +235,7 @@ TEST(ResourceBounds, StripLayoutsThatRepeatBytesNeverGrowTheOutputPastTwiceTheIn
         .tag(kTagStripOffsets, kLong, std::vector<uint32_t>(kStrips, 8))
         .tag(kTagRowsPerStrip, kShort, {1})
         .tag(kTagStripByteCounts, kLong, std::vector<uint32_t>(kStrips, 0xFFFFFFFF));
-    dir.write("decoded.tif", asString(decoded.build()));
+    dir.write("decoded.tif", decoded.build());
     args.push_back("decoded.tif");
     lines += consoleLine("decoded.tif");
     for (const auto& c : cases) {
@@ -278,19 +280,20 @@ TEST(ResourceBounds, PagesPastTheLimitAtAnyStageAreRefusedBeforeAnyBuffer) {
         {"4-bit palette-free grey 30000 square", 30000, 4, 1, 1, readers::kPageTooLarge, 0},
         {"RGB 65535 square", 65535, 8, 3, 2, readers::kPageTooLarge, 0},
     };
+    ScratchDir dir;
+    const std::string path = dir.file("claim.tif");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string path = writeTempFile("claim.tif", {});
         ASSERT_TRUE(
             testsupport::writeClaimingPage(path, c.side, c.side, c.bits, c.samples, c.photometric));
         ImageRecord page = testsupport::tiffPageRecord(path, 0);
-        ImageRecord bitmap;
-        clearRecord(bitmap);
+        testsupport::Bitmap bitmap;
         readers::ConvertEngine engine;
-        EXPECT_EQ(engine.loadPage(platform::screenDeviceContext(), path.c_str(), page, bitmap),
-                  c.status);
+        EXPECT_EQ(
+            engine.loadPage(platform::screenDeviceContext(), path.c_str(), page, bitmap.record),
+            c.status);
         EXPECT_EQ(engine.pageBufferAllocations, c.allocations);
-        EXPECT_EQ(releaseImageRecord(&bitmap), 1);
+        EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
     }
 }
 

@@ -7,25 +7,21 @@
 #include <gtest/gtest.h>
 
 #include "bitmap/bitmap_storage.h"
-#include "core/clear_record.h"
 #include "platform/device_context.h"
 #include "tests/support/bitmap_page.h"
 
 namespace {
 
+using testsupport::Bitmap;
 using testsupport::Page;
 using Bgr = std::array<uint8_t, 3>;
 
-// The converted bitmap, released however the test ends.
-struct Converted {
-    ImageRecord record;
-    Converted() { clearRecord(record); }
-    ~Converted() { releaseImageRecord(&record); }
-    Bgr at(int32_t x, int32_t fromBottom) const {
-        const uint8_t* p = record.pixels + fromBottom * record.bytesPerRow + 3 * x;
-        return {p[0], p[1], p[2]};
-    }
-};
+// Pixel `x` of row `fromBottom` of a 24-bit bitmap, as stored.
+Bgr at(const Bitmap& bitmap, int32_t x, int32_t fromBottom) {
+    const ImageRecord& r = bitmap.record;
+    const uint8_t* p = r.pixels + fromBottom * r.bytesPerRow + 3 * x;
+    return {p[0], p[1], p[2]};
+}
 
 const Bgr kBlack{0, 0, 0};
 const Bgr kWhite{255, 255, 255};
@@ -38,15 +34,15 @@ TEST(Convert4To24, TakesHighNibbleFirstAndStopsAtTheWidth) {
     source.row(0)[1] = 0x3F; // the low nibble lies beyond the width
     source.row(1)[0] = 0xF0;
     source.row(1)[1] = 0xA0;
-    Converted out;
+    Bitmap out;
     ASSERT_EQ(convert4To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
     EXPECT_EQ(out.record.bytesPerRow, 12);
-    EXPECT_EQ(out.at(0, 0), (Bgr{1, 16, 254}));
-    EXPECT_EQ(out.at(1, 0), (Bgr{2, 32, 253}));
-    EXPECT_EQ(out.at(2, 0), (Bgr{3, 48, 252}));
-    EXPECT_EQ(out.at(0, 1), (Bgr{15, 240, 240}));
-    EXPECT_EQ(out.at(1, 1), (Bgr{0, 0, 255}));
-    EXPECT_EQ(out.at(2, 1), (Bgr{10, 160, 245}));
+    EXPECT_EQ(at(out, 0, 0), (Bgr{1, 16, 254}));
+    EXPECT_EQ(at(out, 1, 0), (Bgr{2, 32, 253}));
+    EXPECT_EQ(at(out, 2, 0), (Bgr{3, 48, 252}));
+    EXPECT_EQ(at(out, 0, 1), (Bgr{15, 240, 240}));
+    EXPECT_EQ(at(out, 1, 1), (Bgr{0, 0, 255}));
+    EXPECT_EQ(at(out, 2, 1), (Bgr{10, 160, 245}));
 }
 
 TEST(Convert8To24, LooksEachIndexUpInThePalette) {
@@ -56,12 +52,12 @@ TEST(Convert8To24, LooksEachIndexUpInThePalette) {
     source.setEntry(255, 200, 100, 50);
     const uint8_t indexes[5] = {7, 255, 0, 7, 255};
     std::memcpy(source.row(0), indexes, 5);
-    Converted out;
+    Bitmap out;
     ASSERT_EQ(convert8To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
     EXPECT_EQ(out.record.bytesPerRow, 16);
     const Bgr expected[5] = {{10, 20, 30}, {200, 100, 50}, {1, 2, 3}, {10, 20, 30}, {200, 100, 50}};
     for (int x = 0; x < 5; ++x)
-        EXPECT_EQ(out.at(x, 0), expected[x]) << "pixel " << x;
+        EXPECT_EQ(at(out, x, 0), expected[x]) << "pixel " << x;
 }
 
 TEST(Convert8To24, IndexBeyondAShortPaletteIsBlack) {
@@ -76,11 +72,11 @@ TEST(Convert8To24, IndexBeyondAShortPaletteIsBlack) {
     source.rows[0] = 3;
     source.rows[1] = 4;
     source.rows[2] = 255;
-    Converted out;
+    Bitmap out;
     ASSERT_EQ(convert8To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
-    EXPECT_EQ(out.at(0, 0), (Bgr{53, 63, 73}));
-    EXPECT_EQ(out.at(1, 0), kBlack);
-    EXPECT_EQ(out.at(2, 0), kBlack);
+    EXPECT_EQ(at(out, 0, 0), (Bgr{53, 63, 73}));
+    EXPECT_EQ(at(out, 1, 0), kBlack);
+    EXPECT_EQ(at(out, 2, 0), kBlack);
 }
 
 TEST(Convert16To24, SpreadsFiveBitsPerColour) {
@@ -94,11 +90,11 @@ TEST(Convert16To24, SpreadsFiveBitsPerColour) {
         source.row(1)[2 * x] = uint8_t(cases[x].word); // little-endian words
         source.row(1)[2 * x + 1] = uint8_t(cases[x].word >> 8);
     }
-    Converted out;
+    Bitmap out;
     ASSERT_EQ(convert16To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
     for (int x = 0; x < 6; ++x) {
-        EXPECT_EQ(out.at(x, 1), cases[x].bgr) << std::hex << cases[x].word;
-        EXPECT_EQ(out.at(x, 0), kBlack);
+        EXPECT_EQ(at(out, x, 1), cases[x].bgr) << std::hex << cases[x].word;
+        EXPECT_EQ(at(out, x, 0), kBlack);
     }
 }
 
@@ -117,10 +113,10 @@ TEST(Convert32To24, SubtractsInkAndBlackLimitedAtZero) {
         const uint8_t inks[4] = {cases[x].c, cases[x].m, cases[x].y, cases[x].k};
         std::memcpy(source.row(0) + 4 * x, inks, 4);
     }
-    Converted out;
+    Bitmap out;
     ASSERT_EQ(convert32To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
     for (int x = 0; x < 6; ++x)
-        EXPECT_EQ(out.at(x, 0), cases[x].bgr) << "pixel " << x;
+        EXPECT_EQ(at(out, x, 0), cases[x].bgr) << "pixel " << x;
 }
 
 TEST(ConvertFrame, ResultIsAFreshDeviceBitmapWithTheSourceResolution) {
@@ -135,7 +131,7 @@ TEST(ConvertFrame, ResultIsAFreshDeviceBitmapWithTheSourceResolution) {
     source.record.pageCount = 9;
     source.record.directoryIndex = 4;
     DeviceContext screen = platform::screenDeviceContext();
-    Converted out;
+    Bitmap out;
     ASSERT_EQ(convertTo24(screen, &source.record, &out.record), 0);
     const ImageRecord& r = out.record;
     EXPECT_EQ(r.deviceContext, screen);
@@ -162,11 +158,11 @@ TEST(ConvertFrame, RowsStayBottomUpAndApartByTheirOwnStride) {
     source.setEntry(3, 3, 3, 3);
     for (int row = 0; row < 3; ++row)
         std::memset(source.row(row), (row + 1) * 0x11, 3);
-    Converted out;
+    Bitmap out;
     ASSERT_EQ(convert4To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
     for (int row = 0; row < 3; ++row)
         for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(out.at(x, row), (Bgr{uint8_t(row + 1), uint8_t(row + 1), uint8_t(row + 1)}));
+            EXPECT_EQ(at(out, x, row), (Bgr{uint8_t(row + 1), uint8_t(row + 1), uint8_t(row + 1)}));
 }
 
 TEST(ConvertTo24, DepthWithoutConversionLeavesTheDestinationAlone) {
@@ -185,7 +181,7 @@ TEST(ConvertTo24, DepthWithoutConversionLeavesTheDestinationAlone) {
 
 TEST(ConvertFailures, AllocationCodePassesUnchangedAndReleaseFreesTheHeader) {
     Page source(4, 2, 16);
-    Converted out;
+    Bitmap out;
     EXPECT_EQ(convert16To24(nullptr, &source.record, &out.record), kAllocNoDeviceContext);
     EXPECT_NE(out.record.bitmapInfo, nullptr);
     EXPECT_EQ(releaseImageRecord(&out.record), 0);
@@ -194,7 +190,7 @@ TEST(ConvertFailures, AllocationCodePassesUnchangedAndReleaseFreesTheHeader) {
 TEST(ConvertFailures, SourceRowsShorterThanTheWidthAreNotRead) {
     Page source(8, 2, 32);
     source.record.bytesPerRow = 28; // one pixel short of 8 x 4 bytes
-    Converted out;
+    Bitmap out;
     EXPECT_EQ(convert32To24(platform::screenDeviceContext(), &source.record, &out.record),
               kAllocNoRecord);
     source.record.bytesPerRow = 32;

@@ -9,25 +9,24 @@
 #include <gtest/gtest.h>
 
 #include "bitmap/bitmap_storage.h"
-#include "core/clear_record.h"
 #include "platform/device_context.h"
 #include "tests/support/bitmap_page.h"
 #include "tests/support/jpeg_decode.h"
-#include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
+using testsupport::Bitmap;
 using testsupport::DecodedJpeg;
 using testsupport::decodeJpegFile;
 using testsupport::meanAbsoluteError;
 using testsupport::Page;
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "writer_" + name; }
-
-// Writes `page`, decodes the file and returns it; fails the test when either step fails.
-DecodedJpeg writeAndDecode(Page& page, const std::string& name) {
-    const std::string path = tempPath(name);
-    std::remove(path.c_str());
+// Writes `page` into a fresh folder, decodes the file and returns it; fails the test when
+// either step fails.
+DecodedJpeg writeAndDecode(Page& page) {
+    ScratchDir dir;
+    const std::string path = dir.file("page.jpg");
     EXPECT_EQ(writeJpeg(&page.record, path.c_str()), 0);
     DecodedJpeg decoded;
     std::string error;
@@ -75,14 +74,13 @@ TEST(WriterResolution, ReachesTheFileAsDotsPerInch) {
     } cases[] = {{2, 300, 300, 1, 300, 300},     {2, 72, 72, 1, 72, 72}, {2, 200, 100, 1, 200, 100},
                  {3, 80, 80, 1, 203, 203},       {1, 300, 300, 0, 1, 1}, {0, 0, 0, 0, 1, 1},
                  {2, 4294967295.0, 300, 0, 1, 1}};
-    int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << " x " << c.y << " per unit " << c.unit);
         Page page(8, 8, 24);
         page.record.resolutionUnit = c.unit;
         page.record.xResolution = c.x;
         page.record.yResolution = c.y;
-        const DecodedJpeg decoded = writeAndDecode(page, "density" + std::to_string(n++) + ".jpg");
+        const DecodedJpeg decoded = writeAndDecode(page);
         EXPECT_EQ(decoded.densityUnit, c.densityUnit);
         EXPECT_EQ(decoded.xDensity, c.xDensity);
         EXPECT_EQ(decoded.yDensity, c.yDensity);
@@ -139,7 +137,7 @@ TEST(WriterRoundTrip, EveryDepthComesBackCloseToItsColours) {
                 }
             }
         }
-        const DecodedJpeg decoded = writeAndDecode(page, "depth" + std::to_string(depth) + ".jpg");
+        const DecodedJpeg decoded = writeAndDecode(page);
         ASSERT_EQ(decoded.width, kWidth);
         ASSERT_EQ(decoded.height, kHeight);
         EXPECT_EQ(decoded.components, 3);
@@ -169,8 +167,7 @@ TEST(WriterBilevel, TextLikePageStaysLegible) {
         page.record.photometric = photometric;
         std::vector<uint8_t> expected(size_t(kWidth) * kHeight * 3);
         drawStrokes(page, expected, photometric == 0);
-        const DecodedJpeg decoded =
-            writeAndDecode(page, "strokes" + std::to_string(photometric) + ".jpg");
+        const DecodedJpeg decoded = writeAndDecode(page);
         ASSERT_EQ(decoded.width, kWidth);
         ASSERT_EQ(decoded.height, kHeight);
         EXPECT_EQ(decoded.components, 1); // a black and white page needs no colour
@@ -205,18 +202,19 @@ TEST(WriterBilevel, ExpansionChoosesColoursByPhotometric) {
         page.setEntry(1, 40, 50, 60);
         for (int32_t y = 0; y < 2; ++y)
             std::memcpy(page.topRow(y), bits, 2);
-        ImageRecord target;
-        clearRecord(target);
-        ASSERT_EQ(expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target), 0);
-        EXPECT_EQ(target.bitsPerPixel, 24u);
-        EXPECT_EQ(target.bytesPerRow, 32);
+        Bitmap target;
+        ASSERT_EQ(
+            expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target.record), 0);
+        EXPECT_EQ(target.record.bitsPerPixel, 24u);
+        EXPECT_EQ(target.record.bytesPerRow, 32);
         for (int32_t row = 0; row < 2; ++row)
             for (int x = 0; x < 10; ++x) {
-                const uint8_t* pixel = target.pixels + row * target.bytesPerRow + 3 * x;
+                const uint8_t* pixel =
+                    target.record.pixels + row * target.record.bytesPerRow + 3 * x;
                 EXPECT_EQ(std::memcmp(pixel, set[x] ? c.setBgr : c.clearBgr, 3), 0)
                     << "row " << row << " pixel " << x;
             }
-        EXPECT_EQ(releaseImageRecord(&target), 0);
+        EXPECT_EQ(releaseImageRecord(&target.record), 0);
     }
 }
 
@@ -226,13 +224,12 @@ TEST(WriterBilevel, PaletteMissingGivesBlackRatherThanAStrayRead) {
     page.record.paletteEntries = 1; // only entry 0 exists
     page.setEntry(0, 7, 8, 9);
     page.topRow(0)[0] = 0x80;
-    ImageRecord target;
-    clearRecord(target);
-    ASSERT_EQ(expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target), 0);
+    Bitmap target;
+    ASSERT_EQ(expandBilevelForJpeg(platform::screenDeviceContext(), &page.record, &target.record),
+              0);
     const uint8_t first[3] = {7, 8, 9}, black[3] = {0, 0, 0};
-    EXPECT_EQ(std::memcmp(target.pixels, first, 3), 0);
-    EXPECT_EQ(std::memcmp(target.pixels + 3, black, 3), 0);
-    releaseImageRecord(&target);
+    EXPECT_EQ(std::memcmp(target.record.pixels, first, 3), 0);
+    EXPECT_EQ(std::memcmp(target.record.pixels + 3, black, 3), 0);
 }
 
 TEST(WriterGreyPages, PaletteAndBilevelColoursDecideTheComponentCount) {
@@ -248,7 +245,6 @@ TEST(WriterGreyPages, PaletteAndBilevelColoursDecideTheComponentCount) {
         {8, 1, false, false, 1}, {8, 1, true, false, 1}, {8, 1, true, true, 3},
         {4, 1, false, true, 1},  {1, 0, false, true, 1}, {1, 3, true, true, 3},
     };
-    int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.depth << " bpp, colour entry " << c.colourEntry
                                         << ", colour pixel " << c.colourPixel);
@@ -264,32 +260,33 @@ TEST(WriterGreyPages, PaletteAndBilevelColoursDecideTheComponentCount) {
         }
         if (c.depth == 1) // set bits take entry 0 of a palette
             page.setEntry(0, c.colourEntry ? 0 : 9, c.colourEntry ? 200 : 9, 9);
-        const DecodedJpeg decoded = writeAndDecode(page, "grey" + std::to_string(n++) + ".jpg");
+        const DecodedJpeg decoded = writeAndDecode(page);
         EXPECT_EQ(decoded.components, c.components);
     }
 }
 
 TEST(WriterOwnership, TwentyFourBitPageIsTakenOverOthersAreKept) {
+    ScratchDir dir;
     Page colour(4, 4, 24);
-    ASSERT_EQ(writeJpeg(&colour.record, tempPath("taken.jpg").c_str()), 0);
+    ASSERT_EQ(writeJpeg(&colour.record, dir.file("taken.jpg").c_str()), 0);
     const std::vector<uint8_t> zero(sizeof(ImageRecord), 0);
     EXPECT_EQ(std::memcmp(&colour.record, zero.data(), zero.size()), 0);
     EXPECT_EQ(releaseImageRecord(&colour.record), 1);
 
     Page indexed(4, 4, 8);
     const ImageRecord before = indexed.record;
-    ASSERT_EQ(writeJpeg(&indexed.record, tempPath("kept.jpg").c_str()), 0);
+    ASSERT_EQ(writeJpeg(&indexed.record, dir.file("kept.jpg").c_str()), 0);
     EXPECT_EQ(std::memcmp(&indexed.record, &before, sizeof before), 0);
     EXPECT_EQ(releaseImageRecord(&indexed.record), 0);
 }
 
 TEST(WriterFailures, DepthWithoutConversionWritesNothing) {
+    ScratchDir dir;
     for (uint32_t depth : {2u, 12u, 0u}) {
         SCOPED_TRACE(testing::Message() << depth << " bpp");
         Page page(4, 4, depth);
         page.record.bitsPerPixel = depth; // allocation turns 0 into 8; the writer sees 0
-        const std::string path = tempPath("refused" + std::to_string(depth) + ".jpg");
-        std::remove(path.c_str());
+        const std::string path = dir.file("refused" + std::to_string(depth) + ".jpg");
         EXPECT_EQ(writeJpeg(&page.record, path.c_str()), kWriteNoConversion);
         EXPECT_FALSE(pathExists(path));
         EXPECT_EQ(releaseImageRecord(&page.record), 0);
@@ -297,24 +294,26 @@ TEST(WriterFailures, DepthWithoutConversionWritesNothing) {
 }
 
 TEST(WriterFailures, EncoderFailureLeavesNoFile) {
+    ScratchDir dir;
     for (uint32_t depth : {1u, 24u}) {
         SCOPED_TRACE(testing::Message() << depth << " bpp");
         Page page(16, 16, depth);
-        const std::string path = tempPath("no_such_folder/page_1.jpg");
+        const std::string path = dir.file("no_such_folder/page_1.jpg");
         EXPECT_EQ(writeJpeg(&page.record, path.c_str()), kWriteEncoderFailed);
         EXPECT_FALSE(pathExists(path));
     }
     Page wide(65501, 1, 1); // wider than any JPEG can be
-    const std::string path = tempPath("too_wide.jpg");
+    const std::string path = dir.file("too_wide.jpg");
     EXPECT_EQ(writeJpeg(&wide.record, path.c_str()), kWriteEncoderFailed);
     EXPECT_FALSE(pathExists(path));
 }
 
 TEST(WriterFailures, RecordThatDoesNotDescribeItsRowsIsRefused) {
+    ScratchDir dir;
     Page page(8, 8, 24);
     page.record.imageSize = 8; // fewer bytes than eight rows
-    EXPECT_EQ(writeJpeg(&page.record, tempPath("inconsistent.jpg").c_str()), kWriteNoConversion);
-    EXPECT_EQ(writeJpeg(nullptr, tempPath("null.jpg").c_str()), kWriteNoConversion);
+    EXPECT_EQ(writeJpeg(&page.record, dir.file("inconsistent.jpg").c_str()), kWriteNoConversion);
+    EXPECT_EQ(writeJpeg(nullptr, dir.file("null.jpg").c_str()), kWriteNoConversion);
 }
 
 } // namespace

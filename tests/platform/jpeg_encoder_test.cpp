@@ -1,6 +1,5 @@
 #include "platform/jpeg_encoder.h"
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -10,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/jpeg_decode.h"
-#include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -54,16 +53,15 @@ struct PackedBlock {
     }
 };
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "encoder_" + name; }
-
 TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
+    ScratchDir dir;
     PackedBlock block(16, 16);
     for (int32_t y = 0; y < 16; ++y)
         for (int32_t x = 0; x < 16; ++x) {
             const uint8_t bgr[3] = {uint8_t(y < 8 ? 0 : 255), 0, uint8_t(y < 8 ? 255 : 0)};
             std::memcpy(block.topRow(y) + 3 * x, bgr, 3);
         }
-    const std::string path = tempPath("red_over_blue.jpg");
+    const std::string path = dir.file("red_over_blue.jpg");
     ASSERT_NE(platform::saveJpegFile(path.c_str(), block.handle), 0);
     DecodedJpeg decoded;
     ASSERT_TRUE(decodeJpegFile(path, decoded));
@@ -77,11 +75,12 @@ TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
 }
 
 TEST(JpegEncoder, GreyPageBecomesOneComponent) {
+    ScratchDir dir;
     PackedBlock block(33, 9);
     for (int32_t y = 0; y < 9; ++y)
         for (int32_t x = 0; x < 33; ++x)
             std::memset(block.topRow(y) + 3 * x, x * 7, 3);
-    const std::string path = tempPath("grey.jpg");
+    const std::string path = dir.file("grey.jpg");
     ASSERT_NE(platform::saveJpegFile(path.c_str(), block.handle), 0);
     DecodedJpeg decoded;
     ASSERT_TRUE(decodeJpegFile(path, decoded));
@@ -95,6 +94,7 @@ TEST(JpegEncoder, GreyPageBecomesOneComponent) {
 }
 
 TEST(JpegEncoder, DensityIsWrittenInDotsPerInchOnlyWhenBothFit) {
+    ScratchDir dir;
     const struct {
         int32_t xPels, yPels;
         int unit, x, y;
@@ -106,7 +106,7 @@ TEST(JpegEncoder, DensityIsWrittenInDotsPerInchOnlyWhenBothFit) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.xPels << " x " << c.yPels << " per metre");
         PackedBlock block(8, 8, c.xPels, c.yPels);
-        const std::string path = tempPath("density.jpg");
+        const std::string path = dir.file("density.jpg");
         ASSERT_NE(platform::saveJpegFile(path.c_str(), block.handle), 0);
         DecodedJpeg decoded;
         ASSERT_TRUE(decodeJpegFile(path, decoded));
@@ -117,7 +117,8 @@ TEST(JpegEncoder, DensityIsWrittenInDotsPerInchOnlyWhenBothFit) {
 }
 
 TEST(JpegEncoder, ExistingFileIsTruncated) {
-    const std::string path = tempPath("truncated.jpg");
+    ScratchDir dir;
+    const std::string path = dir.file("truncated.jpg");
     PackedBlock large(300, 200);
     for (int32_t y = 0; y < 200; ++y)
         for (uint32_t i = 0; i < 900; ++i)
@@ -134,6 +135,7 @@ TEST(JpegEncoder, ExistingFileIsTruncated) {
 }
 
 TEST(JpegEncoder, RefusesABlockItCannotTrust) {
+    ScratchDir dir;
     const struct {
         const char* what;
         std::function<void(PackedBlock&)> spoil;
@@ -147,32 +149,31 @@ TEST(JpegEncoder, RefusesABlockItCannotTrust) {
         SCOPED_TRACE(c.what);
         PackedBlock block(4, 4);
         c.spoil(block);
-        const std::string path = tempPath("refused.jpg");
-        std::remove(path.c_str());
+        const std::string path = dir.file("refused.jpg");
         EXPECT_EQ(platform::saveJpegFile(path.c_str(), block.handle), 0);
         EXPECT_FALSE(pathExists(path));
     }
     for (size_t extra : {0, 1}) {
         PackedBlock block(4, 4, 0, 0, extra, 1 - extra); // one byte short, one byte over
-        EXPECT_EQ(platform::saveJpegFile(tempPath("refused.jpg").c_str(), block.handle), 0);
+        EXPECT_EQ(platform::saveJpegFile(dir.file("refused.jpg").c_str(), block.handle), 0);
     }
-    EXPECT_EQ(platform::saveJpegFile(tempPath("refused.jpg").c_str(), nullptr), 0);
-    EXPECT_FALSE(pathExists(tempPath("refused.jpg")));
+    EXPECT_EQ(platform::saveJpegFile(dir.file("refused.jpg").c_str(), nullptr), 0);
+    EXPECT_FALSE(pathExists(dir.file("refused.jpg")));
 }
 
 TEST(JpegEncoder, FailuresReportZeroAndLeaveNoFile) {
+    ScratchDir dir;
     PackedBlock widest(65500, 1);
-    const std::string widestPath = tempPath("widest.jpg");
+    const std::string widestPath = dir.file("widest.jpg");
     EXPECT_NE(platform::saveJpegFile(widestPath.c_str(), widest.handle), 0);
-    std::remove(widestPath.c_str());
 
     PackedBlock tooWide(65501, 1);
-    const std::string path = tempPath("too_wide.jpg");
+    const std::string path = dir.file("too_wide.jpg");
     EXPECT_EQ(platform::saveJpegFile(path.c_str(), tooWide.handle), 0);
     EXPECT_FALSE(pathExists(path));
 
     PackedBlock page(64, 64);
-    EXPECT_EQ(platform::saveJpegFile(tempPath("missing/page.jpg").c_str(), page.handle), 0);
+    EXPECT_EQ(platform::saveJpegFile(dir.file("missing/page.jpg").c_str(), page.handle), 0);
 }
 
 TEST(JpegEncoder, FullDiskIsAFailureAndTheDeviceStays) {

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 // Runs each case with a scratch folder as the current folder, and restores the old one.

@@ -17,13 +17,15 @@
 #include "platform/device_context.h"
 #include "readers/convert_engine.h"
 #include "readers/jpeg_copy.h"
-#include "tests/support/run_program.h"
+#include "tests/support/bitmap_page.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_pages.h"
 #include "tiff/directory_chain.h"
 
 using namespace tiff_builder;
 using Bytes = std::vector<uint8_t>;
+using testsupport::Bitmap;
 
 namespace {
 
@@ -37,7 +39,7 @@ constexpr uint32_t kPageBytes = kWidth * kHeight; // 8-bit grey, rows of 64 byte
 Bytes pagePixels(int page) { return patternBytes(kPageBytes, static_cast<uint8_t>(7 * page + 1)); }
 
 // Two 8-bit grey pages, one strip each, directories first.
-std::string writeDecodedPages(const std::string& name) {
+Bytes decodedPages() {
     TiffBuilder builder;
     for (uint32_t page = 0; page < 2; ++page)
         builder.page()
@@ -56,14 +58,14 @@ std::string writeDecodedPages(const std::string& name) {
         const Bytes pixels = pagePixels(page);
         file.insert(file.end(), pixels.begin(), pixels.end());
     }
-    return writeTempFile(name, file);
+    return file;
 }
 
 // One old-style JPEG page, directory first, its two strips of 3000 bytes from kDataStart.
 constexpr uint32_t kStripBytes = 3000;
 const Bytes kStrips = patternBytes(2 * kStripBytes, 5);
 
-std::string writeCopiedPage(const std::string& name) {
+Bytes copiedPage() {
     TiffBuilder builder;
     builder.page()
         .tag(kTagImageWidth, kShort, {16})
@@ -75,7 +77,7 @@ std::string writeCopiedPage(const std::string& name) {
     EXPECT_LE(file.size(), kDataStart);
     file.resize(kDataStart);
     file.insert(file.end(), kStrips.begin(), kStrips.end());
-    return writeTempFile(name, file);
+    return file;
 }
 
 std::vector<ImageRecord> listedPages(const std::string& path) {
@@ -91,12 +93,6 @@ std::vector<ImageRecord> listedPages(const std::string& path) {
 }
 
 void cutTo(const std::string& path, off_t size) { ASSERT_EQ(::truncate(path.c_str(), size), 0); }
-
-struct Bitmap {
-    Bitmap() { clearRecord(record); }
-    ~Bitmap() { releaseImageRecord(&record); }
-    ImageRecord record;
-};
 
 int32_t load(readers::ConvertEngine& engine, const std::string& path, ImageRecord page,
              Bitmap& out) {
@@ -144,7 +140,8 @@ TEST(ChangingInput, AFileCutAfterListingFailsOnlyThePagesItLost) {
         for (bool openedBeforeTheCut : {false, true}) {
             SCOPED_TRACE(testing::Message()
                          << c.what << (openedBeforeTheCut ? ", handle opened before" : ""));
-            const std::string path = writeDecodedPages("cut.tif");
+            ScratchDir dir;
+            const std::string path = dir.write("cut.tif", decodedPages());
             const std::vector<ImageRecord> pages = listedPages(path);
             ASSERT_EQ(pages.size(), 2u);
             readers::ConvertEngine engine;
@@ -168,7 +165,8 @@ TEST(ChangingInput, AFileCutAfterListingFailsOnlyThePagesItLost) {
 }
 
 TEST(ChangingInput, ADeletedFileFailsToOpenButAnOpenHandleStillReadsIt) {
-    const std::string path = writeDecodedPages("deleted.tif");
+    ScratchDir dir;
+    const std::string path = dir.write("deleted.tif", decodedPages());
     const std::vector<ImageRecord> pages = listedPages(path);
     ASSERT_EQ(pages.size(), 2u);
     readers::ConvertEngine holding;
@@ -193,12 +191,13 @@ TEST(ChangingInput, ADeletedFileFailsToOpenButAnOpenHandleStillReadsIt) {
 }
 
 TEST(ChangingInput, AFileReplacedAfterListingIsReadSafelyWhateverItHolds) {
-    const std::string path = writeDecodedPages("replaced.tif");
+    ScratchDir dir;
+    const std::string path = dir.write("replaced.tif", decodedPages());
     const std::vector<ImageRecord> pages = listedPages(path);
     ASSERT_EQ(pages.size(), 2u);
     // Another file takes the name: one small RGB page laid out by libtiff, so the listed
     // directory offsets point at whatever lies there now.
-    const std::string replacement = writeTempFile("replacement.tif", {});
+    const std::string replacement = dir.file("replacement.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(replacement, {testsupport::rgbPage(8, 3, 9)}));
     ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
 
@@ -237,7 +236,8 @@ TEST(ChangingInput, ACopyOfAFileCutShortWritesWhatCanBeRead) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string path = writeCopiedPage("copied.tif");
+        ScratchDir dir;
+        const std::string path = dir.write("copied.tif", copiedPage());
         const std::vector<ImageRecord> pages = listedPages(path);
         ASSERT_EQ(pages.size(), 1u);
         if (c.size < 0)
@@ -245,7 +245,6 @@ TEST(ChangingInput, ACopyOfAFileCutShortWritesWhatCanBeRead) {
         else
             cutTo(path, c.size);
         const std::string output = path + ".jpg";
-        ::unlink(output.c_str());
 
         EXPECT_EQ(readers::copyJpegData(path.c_str(), output.c_str(), pages[0].directoryOffset),
                   c.status);
@@ -273,7 +272,8 @@ TEST(ChangingInput, AFileThatShrinksDuringTheCopyGivesTheBytesThatRemain) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string path = writeCopiedPage("shrinking.tif");
+        ScratchDir dir;
+        const std::string path = dir.write("shrinking.tif", copiedPage());
         const std::vector<ImageRecord> pages = listedPages(path);
         ASSERT_EQ(pages.size(), 1u);
         tiffdir::TiffReader reader;
@@ -284,7 +284,6 @@ TEST(ChangingInput, AFileThatShrinksDuringTheCopyGivesTheBytesThatRemain) {
             reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
         cutTo(path, c.size);
         const std::string output = path + ".jpg";
-        ::unlink(output.c_str());
 
         EXPECT_EQ(readers::copyStrips(reader, output.c_str()), c.status);
         tiffdir::close(reader);

@@ -1,52 +1,29 @@
 #include "readers/convert_engine.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <tiffio.h>
 
 #include "core/clear_record.h"
 #include "platform/device_context.h"
 #include "readers/tiff_page_reader.h"
+#include "tests/support/bitmap_page.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_pages.h"
 
 using readers::ConvertEngine;
+using testsupport::Bitmap;
 using testsupport::greyPage;
+using testsupport::looksLikeLibtiff;
 using testsupport::PageSpec;
 using testsupport::Rgb;
 using testsupport::rgbPage;
 
 namespace {
-
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "pelc_ce_" + name; }
-
-// A loaded bitmap that releases itself.
-struct Bitmap {
-    Bitmap() { clearRecord(record); }
-    ~Bitmap() { releaseImageRecord(&record); }
-    ImageRecord record;
-};
-
-testing::AssertionResult looksLikeLibtiff(const ImageRecord& bitmap, const std::string& path,
-                                          int index) {
-    const std::vector<uint32_t> raster = testsupport::tiffRgbaRaster(path, index);
-    if (raster.size() != size_t(bitmap.width) * bitmap.height)
-        return testing::AssertionFailure() << "no reference raster of that size";
-    for (int y = 0; y < bitmap.height; ++y) {
-        for (int x = 0; x < bitmap.width; ++x) {
-            const uint32_t w = raster[size_t(bitmap.height - 1 - y) * bitmap.width + x];
-            const Rgb want{uint8_t(TIFFGetR(w)), uint8_t(TIFFGetG(w)), uint8_t(TIFFGetB(w))};
-            if (!(testsupport::bitmapPixel(bitmap, x, y) == want))
-                return testing::AssertionFailure() << "pixel " << x << ", " << y << " differs";
-        }
-    }
-    return testing::AssertionSuccess();
-}
 
 int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& out) {
     ImageRecord page = testsupport::tiffPageRecord(path, index);
@@ -56,6 +33,7 @@ int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& 
 } // namespace
 
 TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
+    ScratchDir dir;
     PageSpec fax;
     fax.width = 50;
     fax.height = 9;
@@ -63,7 +41,7 @@ TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
     fax.photometric = 0;
     fax.compression = 4;
     fax.pixels = testsupport::patternPixels(fax, 3);
-    const std::string path = tempPath("mixed.tif");
+    const std::string path = dir.file("mixed.tif");
     ASSERT_TRUE(
         testsupport::writeTiffPages(path, {greyPage(20, 10, 1, 5), rgbPage(31, 7, 2, 8), fax}));
     ConvertEngine engine;
@@ -81,6 +59,7 @@ TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
 }
 
 TEST(ConvertEngine, PageWithoutPositiveSizeIsRefusedWithoutOpeningTheFile) {
+    ScratchDir dir;
     const struct {
         int32_t width, height;
         uint32_t bitsPerPixel;
@@ -100,7 +79,7 @@ TEST(ConvertEngine, PageWithoutPositiveSizeIsRefusedWithoutOpeningTheFile) {
         Bitmap bitmap;
         // No such file: reaching for it would give -970, not -1.
         EXPECT_EQ(
-            engine.loadPage(nullptr, tempPath("does_not_exist.tif").c_str(), page, bitmap.record),
+            engine.loadPage(nullptr, dir.file("does_not_exist.tif").c_str(), page, bitmap.record),
             c.status);
         EXPECT_EQ(engine.pageBufferAllocations, 0u);
         EXPECT_EQ(engine.pageBuffer, nullptr);
@@ -109,7 +88,8 @@ TEST(ConvertEngine, PageWithoutPositiveSizeIsRefusedWithoutOpeningTheFile) {
 }
 
 TEST(ConvertEngine, PageClaiming65535SquareCostsNoAllocation) {
-    const std::string path = tempPath("claims.tif");
+    ScratchDir dir;
+    const std::string path = dir.file("claims.tif");
     const struct {
         uint16_t bits, samples, photometric;
     } cases[] = {{8, 1, 1}, {8, 3, 2}, {16, 1, 1}};
@@ -126,7 +106,8 @@ TEST(ConvertEngine, PageClaiming65535SquareCostsNoAllocation) {
 }
 
 TEST(ConvertEngine, PageBufferGrowsOnlyWhenAPageNeedsMore) {
-    const std::string path = tempPath("sizes.tif");
+    ScratchDir dir;
+    const std::string path = dir.file("sizes.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(
         path, {greyPage(40, 10, 1), greyPage(40, 10, 2), greyPage(8, 4, 3), rgbPage(40, 30, 4)}));
     ConvertEngine engine;
@@ -146,10 +127,11 @@ TEST(ConvertEngine, PageBufferGrowsOnlyWhenAPageNeedsMore) {
 }
 
 TEST(ConvertEngine, BufferFollowsTheLayoutDecodedNotTheRecord) {
+    ScratchDir dir;
     PageSpec grey16 = greyPage(33, 17, 5);
     grey16.bitsPerSample = 16;
     grey16.pixels = testsupport::patternPixels(grey16, 5);
-    const std::string path = tempPath("understated.tif");
+    const std::string path = dir.file("understated.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, {rgbPage(33, 17, 6), grey16}));
     for (int index : {0, 1}) {
         SCOPED_TRACE(testing::Message() << "page " << index);
@@ -166,6 +148,7 @@ TEST(ConvertEngine, BufferFollowsTheLayoutDecodedNotTheRecord) {
 }
 
 TEST(ConvertEngine, CmykPageBecomesTwentyFourBitsWithItsOwnPixels) {
+    ScratchDir dir;
     PageSpec cmyk;
     cmyk.width = 13;
     cmyk.height = 5;
@@ -177,7 +160,7 @@ TEST(ConvertEngine, CmykPageBecomesTwentyFourBitsWithItsOwnPixels) {
     cmyk.pixels[2] = 0;
     cmyk.pixels[3] = 0;
     cmyk.pixels[7] = 255;
-    const std::string path = tempPath("cmyk.tif");
+    const std::string path = dir.file("cmyk.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, {cmyk, greyPage(13, 5, 1)}));
     ConvertEngine engine;
     {
@@ -206,9 +189,10 @@ TEST(ConvertEngine, CmykPageBecomesTwentyFourBitsWithItsOwnPixels) {
 }
 
 TEST(ConvertEngine, PageThatFailsToDecodeDoesNotStopTheNext) {
+    ScratchDir dir;
     for (uint16_t compression : {uint16_t{5}, uint16_t{8}}) {
         SCOPED_TRACE(testing::Message() << "compression " << compression);
-        const std::string path = tempPath("middle.tif");
+        const std::string path = dir.file("middle.tif");
         ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(30, 12, 1, compression),
                                                        greyPage(30, 12, 2, compression),
                                                        greyPage(30, 12, 3, compression)}));
@@ -218,10 +202,7 @@ TEST(ConvertEngine, PageThatFailsToDecodeDoesNotStopTheNext) {
         std::vector<uint8_t> bytes = tiff_builder::readWholeFile(path);
         for (size_t i = strips[0]; i < strips[0] + 40 && i < bytes.size(); ++i)
             bytes[i] = 0xFF;
-        FILE* f = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+        dir.write("middle.tif", bytes);
 
         ConvertEngine engine;
         for (int index : {0, 1, 2, 1, 0}) {
@@ -240,17 +221,17 @@ TEST(ConvertEngine, PageThatFailsToDecodeDoesNotStopTheNext) {
 }
 
 TEST(ConvertEngine, MissingFileGivesOpenFailureAndTheEngineGoesOn) {
-    const std::string path = tempPath("present.tif");
+    ScratchDir dir;
+    const std::string path = dir.file("present.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(10, 10, 1)}));
     ConvertEngine engine;
     ImageRecord page = testsupport::tiffPageRecord(path, 0);
     Bitmap missing;
-    EXPECT_EQ(engine.loadPage(nullptr, tempPath("absent.tif").c_str(), page, missing.record),
+    EXPECT_EQ(engine.loadPage(nullptr, dir.file("absent.tif").c_str(), page, missing.record),
               readers::kTiffOpenFailed);
     EXPECT_EQ(releaseImageRecord(&missing.record), 1);
     Bitmap notTiff;
-    const std::string text =
-        tiff_builder::writeTempFile("pelc_ce_text.tif", {'h', 'e', 'l', 'l', 'o'});
+    const std::string text = dir.write("text.tif", "hello");
     EXPECT_EQ(engine.loadPage(nullptr, text.c_str(), page, notTiff.record),
               readers::kTiffOpenFailed);
     Bitmap present;
@@ -258,7 +239,8 @@ TEST(ConvertEngine, MissingFileGivesOpenFailureAndTheEngineGoesOn) {
 }
 
 TEST(ConvertEngine, FinishFileLetsTheSamePathBeReadAfresh) {
-    const std::string path = tempPath("rewritten.tif");
+    ScratchDir dir;
+    const std::string path = dir.file("rewritten.tif");
     ConvertEngine engine;
     for (uint32_t seed : {1u, 2u}) {
         ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(12, 6, seed)}));
@@ -270,10 +252,11 @@ TEST(ConvertEngine, FinishFileLetsTheSamePathBeReadAfresh) {
 }
 
 TEST(ConvertEngine, SmallUncompressedTilesAfterALargeStrip) {
+    ScratchDir dir;
     PageSpec tiled = rgbPage(40, 20, 7);
     tiled.tileWidth = 16;
     tiled.tileLength = 16;
-    const std::string path = tempPath("tiles_after_strip.tif");
+    const std::string path = dir.file("tiles_after_strip.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(300, 200, 1), tiled, tiled}));
     ConvertEngine engine;
     for (int index : {0, 1, 2, 1}) {
@@ -285,6 +268,7 @@ TEST(ConvertEngine, SmallUncompressedTilesAfterALargeStrip) {
 }
 
 TEST(ConvertEngine, DamagedFilesGiveAStatusNeverACrash) {
+    ScratchDir dir;
     PageSpec fax;
     fax.width = 24;
     fax.height = 6;
@@ -298,7 +282,7 @@ TEST(ConvertEngine, DamagedFilesGiveAStatusNeverACrash) {
     palette.photometric = 3;
     palette.colorMap.assign(48, 40000);
     palette.pixels = testsupport::patternPixels(palette, 5);
-    const std::string original = tempPath("damage_source.tif");
+    const std::string original = dir.file("damage_source.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(
         original, {greyPage(8, 5, 1, 5), fax, rgbPage(5, 4, 2, 8), palette}));
     const std::vector<uint8_t> bytes = tiff_builder::readWholeFile(original);
@@ -308,7 +292,7 @@ TEST(ConvertEngine, DamagedFilesGiveAStatusNeverACrash) {
         pages.push_back(testsupport::tiffPageRecord(original, i));
 
     auto loadAll = [&](const std::vector<uint8_t>& damaged, const std::string& what) {
-        const std::string path = tiff_builder::writeTempFile("pelc_ce_damaged.tif", damaged);
+        const std::string path = dir.write("damaged.tif", damaged);
         ConvertEngine engine;
         for (ImageRecord page : pages) {
             Bitmap bitmap;

@@ -2,12 +2,12 @@
 
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/clear_record.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tiff/directory_chain.h"
 
@@ -31,26 +31,15 @@ Bytes slice(const Bytes& bytes, size_t from, size_t count) {
                  bytes.begin() + static_cast<long>(from + count));
 }
 
-std::string outputPath(const std::string& name) {
-    const std::string path = writeTempFile(name, {});
-    ::unlink(path.c_str()); // the name only: each test decides whether the file exists
-    return path;
-}
-
-bool exists(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0;
-}
-
-// An old-style JPEG page with `data` at offset 8 and the given strip layout; copies
-// the page's directory to `outputName` and hands back the status.
+// The page `builder` describes, its last directory copied to a fresh "out.jpg".
 struct CopiedPage {
-    CopiedPage(TiffBuilder& builder, const std::string& outputName) {
-        const std::string tiffPath = builder.writeTemp("page.tif");
-        output = outputPath(outputName);
+    explicit CopiedPage(TiffBuilder& builder) {
+        const std::string tiffPath = dir.write("page.tif", builder.build());
+        output = dir.file("out.jpg");
         status = readers::copyJpegData(tiffPath.c_str(), output.c_str(),
                                        builder.directoryOffsets().back());
     }
+    ScratchDir dir;
     std::string output;
     int32_t status;
 };
@@ -104,7 +93,7 @@ TEST(JpegCopy, WritesTheBytesOfEachLayout) {
             if (c.interchange)
                 builder.tag(kTagJpegInterchangeFormat, kLong, {c.interchangeOffset})
                     .tag(kTagJpegInterchangeFormatLength, kLong, {c.interchangeLength});
-            CopiedPage page(builder, "out.jpg");
+            CopiedPage page(builder);
             ASSERT_EQ(page.status, 0);
             EXPECT_EQ(readWholeFile(page.output), c.expected);
         }
@@ -120,7 +109,7 @@ TEST(JpegCopy, StripsAroundTheTransferBufferSize) {
             .page()
             .tag(kTagStripOffsets, kLong, {8})
             .tag(kTagStripByteCounts, kLong, {size});
-        CopiedPage page(builder, "chunks.jpg");
+        CopiedPage page(builder);
         ASSERT_EQ(page.status, 0);
         EXPECT_EQ(readWholeFile(page.output), data);
     }
@@ -132,6 +121,7 @@ TEST(JpegCopy, ReplacesAnExistingOutputWhole) {
         const char* what;
         mode_t mode;
     } cases[] = {{"longer file", 0644}, {"read-only file", 0444}};
+    ScratchDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TiffBuilder builder;
@@ -139,8 +129,8 @@ TEST(JpegCopy, ReplacesAnExistingOutputWhole) {
             .page()
             .tag(kTagStripOffsets, kLong, {8})
             .tag(kTagStripByteCounts, kLong, {64});
-        const std::string tiffPath = builder.writeTemp("page.tif");
-        const std::string output = writeTempFile("existing.jpg", Bytes(1000, 0xEE));
+        const std::string tiffPath = dir.write("page.tif", builder.build());
+        const std::string output = dir.write("existing.jpg", Bytes(1000, 0xEE));
         ASSERT_EQ(::chmod(output.c_str(), c.mode), 0);
         EXPECT_EQ(
             readers::copyJpegData(tiffPath.c_str(), output.c_str(), builder.directoryOffsets()[0]),
@@ -169,8 +159,9 @@ TEST(JpegCopy, AStripRunningPastTheEndGivesWhatExists) {
     const uint32_t arrayOffset = builder.directoryOffsets()[0] + 2 + 2 * 12 + 4;
     file[arrayOffset + 4] = static_cast<uint8_t>(tailOffset);
     file[arrayOffset + 5] = static_cast<uint8_t>(tailOffset >> 8);
-    const std::string tiffPath = writeTempFile("page.tif", file);
-    const std::string output = outputPath("tail.jpg");
+    ScratchDir dir;
+    const std::string tiffPath = dir.write("page.tif", file);
+    const std::string output = dir.file("tail.jpg");
     ASSERT_EQ(
         readers::copyJpegData(tiffPath.c_str(), output.c_str(), builder.directoryOffsets()[0]), 0);
     EXPECT_EQ(readWholeFile(output), concat({slice(data, 0, 40), tail}));
@@ -183,7 +174,7 @@ TEST(JpegCopy, CopiesOnlyStripsThatHaveBothOffsetAndCount) {
         .page()
         .tag(kTagStripOffsets, kLong, {8, 38, 68})
         .tag(kTagStripByteCounts, kLong, {30, 30});
-    CopiedPage page(builder, "short_counts.jpg");
+    CopiedPage page(builder);
     ASSERT_EQ(page.status, 0);
     EXPECT_EQ(readWholeFile(page.output), slice(data, 0, 60));
 }
@@ -209,18 +200,17 @@ TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
         if (c.interchange)
             builder.tag(kTagJpegInterchangeFormat, kLong, {0x7FFFFFF0})
                 .tag(kTagJpegInterchangeFormatLength, kLong, {100});
-        CopiedPage page(builder, "nothing.jpg");
+        CopiedPage page(builder);
         EXPECT_EQ(page.status, readers::kCopyFailed);
-        EXPECT_FALSE(exists(page.output));
+        EXPECT_FALSE(pathExists(page.output));
 
         // An earlier file of that name stays as it was.
-        const std::string tiffPath = builder.writeTemp("page.tif");
         const Bytes earlier = patternBytes(20);
-        const std::string output = writeTempFile("earlier.jpg", earlier);
-        EXPECT_EQ(
-            readers::copyJpegData(tiffPath.c_str(), output.c_str(), builder.directoryOffsets()[0]),
-            readers::kCopyFailed);
-        EXPECT_EQ(readWholeFile(output), earlier);
+        page.dir.write("out.jpg", earlier);
+        EXPECT_EQ(readers::copyJpegData(page.dir.file("page.tif").c_str(), page.output.c_str(),
+                                        builder.directoryOffsets()[0]),
+                  readers::kCopyFailed);
+        EXPECT_EQ(readWholeFile(page.output), earlier);
     }
 }
 
@@ -241,9 +231,9 @@ TEST(JpegCopy, RefusesOverlappingStrips) {
             .page()
             .tag(kTagStripOffsets, kLong, c.offsets)
             .tag(kTagStripByteCounts, kLong, c.counts);
-        CopiedPage page(builder, "overlap.jpg");
+        CopiedPage page(builder);
         EXPECT_EQ(page.status, readers::kCopyFailed);
-        EXPECT_FALSE(exists(page.output));
+        EXPECT_FALSE(pathExists(page.output));
     }
 }
 
@@ -256,47 +246,50 @@ TEST(JpegCopy, RefusesADirectoryItCannotRead) {
         .page()
         .entryCount(0)
         .tag(kTagImageWidth, kShort, {1});
-    const std::string tiffPath = builder.writeTemp("page.tif");
+    ScratchDir dir;
+    const std::string tiffPath = dir.write("page.tif", builder.build());
+    const std::string output = dir.file("unreadable.jpg");
     const uint32_t unreadable[] = {builder.directoryOffsets()[1], 0x7FFFFFF0, 9};
     for (uint32_t offset : unreadable) {
         SCOPED_TRACE(offset);
-        const std::string output = outputPath("unreadable.jpg");
         EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(), offset),
                   readers::kCopyFailed);
-        EXPECT_FALSE(exists(output));
+        EXPECT_FALSE(pathExists(output));
     }
 }
 
 TEST(JpegCopy, PassesReaderFailuresUpAndRefusesAnUnwritableOutput) {
-    const std::string missing = ::testing::TempDir() + "no_such_input.tif";
-    const std::string output = outputPath("never.jpg");
+    ScratchDir dir;
+    const std::string missing = dir.file("no_such_input.tif");
+    const std::string output = dir.file("never.jpg");
     EXPECT_EQ(readers::copyJpegData(missing.c_str(), output.c_str(), 8), tiffdir::kOpenError);
     EXPECT_EQ(readers::copyJpegData("", output.c_str(), 8), tiffdir::kOpenError);
-    const std::string notTiff = writeTempFile("not.tif", Bytes(20, 'x'));
+    const std::string notTiff = dir.write("not.tif", Bytes(20, 'x'));
     EXPECT_EQ(readers::copyJpegData(notTiff.c_str(), output.c_str(), 8), tiffdir::kNotTiff);
-    EXPECT_FALSE(exists(output));
+    EXPECT_FALSE(pathExists(output));
 
     TiffBuilder builder;
     builder.blob(8, patternBytes(10))
         .page()
         .tag(kTagStripOffsets, kLong, {8})
         .tag(kTagStripByteCounts, kLong, {10});
-    const std::string tiffPath = builder.writeTemp("page.tif");
-    const std::string noFolder = ::testing::TempDir() + "no_such_folder/out.jpg";
+    const std::string tiffPath = dir.write("page.tif", builder.build());
+    const std::string noFolder = dir.file("no_such_folder/out.jpg");
     EXPECT_EQ(
         readers::copyJpegData(tiffPath.c_str(), noFolder.c_str(), builder.directoryOffsets()[0]),
         readers::kCopyFailed);
 }
 
 TEST(JpegCopy, AFailedWriteIsReported) {
-    if (!exists("/dev/full"))
+    if (!pathExists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
     TiffBuilder builder;
     builder.blob(8, patternBytes(10))
         .page()
         .tag(kTagStripOffsets, kLong, {8})
         .tag(kTagStripByteCounts, kLong, {10});
-    const std::string tiffPath = builder.writeTemp("page.tif");
+    ScratchDir dir;
+    const std::string tiffPath = dir.write("page.tif", builder.build());
     EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), "/dev/full", builder.directoryOffsets()[0]),
               readers::kCopyFailed);
 }
@@ -314,11 +307,12 @@ TEST(JpegCopyRobustness, DamagedFilesNeverCrashOrBalloon) {
         .tag(kTagJpegInterchangeFormatLength, kLong, {16});
     const Bytes good = builder.build();
     const uint32_t directory = builder.directoryOffsets()[0];
-    const std::string output = outputPath("flip.jpg");
+    ScratchDir dir;
+    const std::string output = dir.file("flip.jpg");
     for (size_t i = 0; i < good.size(); ++i) {
         Bytes bad = good;
         bad[i] ^= 0xFF;
-        const std::string tiffPath = writeTempFile("flip.tif", bad);
+        const std::string tiffPath = dir.write("flip.tif", bad);
         const int32_t status = readers::copyJpegData(tiffPath.c_str(), output.c_str(), directory);
         EXPECT_LE(status, 0) << "byte " << i;
         EXPECT_LE(readWholeFile(output).size(), 2 * bad.size()) << "byte " << i;
@@ -334,7 +328,7 @@ TEST(JpegCopy, ReadsOnlyThePagesOwnDirectory) {
         .page()
         .tag(kTagStripOffsets, kLong, {8})
         .tag(kTagStripByteCounts, kLong, {40});
-    CopiedPage page(builder, "own_directory.jpg");
+    CopiedPage page(builder);
     ASSERT_EQ(page.status, 0);
     EXPECT_EQ(readWholeFile(page.output), data);
 }

@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "bitmap/bitmap_storage.h"
+#include "core/clear_record.h"
 
 namespace testsupport {
+
+Bitmap::Bitmap() { clearRecord(record); }
+
+Bitmap::~Bitmap() { releaseImageRecord(&record); }
 
 Page::Page(int32_t width, int32_t height, uint32_t depth) {
     initImageRecord(nullptr, &record);
@@ -17,8 +22,6 @@ Page::Page(int32_t width, int32_t height, uint32_t depth) {
     rows.assign(record.imageSize, 0);
     record.pixels = rows.data();
 }
-
-Page::~Page() { releaseImageRecord(&record); }
 
 uint8_t* Page::row(int32_t fromBottom) { return rows.data() + fromBottom * record.bytesPerRow; }
 

@@ -1,20 +1,15 @@
 #include "tests/support/run_program.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <functional>
 #include <grp.h>
 #include <poll.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,8 +64,6 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
     }
     return true;
 }
-
-int removeEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
 
 // Runs in the child between fork and exec: system calls only.
 bool applyOptions(const RunOptions& options) {
@@ -165,72 +158,6 @@ std::string consoleLine(std::string_view bytes) { return std::string(bytes) + "\
 
 std::string pathLine(std::string_view path, const Message& message) {
     return std::string(path) + std::string(message.sjis) + "\n";
-}
-
-ScratchDir::ScratchDir() {
-    std::string base = ::testing::TempDir();
-    if (base.empty() || base.back() != '/')
-        base += '/';
-    std::string pattern = base + "pelc-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "cannot create a scratch folder under " << base;
-        return;
-    }
-    // The program sees its folder as getcwd reports it, with every symlink resolved.
-    char resolved[PATH_MAX];
-    path_ = realpath(pattern.c_str(), resolved) != nullptr ? resolved : pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    if (!path_.empty())
-        nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
-std::string ScratchDir::file(std::string_view name) const {
-    return path_ + "/" + std::string(name);
-}
-
-std::string ScratchDir::write(std::string_view name, std::string_view bytes) const {
-    const std::string target = file(name);
-    UniqueFd fd(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd.valid()) {
-        ADD_FAILURE() << "cannot create " << target;
-        return target;
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            ADD_FAILURE() << "cannot write " << target;
-            break;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return target;
-}
-
-std::string readFileBytes(const std::string& path) {
-    std::string bytes;
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
-        return bytes;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t got = read(fd.get(), chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        bytes.append(chunk, static_cast<size_t>(got));
-    }
-    return bytes;
-}
-
-bool pathExists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
 }
 
 std::vector<std::string> hiddenOutputs(const std::string& folder) {

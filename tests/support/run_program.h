@@ -54,30 +54,5 @@ std::string sjis(const Message& message);
 std::string consoleLine(std::string_view bytes);
 /// A "%s ..." message line: the path's bytes, then the message's Shift-JIS text.
 std::string pathLine(std::string_view path, const Message& message);
-
-/// A fresh, empty folder under ::testing::TempDir(), removed with everything in it when the
-/// object ends.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    /// The folder's absolute path, without a trailing "/".
-    const std::string& path() const { return path_; }
-    /// `path()` + "/" + `name`.
-    std::string file(std::string_view name) const;
-    /// Writes `bytes` to `name` inside the folder (created or truncated); returns its path.
-    std::string write(std::string_view name, std::string_view bytes) const;
-
-  private:
-    std::string path_;
-};
-
-/// The whole content of a file; empty when it cannot be read.
-std::string readFileBytes(const std::string& path);
-/// True when something exists under `path`.
-bool pathExists(const std::string& path);
 /// Names in `folder` of hidden outputs (".pelc-..."), which no run may leave behind.
 std::vector<std::string> hiddenOutputs(const std::string& folder);

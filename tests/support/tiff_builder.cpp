@@ -1,7 +1,6 @@
 #include "tests/support/tiff_builder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -178,28 +177,11 @@ std::vector<uint8_t> TiffBuilder::build() {
     return file;
 }
 
-std::string TiffBuilder::writeTemp(const std::string& name) { return writeTempFile(name, build()); }
-
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i)
         bytes[i] = static_cast<uint8_t>((i + seed) % 251);
     return bytes;
-}
-
-std::string writeTempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    // Test binaries run side by side in one temporary folder: the test's own name keeps
-    // their files apart.
-    std::string prefix;
-    if (const auto* test = ::testing::UnitTest::GetInstance()->current_test_info())
-        prefix = std::string(test->test_suite_name()) + "." + test->name() + ".";
-    const std::string path = ::testing::TempDir() + prefix + name;
-    std::remove(path.c_str());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    EXPECT_TRUE(out.good()) << "cannot write " << path;
-    return path;
 }
 
 std::vector<uint8_t> readWholeFile(const std::string& path) {

@@ -1,10 +1,10 @@
 // Builds TIFF files byte by byte, well-formed or broken on purpose, so that each
 // structural case of a test is readable where the test is written.
 //
-//   const std::string path = TiffBuilder(ByteOrder::Big)
+//   const std::vector<uint8_t> file = TiffBuilder(ByteOrder::Big)
 //       .page().tag(kTagImageWidth, kShort, {8}).tag(kTagPageNumber, kShort, {2, 5})
 //       .page().entryCount(0)                        // ends the chain here
-//       .writeTemp("two_pages.tif");                 // under ::testing::TempDir()
+//       .build();
 //
 // Layout: the 8-byte header, then every blob at the offset it was given, then each page's
 // directory followed by its values that do not fit in a value field. Blobs therefore take
@@ -71,8 +71,6 @@ class TiffBuilder {
 
     /// The file's bytes.
     std::vector<uint8_t> build();
-    /// Builds and writes the file under ::testing::TempDir(); returns its path.
-    std::string writeTemp(const std::string& name);
     /// Directory offsets of the last build, one per page.
     const std::vector<uint32_t>& directoryOffsets() const { return directoryOffsets_; }
 
@@ -108,9 +106,6 @@ class TiffBuilder {
 
 /// Bytes 0, 1, 2 ... (mod 251), so that misplaced or repeated bytes show in a comparison.
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed = 0);
-/// Writes `bytes` to a file under ::testing::TempDir(), its name prefixed with the running
-/// test's name so that test binaries running side by side never share a file; returns its path.
-std::string writeTempFile(const std::string& name, const std::vector<uint8_t>& bytes);
 /// The whole content of a file; empty when it cannot be read.
 std::vector<uint8_t> readWholeFile(const std::string& path);
 

@@ -1,12 +1,15 @@
 #include "tests/support/tiff_pages.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include <tiffio.h>
 
 #include "core/clear_record.h"
+#include "tests/support/jpeg_decode.h"
 
 namespace testsupport {
 
@@ -115,6 +118,30 @@ bool writePage(TIFF* tif, const PageSpec& page) {
 }
 
 uint8_t clampInk(int value) { return static_cast<uint8_t>(std::max(value, 0)); }
+
+// libtiff's rendering of directory `index` as RGB, top row first; empty on failure.
+std::vector<uint8_t> tiffRgb(const std::string& path, int index, int& width, int& height) {
+    // Mapped: libtiff 4.5 reads small uncompressed tiles only from a mapped file (or a
+    // read buffer of exactly one tile).
+    Handle tif(TIFFOpen(path.c_str(), "r"));
+    if (tif == nullptr || TIFFSetDirectory(tif.get(), static_cast<tdir_t>(index)) != 1)
+        return {};
+    uint32_t w = 0, h = 0;
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h);
+    std::vector<uint32_t> raster(size_t(w) * h);
+    if (TIFFReadRGBAImage(tif.get(), w, h, raster.data(), 0) != 1)
+        return {};
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    std::vector<uint8_t> rgb;
+    for (size_t i = 0; i < raster.size(); ++i) {
+        const uint32_t pixel = raster[(h - 1 - i / w) * w + i % w]; // the raster is bottom-up
+        rgb.insert(rgb.end(),
+                   {uint8_t(TIFFGetR(pixel)), uint8_t(TIFFGetG(pixel)), uint8_t(TIFFGetB(pixel))});
+    }
+    return rgb;
+}
 
 } // namespace
 
@@ -242,21 +269,6 @@ ImageRecord tiffPageRecord(const std::string& path, int index) {
     return page;
 }
 
-std::vector<uint32_t> tiffRgbaRaster(const std::string& path, int index) {
-    // Mapped: libtiff 4.5 reads small uncompressed tiles only from a mapped file (or a
-    // read buffer of exactly one tile).
-    Handle tif(TIFFOpen(path.c_str(), "r"));
-    if (tif == nullptr || TIFFSetDirectory(tif.get(), static_cast<tdir_t>(index)) != 1)
-        return {};
-    uint32_t width = 0, height = 0;
-    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
-    std::vector<uint32_t> raster(size_t(width) * height);
-    if (TIFFReadRGBAImage(tif.get(), width, height, raster.data(), 0) != 1)
-        return {};
-    return raster;
-}
-
 Rgb bitmapPixel(const ImageRecord& bitmap, int x, int y) {
     const uint8_t* row = bitmap.pixels + size_t(bitmap.height - 1 - y) * bitmap.bytesPerRow;
     auto fromPalette = [&](uint32_t index) {
@@ -287,6 +299,47 @@ Rgb bitmapPixel(const ImageRecord& bitmap, int x, int y) {
     default:
         return Rgb{0, 0, 0};
     }
+}
+
+testing::AssertionResult looksLikeLibtiff(int width, int height, const std::vector<uint8_t>& rgb,
+                                          const std::string& path, int index, int sampleTolerance,
+                                          double meanTolerance) {
+    int referenceWidth = 0, referenceHeight = 0;
+    const std::vector<uint8_t> reference = tiffRgb(path, index, referenceWidth, referenceHeight);
+    if (reference.empty() || width != referenceWidth || height != referenceHeight ||
+        rgb.size() != reference.size())
+        return testing::AssertionFailure() << width << " x " << height << ", libtiff renders "
+                                           << referenceWidth << " x " << referenceHeight;
+    for (size_t i = 0; i < rgb.size(); ++i) {
+        if (std::abs(int(rgb[i]) - int(reference[i])) > sampleTolerance) {
+            const size_t pixel = i / 3;
+            return testing::AssertionFailure()
+                   << "pixel (" << pixel % width << ", " << pixel / width << ") channel " << i % 3
+                   << ": " << int(rgb[i]) << ", libtiff " << int(reference[i]);
+        }
+    }
+    const std::array<double, 3> mean = meanAbsoluteError(rgb, reference, width, height);
+    for (int c = 0; c < 3; ++c) {
+        if (mean[c] > meanTolerance)
+            return testing::AssertionFailure()
+                   << "channel " << c << " is off by " << mean[c] << " on average";
+    }
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult looksLikeLibtiff(const ImageRecord& bitmap, const std::string& path,
+                                          int index, int sampleTolerance) {
+    if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.pixels == nullptr)
+        return testing::AssertionFailure() << "no bitmap";
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < bitmap.height; ++y) {
+        for (int x = 0; x < bitmap.width; ++x) {
+            const Rgb pixel = bitmapPixel(bitmap, x, y);
+            rgb.insert(rgb.end(), {pixel.red, pixel.green, pixel.blue});
+        }
+    }
+    return looksLikeLibtiff(bitmap.width, bitmap.height, rgb, path, index, sampleTolerance,
+                            sampleTolerance);
 }
 
 } // namespace testsupport

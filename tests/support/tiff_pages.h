@@ -1,5 +1,5 @@
 // Writes pixel pages with libtiff's own writer, so tests decode files that a real
-// producer made; and reads back libtiff's RGBA rendering of a page as the reference.
+// producer made; and judges what pelc made of a page against libtiff's own rendering of it.
 //
 //   PageSpec page;                      // 8-bit grey, one strip
 //   page.width = 16; page.height = 4;
@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/image_record.h"
 
@@ -66,8 +68,6 @@ std::vector<uint32_t> tiffDirectoryOffsets(const std::string& path);
 ImageRecord tiffPageRecord(const std::string& path, int index);
 /// File offsets of the strips of directory `index`, or empty.
 std::vector<uint32_t> tiffStripOffsets(const std::string& path, int index);
-/// libtiff's RGBA rendering of directory `index`: bottom row first, or empty on failure.
-std::vector<uint32_t> tiffRgbaRaster(const std::string& path, int index);
 
 struct Rgb {
     uint8_t red, green, blue;
@@ -77,5 +77,15 @@ struct Rgb {
 /// (0: set bits black; 3: palette, set bit entry 0; else set bits white), 2/4/8 bits
 /// through the palette, 24 bits blue-green-red, 32 bits as CMYK (255 - ink - black, >= 0).
 Rgb bitmapPixel(const ImageRecord& bitmap, int x, int y);
+
+/// Compares a picture of `width` x `height`, RGB with the top row first (as
+/// DecodedJpeg::rgb), with libtiff's own rendering of directory `index` of `path`: the same
+/// size, no sample more than `sampleTolerance` off, no channel's mean error over `meanTolerance`.
+testing::AssertionResult looksLikeLibtiff(int width, int height, const std::vector<uint8_t>& rgb,
+                                          const std::string& path, int index, int sampleTolerance,
+                                          double meanTolerance);
+/// The same for a decoded bitmap, its pixels read as bitmapPixel shows them.
+testing::AssertionResult looksLikeLibtiff(const ImageRecord& bitmap, const std::string& path,
+                                          int index, int sampleTolerance = 0);
 
 } // namespace testsupport

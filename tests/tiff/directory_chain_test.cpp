@@ -8,6 +8,7 @@
 
 #include "core/clear_record.h"
 #include "core/image_record.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 
 using namespace tiff_builder;
@@ -26,22 +27,26 @@ std::vector<ImageRecord> recordsOf(FileList& list) {
     return records;
 }
 
-// The page list of `path`, with the status of listPages.
+// The page list of a file holding `bytes`, with the status of listPages.
 struct Listing {
-    explicit Listing(const std::string& path) { status = tiffdir::listPages(path.c_str(), list); }
+    explicit Listing(const std::vector<uint8_t>& bytes) {
+        status = tiffdir::listPages(dir.write("pages.tif", bytes).c_str(), list);
+    }
     std::vector<ImageRecord> records() { return recordsOf(list); }
+    ScratchDir dir;
     FileList list;
     int32_t status;
 };
 
-// A chain read on `path`, for the bounds that the page list does not show.
+// A chain read on a file holding `bytes`, for the bounds that the page list does not show.
 struct Chain {
-    explicit Chain(const std::string& path) {
+    explicit Chain(const std::vector<uint8_t>& bytes) {
         clearRecord(reader);
-        EXPECT_EQ(tiffdir::open(reader, path.c_str()), 0);
+        EXPECT_EQ(tiffdir::open(reader, dir.write("chain.tif", bytes).c_str()), 0);
         status = tiffdir::readDirectoryChain(reader);
     }
     ~Chain() { tiffdir::close(reader); }
+    ScratchDir dir;
     tiffdir::TiffReader reader;
     int32_t status;
 };
@@ -82,7 +87,7 @@ TEST(PageList, RecordsDescribeEachDirectoryAndNothingElse) {
         .tag(kTagBitsPerSample, kShort, {8, 8, 8})
         .tag(kTagSamplesPerPixel, kShort, {3})
         .tag(kTagCompression, kShort, {6});
-    Listing listing(builder.writeTemp("two.tif"));
+    Listing listing(builder.build());
     ASSERT_EQ(listing.status, 0);
     const std::vector<ImageRecord> records = listing.records();
     ASSERT_EQ(records.size(), 2u);
@@ -124,7 +129,7 @@ TEST(PageList, BothByteOrdersGiveTheSameList) {
             .tag(kTagImageWidth, kLong, {70000})
             .tag(kTagCompression, kShort, {6})
             .tag(kTagPageNumber, kShort, {0, 2});
-        Listing listing(builder.writeTemp("order.tif"));
+        Listing listing(builder.build());
         ASSERT_EQ(listing.status, 0);
         lists[index++] = listing.records();
     }
@@ -160,7 +165,7 @@ TEST(PageList, FollowsPageNumbersOnlyWhenTheyArePageOrder) {
             if (!c.pageNumbers[i].empty())
                 builder.tag(kTagPageNumber, kShort, c.pageNumbers[i]);
         }
-        Listing listing(builder.writeTemp("numbers.tif"));
+        Listing listing(builder.build());
         ASSERT_EQ(listing.status, 0);
         const std::vector<ImageRecord> records = listing.records();
         ASSERT_EQ(records.size(), c.directoryOrder.size());
@@ -192,7 +197,7 @@ TEST(DirectoryChain, EndsAtADirectoryWithoutEntries) {
             if (i == c.emptyPage)
                 broken.entryCount(c.count);
         }
-        Listing listing(broken.writeTemp("empty.tif"));
+        Listing listing(broken.build());
         EXPECT_EQ(listing.status, c.status);
         EXPECT_EQ(listing.records().size(), c.pagesListed);
     }
@@ -200,7 +205,7 @@ TEST(DirectoryChain, EndsAtADirectoryWithoutEntries) {
 
 TEST(DirectoryChain, AFirstOffsetOfZeroIsNoDirectory) {
     TiffBuilder builder = pages(1);
-    Listing listing(builder.firstOffset(0).writeTemp("zero.tif"));
+    Listing listing(builder.firstOffset(0).build());
     EXPECT_EQ(listing.status, tiffdir::kNoDirectory);
     EXPECT_EQ(listing.list.count(), 0);
 }
@@ -214,12 +219,12 @@ TEST(DirectoryChain, AnOffsetPastTheEndEndsTheChain) {
         SCOPED_TRACE(c.what);
         TiffBuilder builder = pages(2);
         builder.nextOffset(c.next);
-        Listing listing(builder.writeTemp("past.tif"));
+        Listing listing(builder.build());
         EXPECT_EQ(listing.status, 0);
         EXPECT_EQ(widthsOf(listing.records()), (std::vector<int32_t>{100, 101}));
     }
     TiffBuilder first = pages(1);
-    Listing nothing(first.firstOffset(0x7FFFFFF0).writeTemp("first_past.tif"));
+    Listing nothing(first.firstOffset(0x7FFFFFF0).build());
     EXPECT_EQ(nothing.status, tiffdir::kNoDirectory);
 }
 
@@ -228,7 +233,7 @@ TEST(DirectoryChain, ATruncatedDirectoryEndsTheChain) {
     std::vector<uint8_t> file = builder.build();
     // Cut the second directory inside its next offset.
     file.resize(builder.directoryOffsets()[1] + 2 + 4 * 12 + 2);
-    Listing listing(writeTempFile("cut.tif", file));
+    Listing listing(file);
     EXPECT_EQ(listing.status, 0);
     EXPECT_EQ(widthsOf(listing.records()), std::vector<int32_t>{100});
 }
@@ -243,12 +248,12 @@ TEST(DirectoryChain, ALoopEndsAtTheFirstRepeatedDirectory) {
         SCOPED_TRACE(c.what);
         TiffBuilder builder = pages(c.pages);
         builder.nextOffsetToPage(c.loopTo);
-        const std::string path = builder.writeTemp("loop.tif");
-        Chain chain(path);
+        const std::vector<uint8_t> file = builder.build();
+        Chain chain(file);
         EXPECT_EQ(chain.status, 0);
         EXPECT_EQ(chain.reader.directoryCount, static_cast<int>(c.pages));
         EXPECT_EQ(chain.reader.directoryReads, c.pages); // no directory read twice
-        Listing listing(path);
+        Listing listing(file);
         EXPECT_EQ(listing.status, 0);
         EXPECT_EQ(listing.records().size(), c.pages);
     }
@@ -260,8 +265,7 @@ TEST(DirectoryChain, StopsAfter65536Directories) {
     TiffBuilder builder;
     for (size_t i = 0; i < total; ++i)
         builder.page().tag(kTagImageWidth, kShort, {static_cast<uint32_t>(i & 0xFFFF)});
-    const std::string path = builder.writeTemp("long_chain.tif");
-    Chain chain(path);
+    Chain chain(builder.build());
     EXPECT_EQ(chain.status, 0);
     EXPECT_EQ(chain.reader.directoryCount, tiffdir::kMaxDirectories);
     EXPECT_EQ(chain.reader.directoryReads, static_cast<uint32_t>(tiffdir::kMaxDirectories));
@@ -275,7 +279,8 @@ TEST(DirectoryChain, ReadDirectoryReportsEachFailure) {
     // A last directory that promises five entries and holds none.
     file.push_back(5);
     file.push_back(0);
-    const std::string path = writeTempFile("dirs.tif", file);
+    ScratchDir dir;
+    const std::string path = dir.write("dirs.tif", file);
     const struct {
         const char* what;
         uint32_t offset;
@@ -319,17 +324,18 @@ TEST(PageListRobustness, DamagedFilesNeverCrash) {
             .tag(kTagJpegInterchangeFormatLength, kLong, {16})
             .tag(kTagPageNumber, kShort, {0, 2});
         const std::vector<uint8_t> good = builder.build();
+        ScratchDir dir;
         for (size_t i = 0; i < good.size(); ++i) {
             std::vector<uint8_t> bad = good;
             bad[i] ^= 0xFF;
             FileList list;
-            const int32_t status = tiffdir::listPages(writeTempFile("flip.tif", bad).c_str(), list);
+            const int32_t status = tiffdir::listPages(dir.write("flip.tif", bad).c_str(), list);
             EXPECT_LE(status, 0) << "byte " << i;
         }
         for (size_t size = 0; size < good.size(); ++size) {
             const std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(size));
             FileList list;
-            const int32_t status = tiffdir::listPages(writeTempFile("cut.tif", cut).c_str(), list);
+            const int32_t status = tiffdir::listPages(dir.write("cut.tif", cut).c_str(), list);
             EXPECT_LE(status, 0) << "size " << size;
             if (size < 8) {
                 EXPECT_EQ(status, tiffdir::kReadError);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/clear_record.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tiff/directory_chain.h"
 
@@ -15,9 +16,9 @@ namespace {
 
 // A reader on a built file with its first directory loaded.
 struct LoadedPage {
-    explicit LoadedPage(TiffBuilder& builder, const std::string& name = "page.tif") {
+    explicit LoadedPage(TiffBuilder& builder) {
         clearRecord(reader);
-        status = tiffdir::open(reader, builder.writeTemp(name).c_str());
+        status = tiffdir::open(reader, dir.write("page.tif", builder.build()).c_str());
         if (status != 0)
             return;
         opened = true;
@@ -38,6 +39,7 @@ struct LoadedPage {
         return std::vector<uint32_t>(reader.stripByteCounts,
                                      reader.stripByteCounts + reader.stripByteCountsLength);
     }
+    ScratchDir dir;
     tiffdir::TiffReader reader;
     int32_t status = 0;
     bool opened = false;
@@ -211,12 +213,13 @@ TEST(TagDecode, ArraysReadPastTheEndKeepWhatArrivedAndTheirLength) {
     file[field] = static_cast<uint8_t>(end);
     file[field + 1] = static_cast<uint8_t>(end >> 8);
 
+    ScratchDir dir;
     tiffdir::TiffReader reader;
     clearRecord(reader);
-    ASSERT_EQ(tiffdir::open(reader, writeTempFile("tail.tif", file).c_str()), 0);
+    ASSERT_EQ(tiffdir::open(reader, dir.write("tail.tif", file).c_str()), 0);
     ASSERT_EQ(tiffdir::readDirectoryChain(reader), 0);
-    tiffdir::loadDirectory(reader,
-                        *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
+    tiffdir::loadDirectory(
+        reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
     ASSERT_EQ(reader.stripOffsetsLength, 4u);
     EXPECT_EQ(reader.stripOffsets[0], 1u);
     EXPECT_EQ(reader.stripOffsets[1], 2u);
@@ -281,7 +284,9 @@ TEST(TagDecode, DecodeEntryReportsWhyItRefused) {
     } cases[] = {
         {"type", {kTagStripOffsets, kRational, 1, {}, 0}, tiffdir::kEntryRefused},
         {"too many", {kTagStripByteCounts, kLong, 16385, {}, 0}, tiffdir::kTooManyValues},
-        {"too many samples", {kTagBitsPerSample, kShort, 0xFFFFFFFF, {}, 0}, tiffdir::kTooManyValues},
+        {"too many samples",
+         {kTagBitsPerSample, kShort, 0xFFFFFFFF, {}, 0},
+         tiffdir::kTooManyValues},
         {"none", {kTagStripOffsets, kLong, 0, {}, 0}, tiffdir::kDataBufferError},
         {"past the end", {kTagStripOffsets, kLong, 2, {}, 0xFFFFFFF0}, tiffdir::kReadError},
         {"unknown tag", {700, kLong, 1, {}, 0}, 0},

@@ -6,11 +6,11 @@
 #include <iconv.h>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "core/clear_record.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 
 using namespace tiff_builder;
@@ -49,15 +49,15 @@ std::string toUtf8(const char* cp932) {
 } // namespace
 
 TEST(TiffReaderOpen, RefusesWhatCannotBeOpened) {
-    const std::string folder = ::testing::TempDir();
-    const std::string missing = folder + "no_such_file.tif";
+    ScratchDir dir;
+    const std::string missing = dir.file("no_such_file.tif");
     const struct {
         const char* what;
         const char* path;
     } cases[] = {{"null path", nullptr},
                  {"empty path", ""},
                  {"missing file", missing.c_str()},
-                 {"a folder", folder.c_str()}};
+                 {"a folder", dir.path().c_str()}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         OpenedReader opened(c.path);
@@ -66,12 +66,11 @@ TEST(TiffReaderOpen, RefusesWhatCannotBeOpened) {
 }
 
 TEST(TiffReaderOpen, RefusesAFifoWithoutWaitingForAWriter) {
-    const std::string path = ::testing::TempDir() + "TiffReaderOpen_fifo_x.tif";
-    ::unlink(path.c_str());
+    ScratchDir dir;
+    const std::string path = dir.file("fifo.tif");
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
     OpenedReader opened(path);
     EXPECT_EQ(opened.status, tiffdir::kOpenError);
-    ::unlink(path.c_str());
 }
 
 TEST(TiffReaderOpen, RefusesShortAndForeignHeaders) {
@@ -85,9 +84,10 @@ TEST(TiffReaderOpen, RefusesShortAndForeignHeaders) {
         {"mixed mark", {'I', 'M', 42, 0, 8, 0, 0, 0}, tiffdir::kNotTiff},
         {"a JPEG", {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F'}, tiffdir::kNotTiff},
     };
+    ScratchDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        OpenedReader opened(writeTempFile("header.tif", c.bytes));
+        OpenedReader opened(dir.write("header.tif", c.bytes));
         EXPECT_EQ(opened.status, c.status);
     }
 }
@@ -105,11 +105,12 @@ TEST(TiffReaderOpen, ReadsTheHeaderInItsByteOrder) {
         {'I', {43, 0}, false, 43, 0x08000000}, // the version is stored, never tested
         {'M', {0, 0}, true, 0, 8},
     };
+    ScratchDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.mark << " version " << c.expectedVersion);
         const std::vector<uint8_t> bytes{c.mark, c.mark, c.version[0], c.version[1], 0, 0, 0, 8,
                                          0,      0};
-        OpenedReader opened(writeTempFile("header.tif", bytes));
+        OpenedReader opened(dir.write("header.tif", bytes));
         ASSERT_EQ(opened.status, 0);
         EXPECT_EQ(opened.reader.bigEndian, c.bigEndian);
         EXPECT_EQ(opened.reader.version, c.expectedVersion);
@@ -120,7 +121,9 @@ TEST(TiffReaderOpen, ReadsTheHeaderInItsByteOrder) {
 }
 
 TEST(TiffReaderClose, ClosesTheFileAndForgetsItsStores) {
-    OpenedReader opened(TiffBuilder().page().tag(kTagImageWidth, kShort, {1}).writeTemp("c.tif"));
+    ScratchDir dir;
+    OpenedReader opened(
+        dir.write("c.tif", TiffBuilder().page().tag(kTagImageWidth, kShort, {1}).build()));
     ASSERT_EQ(opened.status, 0);
     const int fd = opened.reader.fileHandle;
     EXPECT_EQ(tiffdir::close(opened.reader), 0);
@@ -133,14 +136,13 @@ TEST(TiffReaderClose, ClosesTheFileAndForgetsItsStores) {
 
 TEST(TiffReaderValues, ReadShortsAndLongsInTheFilesByteOrder) {
     const std::vector<uint8_t> payload{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    ScratchDir dir;
     for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
         const bool big = order == ByteOrder::Big;
         SCOPED_TRACE(big ? "big-endian" : "little-endian");
-        OpenedReader opened(TiffBuilder(order)
-                                .blob(16, payload)
-                                .page()
-                                .tag(kTagImageWidth, kShort, {1})
-                                .writeTemp("values.tif"));
+        OpenedReader opened(dir.write(
+            "values.tif",
+            TiffBuilder(order).blob(16, payload).page().tag(kTagImageWidth, kShort, {1}).build()));
         ASSERT_EQ(opened.status, 0);
         uint16_t shorts[4] = {};
         ASSERT_EQ(tiffdir::readShorts(opened.reader, 16, 4, shorts), 0);
@@ -155,7 +157,8 @@ TEST(TiffReaderValues, ReadShortsAndLongsInTheFilesByteOrder) {
 
 TEST(TiffReaderValues, AReadPastTheEndIsAShortRead) {
     const std::vector<uint8_t> file{'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0};
-    OpenedReader opened(writeTempFile("short.tif", file));
+    ScratchDir dir;
+    OpenedReader opened(dir.write("short.tif", file));
     ASSERT_EQ(opened.status, 0);
     uint32_t longs[4] = {};
     // Two values exist, four are asked for: the two that arrived are kept.
@@ -166,20 +169,6 @@ TEST(TiffReaderValues, AReadPastTheEndIsAShortRead) {
     EXPECT_EQ(tiffdir::readLongs(opened.reader, 0xFFFFFFF0u, 1, longs), tiffdir::kReadError);
     uint16_t shorts[1] = {};
     EXPECT_EQ(tiffdir::readShorts(opened.reader, 16, 1, shorts), tiffdir::kReadError);
-}
-
-TEST(TiffReaderValues, SwapsAndTypeSizes) {
-    EXPECT_EQ(tiffdir::swap16(0x1234), 0x3412);
-    EXPECT_EQ(tiffdir::swap32(0x12345678u), 0x78563412u);
-    const struct {
-        uint16_t type;
-        uint32_t size;
-    } cases[] = {{0, 1}, {1, 1}, {2, 1}, {3, 2},  {4, 4},  {5, 8},  {6, 1},
-                 {7, 1}, {8, 2}, {9, 4}, {10, 8}, {11, 4}, {12, 8}, {13, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "type " << c.type);
-        EXPECT_EQ(tiffdir::typeSize(c.type), c.size);
-    }
 }
 
 TEST(TiffReaderStatus, TextsAreTheirShiftJisForms) {
