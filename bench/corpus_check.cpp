@@ -53,6 +53,17 @@ int countError(TIFF*, void*, const char*, const char*, va_list) {
 }
 int ignoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
+// libtiff's errors go to errorsSeen, its warnings nowhere.
+TIFF* openCountingErrors(const std::string& path) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, countError, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t{1} << 30);
+    TIFF* tif = TIFFOpenExt(path.c_str(), "rm", options);
+    TIFFOpenOptionsFree(options);
+    return tif;
+}
+
 // Where stored pixel (row r, column c) of a w x h page goes for each orientation (1..8).
 void place(int orientation, int w, int h, int r, int c, int& x, int& y) {
     switch (orientation) {
@@ -86,12 +97,7 @@ void place(int orientation, int w, int h, int r, int c, int& x, int& y) {
 // Renders the directory at `offset`. False when libtiff cannot; `errors` counts what it
 // reported while reading the pixels.
 bool renderDirectory(const std::string& path, uint64_t offset, Image& out, int& errors) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, countError, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t{1} << 30);
-    TIFF* tif = TIFFOpenExt(path.c_str(), "rm", options);
-    TIFFOpenOptionsFree(options);
+    TIFF* tif = openCountingErrors(path);
     if (tif == nullptr)
         return false;
     bool ok = TIFFSetSubDirectory(tif, offset) == 1;
@@ -136,11 +142,7 @@ bool renderDirectory(const std::string& path, uint64_t offset, Image& out, int& 
 // Directory offsets in chain order, as libtiff walks them.
 std::vector<uint64_t> libtiffDirectories(const std::string& path) {
     std::vector<uint64_t> offsets;
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, countError, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
-    TIFF* tif = TIFFOpenExt(path.c_str(), "rm", options);
-    TIFFOpenOptionsFree(options);
+    TIFF* tif = openCountingErrors(path);
     if (tif == nullptr)
         return offsets;
     do
