@@ -17,6 +17,7 @@ struct DecodedJpeg {
     int xDensity = 0;
     int yDensity = 0;
     std::vector<uint8_t> rgb; // top row first, red, green, blue, width * 3 bytes per row
+    std::vector<uint8_t> iccProfile; // the APP2 ICC_PROFILE markers' profile; empty: none
 
     const uint8_t* pixel(int x, int y) const { return rgb.data() + (size_t(y) * width + x) * 3; }
 };
