@@ -192,16 +192,15 @@ int saveJpegFile(const char* fileName, GlobalHandle block, PageColours colours,
     // An RGB profile describes the page's colours even where they happen to be grey, so it
     // keeps three components; a profile whose space the JPEG does not get is left out.
     const ProfileColours space = iccProfileColours(profile.bytes, profile.size);
-    const bool grey = space != ProfileColours::Rgb &&
-                      (colours == PageColours::Grey || everyPixelGrey(bitmap));
+    const bool grey =
+        space != ProfileColours::Rgb && (colours == PageColours::Grey || everyPixelGrey(bitmap));
     if (space != (grey ? ProfileColours::Grey : ProfileColours::Rgb))
         profile = {};
     OutputFile file(fileName);
     FileDestination destination{
         {}, &file, std::unique_ptr<JOCTET[]>(new (std::nothrow) JOCTET[kOutputBufferSize])};
-    const bool encoded =
-        file.descriptor() >= 0 && destination.buffer != nullptr &&
-        encodeRows(destination, bitmap, grey, profile);
+    const bool encoded = file.descriptor() >= 0 && destination.buffer != nullptr &&
+                         encodeRows(destination, bitmap, grey, profile);
     globalUnlock(block);
     // A cut-off JPEG opens as a grey or broken page: it never takes the page's name.
     return encoded && file.commit() ? 1 : 0;
