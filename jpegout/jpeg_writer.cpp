@@ -91,6 +91,8 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
     const int32_t yPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->yResolution);
 
     const platform::PageColours colours = coloursOf(*bitmap);
+    // Read before the working copy: a conversion builds a fresh record without it.
+    const platform::IccProfile profile{bitmap->iccProfile, bitmap->iccProfileSize};
     ImageRecord working;
     clearRecord(working);
     ScopeExit releaseWorking([&] { releaseImageRecord(&working); });
@@ -114,7 +116,7 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
     std::memcpy(packed + kBitmapHeaderSize, working.pixels, working.imageSize);
     platform::globalUnlock(block);
 
-    return platform::saveJpegFile(fileName, block, colours) != 0 ? 0 : kWriteEncoderFailed;
+    return platform::saveJpegFile(fileName, block, colours, profile) != 0 ? 0 : kWriteEncoderFailed;
 }
 
 int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,

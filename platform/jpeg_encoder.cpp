@@ -9,6 +9,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "platform/icc_profile.h"
 #include "platform/output_file.h"
 
 namespace platform {
@@ -120,7 +121,8 @@ void stayQuiet(j_common_ptr) {}
 
 // Holds only plain data, so the longjmp out of libjpeg skips no destructor; everything
 // libjpeg allocates goes with jpeg_destroy_compress, the destination with its caller.
-bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool grey) {
+bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool grey,
+                IccProfile profile) {
     jpeg_compress_struct info;
     ErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
@@ -152,6 +154,8 @@ bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool g
     info.X_density = info.density_unit == 1 ? xDpi : 1;
     info.Y_density = info.density_unit == 1 ? yDpi : 1;
     jpeg_start_compress(&info, TRUE);
+    if (profile.bytes != nullptr)
+        jpeg_write_icc_profile(&info, profile.bytes, profile.size);
 
     JSAMPROW rows[kRowsPerCall];
     while (info.next_scanline < info.image_height) {
@@ -174,7 +178,8 @@ bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool g
 
 } // namespace
 
-int saveJpegFile(const char* fileName, GlobalHandle block, PageColours colours) {
+int saveJpegFile(const char* fileName, GlobalHandle block, PageColours colours,
+                 IccProfile profile) {
     if (fileName == nullptr)
         return 0;
     const uint8_t* bytes = globalLock(block);
@@ -184,12 +189,18 @@ int saveJpegFile(const char* fileName, GlobalHandle block, PageColours colours) 
         globalUnlock(block);
         return 0;
     }
+    // An RGB profile describes the page's colours even where they happen to be grey, so it
+    // keeps three components; a profile whose space the JPEG does not get is left out.
+    const ProfileColours space = iccProfileColours(profile.bytes, profile.size);
+    const bool grey =
+        space != ProfileColours::Rgb && (colours == PageColours::Grey || everyPixelGrey(bitmap));
+    if (space != (grey ? ProfileColours::Grey : ProfileColours::Rgb))
+        profile = {};
     OutputFile file(fileName);
     FileDestination destination{
         {}, &file, std::unique_ptr<JOCTET[]>(new (std::nothrow) JOCTET[kOutputBufferSize])};
-    const bool encoded =
-        file.descriptor() >= 0 && destination.buffer != nullptr &&
-        encodeRows(destination, bitmap, colours == PageColours::Grey || everyPixelGrey(bitmap));
+    const bool encoded = file.descriptor() >= 0 && destination.buffer != nullptr &&
+                         encodeRows(destination, bitmap, grey, profile);
     globalUnlock(block);
     // A cut-off JPEG opens as a grey or broken page: it never takes the page's name.
     return encoded && file.commit() ? 1 : 0;

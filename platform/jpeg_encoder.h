@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/global_memory.h"
+#include "platform/icc_profile.h"
 
 namespace platform {
 /// What the caller knows of the page's colours. A page known to be grey is written as a
@@ -14,6 +15,10 @@ enum class PageColours { Unknown, Grey };
 /// values fit 1..65535. Returns non-zero only when the whole file was written; 0 on any
 /// failure (bad header, open, encode, write, close). Prints nothing. A page whose pixels
 /// are all grey (blue = green = red) is written with one component: same look, smaller.
+/// `profile`, the page's ICC profile, goes in APP2 ICC_PROFILE markers byte for byte when
+/// the JPEG has its colour space: an RGB profile keeps the JPEG three-component even when
+/// every pixel is grey; a grey one goes only with a one-component JPEG. A profile that
+/// iccProfileColours finds unusable is left out and changes nothing.
 int saveJpegFile(const char* fileName, GlobalHandle block,
-                 PageColours colours = PageColours::Unknown);
+                 PageColours colours = PageColours::Unknown, IccProfile profile = {});
 } // namespace platform

@@ -53,6 +53,21 @@ uint8_t* ConvertEngine::pageBufferOf(uint64_t bytes) {
     return pageBuffer;
 }
 
+void ConvertEngine::attachIccProfile(TIFF* tif, ImageRecord& bitmap) {
+    const platform::IccProfile profile = suitedIccProfile(tif);
+    if (profile.size == 0)
+        return;
+    if (profile.size > profileBufferSize_) {
+        profileBuffer_.reset(static_cast<uint8_t*>(std::malloc(profile.size)));
+        profileBufferSize_ = profileBuffer_ != nullptr ? profile.size : 0;
+        if (profileBuffer_ == nullptr)
+            return;
+    }
+    std::memcpy(profileBuffer_.get(), profile.bytes, profile.size);
+    bitmap.iccProfile = profileBuffer_.get();
+    bitmap.iccProfileSize = profile.size;
+}
+
 namespace {
 
 // The bitmap names the page it was decoded from; the reader itself never looks at this.
@@ -106,6 +121,7 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath,
         releaseImageRecord(&bitmap);
         moveImageRecord(context, &converted, &bitmap);
     }
+    attachIccProfile(tif, bitmap);
     namePage(page, bitmap);
     return 0;
 }

@@ -26,7 +26,8 @@ class ConvertEngine : public PageBufferSource {
     /// becomes a 24-bit bitmap owning its pixels. 0, kPageWithoutSize, kPageTooLarge (the
     /// record's 24-bit form fails pageFitsBitmapLimit), a code of readTiffPage or of the
     /// 32-bit conversion; after a failure the bitmap holds nothing that needs freeing. The
-    /// first two are given without the file being opened.
+    /// first two are given without the file being opened. A page with a suited ICC profile
+    /// (suitedIccProfile) points at a copy the engine holds until the next page is loaded.
     int32_t loadPage(DeviceContext context, const char* tiffPath, const ImageRecord& page,
                      ImageRecord& bitmap);
     /// Closes the file kept open for the pages of the last file loaded.
@@ -43,9 +44,15 @@ class ConvertEngine : public PageBufferSource {
   private:
     /// The handle for `path`: the one held when the path is the same, else a fresh one.
     TIFF* fileFor(const char* path);
+    /// Points `bitmap` at a copy of the suited ICC profile of the directory `tif` stands
+    /// on, in the profile buffer; without memory for it the page goes without.
+    void attachIccProfile(TIFF* tif, ImageRecord& bitmap);
 
     TiffHandle tif_;
     HeapArray<char> tifPath_; // path of tif_; null: tif_ is not reused
+    // libtiff frees a profile when it leaves the directory; pages point here instead.
+    HeapArray<uint8_t> profileBuffer_;
+    uint32_t profileBufferSize_ = 0;
 };
 
 } // namespace readers

@@ -197,6 +197,36 @@ bool readsRowByRow(TIFF* tif) {
     }
 }
 
+platform::IccProfile suitedIccProfile(TIFF* tif) {
+    uint32_t size = 0;
+    void* bytes = nullptr;
+    if (tif == nullptr || TIFFGetField(tif, TIFFTAG_ICCPROFILE, &size, &bytes) != 1 ||
+        bytes == nullptr)
+        return {};
+    const DirectoryFields f = readFields(tif);
+    auto wanted = platform::ProfileColours::Unusable;
+    if (f.bitsPerSample > 1) {
+        switch (f.photometric) {
+        case PHOTOMETRIC_MINISWHITE:
+        case PHOTOMETRIC_MINISBLACK:
+            wanted = platform::ProfileColours::Grey;
+            break;
+        case PHOTOMETRIC_RGB:
+        case PHOTOMETRIC_PALETTE:
+        case PHOTOMETRIC_YCBCR:
+            wanted = platform::ProfileColours::Rgb;
+            break;
+        default:
+            break;
+        }
+    }
+    const auto* profile = static_cast<const uint8_t*>(bytes);
+    if (wanted == platform::ProfileColours::Unusable ||
+        platform::iccProfileColours(profile, size) != wanted)
+        return {};
+    return {profile, size};
+}
+
 bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel) {
     constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)

@@ -7,6 +7,7 @@
 #include <tiffio.h>
 
 #include "core/image_record.h"
+#include "platform/icc_profile.h"
 
 namespace readers {
 
@@ -63,6 +64,13 @@ int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
 /// buildTiffPalette or readRgbaPage, or an allocation code; the bitmap is left as far as
 /// it got (its holder releases it).
 int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers);
+
+/// The ICC profile of the directory `tif` stands on, when the JPEG its page becomes can
+/// carry it (iccProfileColours): an RGB profile on an RGB, palette or YCbCr page, a grey
+/// profile on a grey page of more than one bit. Empty for any other page: CMYK pages become
+/// RGB without their profile, bilevel pages carry none. The bytes are libtiff's, valid only
+/// while `tif` stays on this directory.
+platform::IccProfile suitedIccProfile(TIFF* tif);
 
 /// True when the directory `tif` stands on is read scanline by scanline with its own
 /// depth: stored in strips, samples together, unsigned, and one of 1-bit grey or mask

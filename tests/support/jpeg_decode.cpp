@@ -47,7 +47,14 @@ bool decodeInto(FILE* file, DecodedJpeg& out, uint8_t** rows, char* message) {
     }
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, file);
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    JOCTET* profile = nullptr;
+    unsigned int profileSize = 0;
+    if (jpeg_read_icc_profile(&info, &profile, &profileSize)) {
+        out.iccProfile.assign(profile, profile + profileSize);
+        std::free(profile);
+    }
     info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&info);
     out.width = static_cast<int>(info.output_width);

@@ -1,5 +1,5 @@
 // Test helper: reads a JPEG file back through libjpeg, so tests judge the writer by what a
-// viewer would show (size, density, approximate colours), never by its bytes.
+// viewer would show (size, density, approximate colours, colour profile), never by its bytes.
 #pragma once
 
 #include <array>
@@ -16,7 +16,8 @@ struct DecodedJpeg {
     int densityUnit = 0; // JFIF: 0 aspect ratio only, 1 dots per inch, 2 dots per cm
     int xDensity = 0;
     int yDensity = 0;
-    std::vector<uint8_t> rgb; // top row first, red, green, blue, width * 3 bytes per row
+    std::vector<uint8_t> rgb;        // top row first, red, green, blue, width * 3 bytes per row
+    std::vector<uint8_t> iccProfile; // the APP2 ICC_PROFILE markers' profile; empty: none
 
     const uint8_t* pixel(int x, int y) const { return rgb.data() + (size_t(y) * width + x) * 3; }
 };

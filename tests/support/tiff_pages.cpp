@@ -103,6 +103,9 @@ bool writePage(TIFF* tif, const PageSpec& page) {
         TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(*page.yResolution));
     if (page.resolutionUnit)
         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, *page.resolutionUnit);
+    if (!page.iccProfile.empty())
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(page.iccProfile.size()),
+                     page.iccProfile.data());
 
     bool written;
     if (page.tileWidth != 0 && page.tileLength != 0) {

@@ -36,6 +36,7 @@ struct PageSpec {
     std::optional<float> yResolution;
     std::optional<uint16_t> resolutionUnit;
     int jpegQuality = 95;
+    std::vector<uint8_t> iccProfile; // ICCProfile (34675) bytes, when not empty
     // Top row first, samples interleaved, each row ceil(width * samples * bits / 8) bytes;
     // 16-bit samples as host-order words. For photometric 6 (YCbCr) with JPEG: RGB rows.
     std::vector<uint8_t> pixels;
