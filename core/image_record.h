@@ -41,6 +41,9 @@ struct ImageRecord {
     DibSection dibSection; // owned: the memory `pixels` points to, when set
     // File offset of the page's directory, so a page is reached without walking the chain.
     uint32_t directoryOffset;
+    // How the stored rows are to be viewed: TIFF's Orientation, 1..8; 0 or 1 as stored. The
+    // writer turns the pixels by it.
+    int32_t orientation;
 };
 static_assert(std::is_trivially_copyable_v<ImageRecord>);
 

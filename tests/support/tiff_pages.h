@@ -35,6 +35,7 @@ struct PageSpec {
     std::optional<float> xResolution;
     std::optional<float> yResolution;
     std::optional<uint16_t> resolutionUnit;
+    std::optional<uint16_t> orientation;
     int jpegQuality = 95;
     // Top row first, samples interleaved, each row ceil(width * samples * bits / 8) bytes;
     // 16-bit samples as host-order words. For photometric 6 (YCbCr) with JPEG: RGB rows.
