@@ -118,8 +118,8 @@ void copyTurned(uint8_t* to, uint64_t toRowBytes, const uint8_t* from, const Tur
                     std::memcpy(out, in, 3 * size_t(xEnd - x0));
                     continue;
                 }
-                for (int32_t x = x0; x < xEnd; ++x, out += 3, in += turn.stepX)
-                    std::memcpy(out, in, 3);
+                for (int32_t i = 0; i < xEnd - x0; ++i)
+                    std::memcpy(out + 3 * i, in + i * turn.stepX, 3);
             }
         }
     }
