@@ -87,10 +87,18 @@ Turn turnOf(const ImageRecord& working, int32_t orientation) {
     struct Axes {
         int64_t c0, cx, cy, r0, rx, ry;
     };
+    // Per orientation: the stored column and row of viewed (x, y) as c0 * (w - 1) + cx * x +
+    // cy * y and r0 * (h - 1) + rx * x + ry * y.
     static constexpr Axes kAxes[9] = {
-        {0, 1, 0, 0, 0, 1}, // 0: as stored
-        {0, 1, 0, 0, 0, 1},  {1, -1, 0, 0, 0, 1},  {1, -1, 0, 1, 0, -1}, {0, 1, 0, 1, 0, -1},
-        {0, 0, 1, 0, 1, 0},  {0, 0, 1, 1, -1, 0},  {1, 0, -1, 1, -1, 0}, {1, 0, -1, 0, 1, 0},
+        {0, 1, 0, 0, 0, 1},   // 0: as stored
+        {0, 1, 0, 0, 0, 1},   // 1: as stored
+        {1, -1, 0, 0, 0, 1},  // 2: mirrored across
+        {1, -1, 0, 1, 0, -1}, // 3: upside down
+        {0, 1, 0, 1, 0, -1},  // 4: mirrored top to bottom
+        {0, 0, 1, 0, 1, 0},   // 5: rows are columns
+        {0, 0, 1, 1, -1, 0},  // 6: turned a quarter clockwise to view
+        {1, 0, -1, 1, -1, 0}, // 7: rows are columns, both reversed
+        {1, 0, -1, 0, 1, 0},  // 8: turned a quarter anticlockwise to view
     };
     const Axes& a = kAxes[orientation >= 0 && orientation <= 8 ? orientation : 0];
     const bool exchanged = a.rx != 0;
@@ -170,8 +178,8 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
     if (!imageBytes || *imageBytes > std::numeric_limits<uint32_t>::max())
         return kWriteNoMemory;
     // The header and the rows below fill every byte of the block.
-    GlobalHandle block = platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes,
-                                               platform::GlobalFill::None);
+    GlobalHandle block =
+        platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes, platform::GlobalFill::None);
     if (block == nullptr)
         return kWriteNoMemory;
     ScopeExit freeBlock([&] { platform::globalFree(block); });

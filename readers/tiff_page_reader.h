@@ -96,8 +96,8 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
                          const uint16_t* blue);
 
 /// Renders the page through libtiff's RGBA reader into `buffer`, which holds the bitmap's
-/// rows laid out for 24 bits, in stored order (neither flipped nor turned). 0, kLayoutMismatch (rows not laid out so), kPageTooLarge
-/// (a raster over kMaxBitmapBytes), kNoMemory or kRgbaFailed.
+/// rows laid out for 24 bits, in stored order (neither flipped nor turned). 0, kLayoutMismatch
+/// (rows not laid out so), kPageTooLarge (a raster over kMaxBitmapBytes), kNoMemory or kRgbaFailed.
 int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif);
 
 /// Exchanges bytes 0 and 2 of `count` consecutive 3-byte pixels.

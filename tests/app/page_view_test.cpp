@@ -31,24 +31,24 @@ uint8_t uprightSample(int x, int y, int channel, bool bilevel) {
         return ((cell ^ (cell >> 7)) * 2654435761u >> 24 & 1) != 0 ? 0 : 255;
     }
     const int right = kUprightWidth - 1, down = kUprightHeight - 1;
-    const int value = channel == 0 ? x * 255 / right
+    const int value = channel == 0   ? x * 255 / right
                       : channel == 1 ? y * 255 / down
                                      : x * y * 255 / (right * down);
     return uint8_t(value);
 }
 
-// Where stored pixel (column c, row r) of a w x h page is seen under `orientation`.
+// Where stored pixel (column c, row r) of a w x h page is seen under `orientation`, as TIFF
+// names them: from 5 on, stored rows are seen as columns; 2, 3, 6 and 7 see the first stored
+// column (or row) on the right, 3, 4, 7 and 8 the first row (or column) at the bottom.
 void viewedAt(int orientation, int w, int h, int c, int r, int& x, int& y) {
-    switch (orientation) {
-    case ORIENTATION_TOPRIGHT: x = w - 1 - c, y = r; break;
-    case ORIENTATION_BOTRIGHT: x = w - 1 - c, y = h - 1 - r; break;
-    case ORIENTATION_BOTLEFT: x = c, y = h - 1 - r; break;
-    case ORIENTATION_LEFTTOP: x = r, y = c; break;
-    case ORIENTATION_RIGHTTOP: x = h - 1 - r, y = c; break;
-    case ORIENTATION_RIGHTBOT: x = h - 1 - r, y = w - 1 - c; break;
-    case ORIENTATION_LEFTBOT: x = r, y = w - 1 - c; break;
-    default: x = c, y = r; break;
-    }
+    const bool exchanged = orientation >= ORIENTATION_LEFTTOP;
+    const int across = exchanged ? r : c, down = exchanged ? c : r;
+    const bool fromRight =
+        orientation == 2 || orientation == 3 || orientation == 6 || orientation == 7;
+    const bool fromBottom =
+        orientation == 3 || orientation == 4 || orientation == 7 || orientation == 8;
+    x = fromRight ? (exchanged ? h : w) - 1 - across : across;
+    y = fromBottom ? (exchanged ? w : h) - 1 - down : down;
 }
 
 // The page stored so that, viewed as `orientation` says, it shows the upright cells: a G4
@@ -62,15 +62,10 @@ PageSpec storedPage(int orientation, bool bilevel) {
     page.xResolution = 200;
     page.yResolution = 100;
     page.resolutionUnit = RESUNIT_INCH;
-    if (bilevel) {
-        page.bitsPerSample = 1;
-        page.photometric = PHOTOMETRIC_MINISWHITE;
-        page.compression = COMPRESSION_CCITTFAX4;
-    } else {
-        page.samplesPerPixel = 3;
-        page.photometric = PHOTOMETRIC_YCBCR;
-        page.compression = COMPRESSION_JPEG;
-    }
+    page.bitsPerSample = bilevel ? 1 : 8;
+    page.samplesPerPixel = bilevel ? 1 : 3;
+    page.photometric = bilevel ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_YCBCR;
+    page.compression = bilevel ? COMPRESSION_CCITTFAX4 : COMPRESSION_JPEG;
     page.pixels.assign(testsupport::pixelRowBytes(page) * page.height, 0);
     for (int r = 0; r < int(page.height); ++r) {
         uint8_t* row = page.pixels.data() + size_t(r) * testsupport::pixelRowBytes(page);
@@ -84,15 +79,6 @@ PageSpec storedPage(int orientation, bool bilevel) {
         }
     }
     return page;
-}
-
-std::vector<uint8_t> uprightRgb(bool bilevel) {
-    std::vector<uint8_t> rgb;
-    for (int y = 0; y < kUprightHeight; ++y)
-        for (int x = 0; x < kUprightWidth; ++x)
-            for (int s = 0; s < 3; ++s)
-                rgb.push_back(uprightSample(x, y, s, bilevel));
-    return rgb;
 }
 
 // A one-strip page built tag by tag, for data libtiff's writer would never produce.
@@ -131,7 +117,11 @@ std::vector<uint8_t> faxCutShort() {
 
 TEST(PageView, EveryOrientationShowsTheUprightPageOnBothPaths) {
     for (const bool bilevel : {true, false}) {
-        const std::vector<uint8_t> upright = uprightRgb(bilevel);
+        std::vector<uint8_t> upright;
+        for (int y = 0; y < kUprightHeight; ++y)
+            for (int x = 0; x < kUprightWidth; ++x)
+                for (int s = 0; s < 3; ++s)
+                    upright.push_back(uprightSample(x, y, s, bilevel));
         for (int orientation = 1; orientation <= 8; ++orientation) {
             SCOPED_TRACE(testing::Message() << (bilevel ? "bilevel" : "YCbCr") << " page, "
                                             << "orientation " << orientation);
@@ -146,8 +136,8 @@ TEST(PageView, EveryOrientationShowsTheUprightPageOnBothPaths) {
             ASSERT_EQ(jpeg.height, kUprightHeight);
             // A wrong turn or mirror moves half the cells or reverses a ramp: mean errors
             // of 60 and more.
-            for (double error : testsupport::meanAbsoluteError(jpeg.rgb, upright, jpeg.width,
-                                                               jpeg.height))
+            for (double error :
+                 testsupport::meanAbsoluteError(jpeg.rgb, upright, jpeg.width, jpeg.height))
                 EXPECT_LT(error, 12.0);
             // Turned a quarter, the page's horizontal density is the stored vertical one.
             const bool exchanged = orientation >= ORIENTATION_LEFTTOP;
@@ -167,11 +157,11 @@ TEST(PageView, LibtiffsVerdictOnThePixelsDecidesWhetherAPageIsWritten) {
         {"fax page with lines lost, warned about only", faxCutShort(), true},
         {"16-bit grey in compression 34712, which libtiff cannot decode",
          stripPage(8, 8, 16, 1, PHOTOMETRIC_MINISBLACK, 34712, patternBytes(128, 1)), false},
-        {"RGBA in compression 60000", stripPage(8, 8, 8, 4, PHOTOMETRIC_RGB, 60000,
-                                                patternBytes(256, 2)), false},
+        {"RGBA in compression 60000",
+         stripPage(8, 8, 8, 4, PHOTOMETRIC_RGB, 60000, patternBytes(256, 2)), false},
         {"16-bit grey Deflate whose data libtiff reports as corrupt",
-         stripPage(8, 8, 16, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE,
-                   noDeflateStream), false},
+         stripPage(8, 8, 16, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE, noDeflateStream),
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
