@@ -45,6 +45,9 @@ struct ImageRecord {
     // valid until the next page is loaded.
     const uint8_t* iccProfile;
     uint32_t iccProfileSize;
+    // How the stored rows are to be viewed: TIFF's Orientation, 1..8; 0 or 1 as stored. The
+    // writer turns the pixels by it.
+    int32_t orientation;
 };
 static_assert(std::is_trivially_copyable_v<ImageRecord>);
 

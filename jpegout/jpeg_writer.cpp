@@ -1,5 +1,6 @@
 #include "jpegout/jpeg_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -67,6 +68,73 @@ platform::PageColours coloursOf(const ImageRecord& bitmap) {
     return platform::PageColours::Grey;
 }
 
+// How the stored rows are read to show the page as its Orientation says: viewed pixel
+// (x, y), y = 0 the top row, is the stored one at origin + x * stepX + y * stepY bytes.
+struct Turn {
+    int32_t width; // of the viewed page
+    int32_t height;
+    bool sidesExchanged; // Orientation 5 to 8: stored rows become viewed columns
+    int64_t origin;
+    int64_t stepX;
+    int64_t stepY;
+};
+
+Turn turnOf(const ImageRecord& working, int32_t orientation) {
+    const int64_t w = working.width;
+    const int64_t h = working.height;
+    const int64_t row = working.bytesPerRow;
+    // Stored column c, row r (from the top) lies at (h - 1 - r) * row + 3 * c.
+    struct Axes {
+        int64_t c0, cx, cy, r0, rx, ry;
+    };
+    // Per orientation: the stored column and row of viewed (x, y) as c0 * (w - 1) + cx * x +
+    // cy * y and r0 * (h - 1) + rx * x + ry * y.
+    static constexpr Axes kAxes[9] = {
+        {0, 1, 0, 0, 0, 1},   // 0: as stored
+        {0, 1, 0, 0, 0, 1},   // 1: as stored
+        {1, -1, 0, 0, 0, 1},  // 2: mirrored across
+        {1, -1, 0, 1, 0, -1}, // 3: upside down
+        {0, 1, 0, 1, 0, -1},  // 4: mirrored top to bottom
+        {0, 0, 1, 0, 1, 0},   // 5: rows are columns
+        {0, 0, 1, 1, -1, 0},  // 6: turned a quarter clockwise to view
+        {1, 0, -1, 1, -1, 0}, // 7: rows are columns, both reversed
+        {1, 0, -1, 0, 1, 0},  // 8: turned a quarter anticlockwise to view
+    };
+    const Axes& a = kAxes[orientation >= 0 && orientation <= 8 ? orientation : 0];
+    const bool exchanged = a.rx != 0;
+    return Turn{static_cast<int32_t>(exchanged ? h : w),
+                static_cast<int32_t>(exchanged ? w : h),
+                exchanged,
+                (h - 1 - a.r0 * (h - 1)) * row + 3 * a.c0 * (w - 1),
+                3 * a.cx - row * a.rx,
+                3 * a.cy - row * a.ry};
+}
+
+// Fills the viewed rows, bottom row first, padding cleared. Turned pages are copied in
+// square tiles, so the stored rows a tile reads stay in cache while their columns become rows.
+void copyTurned(uint8_t* to, uint64_t toRowBytes, const uint8_t* from, const Turn& turn) {
+    constexpr int32_t kTile = 64;
+    const uint64_t usedBytes = uint64_t{3} * static_cast<uint32_t>(turn.width);
+    for (int32_t y0 = 0; y0 < turn.height; y0 += kTile) {
+        const int32_t yEnd = std::min(turn.height, y0 + kTile);
+        for (int32_t x0 = 0; x0 < turn.width; x0 += kTile) {
+            const int32_t xEnd = std::min(turn.width, x0 + kTile);
+            for (int32_t y = y0; y < yEnd; ++y) {
+                uint8_t* out = to + uint64_t(turn.height - 1 - y) * toRowBytes + 3 * uint64_t(x0);
+                const uint8_t* in = from + turn.origin + x0 * turn.stepX + y * turn.stepY;
+                if (turn.stepX == 3) {
+                    std::memcpy(out, in, 3 * size_t(xEnd - x0));
+                    continue;
+                }
+                for (int32_t i = 0; i < xEnd - x0; ++i)
+                    std::memcpy(out + 3 * i, in + i * turn.stepX, 3);
+            }
+        }
+    }
+    for (int32_t y = 0; y < turn.height; ++y)
+        std::memset(to + uint64_t(y) * toRowBytes + usedBytes, 0, toRowBytes - usedBytes);
+}
+
 } // namespace
 
 int32_t pixelsPerMetre(int32_t unit, double resolution) {
@@ -89,6 +157,7 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
         return kWriteNoConversion;
     const int32_t xPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->xResolution);
     const int32_t yPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->yResolution);
+    const int32_t orientation = bitmap->orientation; // the conversions make records without it
 
     const platform::PageColours colours = coloursOf(*bitmap);
     // Read before the working copy: a conversion builds a fresh record without it.
@@ -103,17 +172,28 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
     if (converted != 0 || !workingRecordConsistent(working))
         return kWriteNoConversion;
 
+    // The pixels are turned here, as they are packed: every page, whichever path decoded
+    // it, is copied once, and the header describes the page as it is to be viewed.
+    const Turn turn = turnOf(working, orientation);
+    const uint64_t rowBytes = paddedRowBytes(static_cast<uint32_t>(turn.width), 24);
+    const auto imageBytes = checkedMul<uint64_t>(rowBytes, static_cast<uint32_t>(turn.height));
+    if (!imageBytes || *imageBytes > std::numeric_limits<uint32_t>::max())
+        return kWriteNoMemory;
     // The header and the rows below fill every byte of the block.
-    GlobalHandle block = platform::globalAlloc(size_t{kBitmapHeaderSize} + working.imageSize,
-                                               platform::GlobalFill::None);
+    GlobalHandle block =
+        platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes, platform::GlobalFill::None);
     if (block == nullptr)
         return kWriteNoMemory;
     ScopeExit freeBlock([&] { platform::globalFree(block); });
     uint8_t* packed = platform::globalLock(block);
     if (packed == nullptr)
         return kWriteLockFailed;
-    writeBitmapHeader(packed, working.width, working.height, 24, working.imageSize, xPels, yPels);
-    std::memcpy(packed + kBitmapHeaderSize, working.pixels, working.imageSize);
+    writeBitmapHeader(packed, turn.width, turn.height, 24, static_cast<uint32_t>(*imageBytes),
+                      turn.sidesExchanged ? yPels : xPels, turn.sidesExchanged ? xPels : yPels);
+    if (orientation <= 1)
+        std::memcpy(packed + kBitmapHeaderSize, working.pixels, working.imageSize);
+    else
+        copyTurned(packed + kBitmapHeaderSize, rowBytes, working.pixels, turn);
     platform::globalUnlock(block);
 
     return platform::saveJpegFile(fileName, block, colours, profile) != 0 ? 0 : kWriteEncoderFailed;

@@ -95,13 +95,12 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath,
         releaseImageRecord(&bitmap);
         return kPageTooLarge;
     }
-    TIFF* tif = fileFor(tiffPath);
-    if (tif == nullptr) {
+    if (fileFor(tiffPath) == nullptr) {
         releaseImageRecord(&bitmap);
         return kTiffOpenFailed;
     }
     const DirectoryPlace place{page.directoryOffset, page.directoryIndex};
-    if (int32_t status = readTiffPage(bitmap, tif, place, *this); status != 0) {
+    if (int32_t status = readTiffPage(bitmap, tif_, place, *this); status != 0) {
         // A decoder that failed part-way may leave the handle in a state no later page
         // should inherit; the next page opens the file afresh.
         finishFile();
@@ -118,10 +117,11 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath,
             releaseImageRecord(&bitmap);
             return status;
         }
+        converted.orientation = bitmap.orientation;
         releaseImageRecord(&bitmap);
         moveImageRecord(context, &converted, &bitmap);
     }
-    attachIccProfile(tif, bitmap);
+    attachIccProfile(tif_.get(), bitmap);
     namePage(page, bitmap);
     return 0;
 }

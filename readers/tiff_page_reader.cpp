@@ -24,6 +24,17 @@ void silenceLibtiff() {
     (void)silenced;
 }
 
+// Per handle, so pages read on several handles at once count apart. Returning 1 keeps the
+// message from the process-wide handlers.
+int countError(TIFF*, void* messages, const char*, const char*, va_list) {
+    ++static_cast<LibtiffMessages*>(messages)->errors;
+    return 1;
+}
+int countWarning(TIFF*, void* messages, const char*, const char*, va_list) {
+    ++static_cast<LibtiffMessages*>(messages)->warnings;
+    return 1;
+}
+
 struct OptionsDeleter {
     void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
 };
@@ -40,6 +51,7 @@ struct DirectoryFields {
     float xResolution = 0;
     float yResolution = 0;
     uint16_t resolutionUnit = RESUNIT_INCH;
+    uint16_t orientation = ORIENTATION_TOPLEFT;
 };
 
 // Results of TIFFGetField are not looked at: an absent field keeps its preset.
@@ -54,6 +66,9 @@ DirectoryFields readFields(TIFF* tif) {
     TIFFGetField(tif, TIFFTAG_XRESOLUTION, &f.xResolution);
     TIFFGetField(tif, TIFFTAG_YRESOLUTION, &f.yResolution);
     TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &f.resolutionUnit);
+    TIFFGetField(tif, TIFFTAG_ORIENTATION, &f.orientation);
+    if (f.orientation < ORIENTATION_TOPLEFT || f.orientation > ORIENTATION_LEFTBOT)
+        f.orientation = ORIENTATION_TOPLEFT;
     if (f.samplesPerPixel == 0)
         f.samplesPerPixel = 1;
     return f;
@@ -129,6 +144,21 @@ class ExactTileBuffer {
     uint8_t* block_ = nullptr;
 };
 
+// TIFFReadRGBAImage flips pages for Orientation 2 to 4 but only mirrors 5 to 8; asked for
+// the orientation the page already has, libtiff neither flips nor turns, and the writer
+// turns every page alike. The raster's first row is the page's first stored row.
+bool renderStoredOrder(TIFF* tif, uint32_t width, uint32_t height, uint32_t* raster) {
+    ExactTileBuffer tileBuffer(tif);
+    char message[1024] = "";
+    TIFFRGBAImage image;
+    if (TIFFRGBAImageOK(tif, message) != 1 || TIFFRGBAImageBegin(&image, tif, 0, message) != 1)
+        return false;
+    image.req_orientation = image.orientation;
+    const bool rendered = TIFFRGBAImageGet(&image, raster, width, height) == 1;
+    TIFFRGBAImageEnd(&image);
+    return rendered;
+}
+
 struct RasterFree {
     void operator()(uint32_t* raster) const { _TIFFfree(raster); }
 };
@@ -147,8 +177,14 @@ TiffHandle openTiff(const char* path) {
     if (options == nullptr)
         return nullptr;
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxBitmapBytes));
+    TiffCloser closer{std::make_unique<LibtiffMessages>()};
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), countError, closer.messages.get());
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), countWarning, closer.messages.get());
     // "m": a mapped file that shrinks under us would end the process with SIGBUS.
-    return TiffHandle(TIFFOpenExt(path, "rm", options.get()));
+    TIFF* tif = TIFFOpenExt(path, "rm", options.get());
+    if (tif == nullptr)
+        return nullptr;
+    return TiffHandle(tif, std::move(closer));
 }
 
 void swapRedBlue(uint8_t* row, uint32_t count) {
@@ -327,16 +363,14 @@ int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif) {
     uint16_t photometric = 0;
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     const AlphaRule rule = alphaRuleOf(tif, photometric);
-    {
-        ExactTileBuffer tileBuffer(tif);
-        if (TIFFReadRGBAImage(tif, width, height, raster.get(), 0) == 0)
-            return kRgbaFailed;
-    }
+    if (!renderStoredOrder(tif, width, height, raster.get()))
+        return kRgbaFailed;
 
-    // The raster starts at the bottom row, as the bitmap does: raster row i is buffer row i.
+    // The raster starts at the top row, the bitmap at the bottom one.
     const uint32_t* word = raster.get();
     for (uint32_t i = 0; i < height; ++i) {
-        uint8_t* out = buffer + uint64_t{i} * static_cast<uint32_t>(bitmap.bytesPerRow);
+        uint8_t* out =
+            buffer + uint64_t{height - 1 - i} * static_cast<uint32_t>(bitmap.bytesPerRow);
         for (uint32_t j = 0; j < width; ++j, ++word, out += 3) {
             const uint32_t w = *word;
             const uint32_t alpha = w >> 24;
@@ -354,9 +388,11 @@ int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif) {
     return 0;
 }
 
-int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers) {
+namespace {
+
+int32_t decodeDirectoryAs(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers,
+                          bool rowByRow) {
     const DirectoryFields f = readFields(tif);
-    const bool rowByRow = readsRowByRow(tif);
     const uint32_t bitsPerPixel = rowByRow ? uint32_t{f.bitsPerSample} * f.samplesPerPixel : 24;
 
     bitmap.resolutionUnit =
@@ -366,6 +402,7 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
     bitmap.xResolution = f.xResolution;
     bitmap.yResolution = f.yResolution;
     bitmap.photometric = static_cast<int16_t>(f.photometric);
+    bitmap.orientation = f.orientation;
 
     // Sizes come from the file: refuse what no bitmap may hold before anything is built.
     if (!pageFitsBitmapLimit(f.width, f.height, bitsPerPixel))
@@ -401,19 +438,46 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
     return 0;
 }
 
-int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
+bool reachDirectory(TIFF* tif, DirectoryPlace place) {
+    if (place.offset != 0)
+        return TIFFSetSubDirectory(tif, place.offset) == 1;
+    return place.index >= 0 && TIFFSetDirectory(tif, static_cast<tdir_t>(place.index)) == 1;
+}
+
+// The page's pixels as libtiff judges them: what it said about the directory is left out.
+int32_t decodeWithVerdict(ImageRecord& bitmap, TIFF* tif, LibtiffMessages& messages,
+                          PageBufferSource& buffers) {
+    messages = {};
+    int32_t status = decodeTiffDirectory(bitmap, tif, buffers);
+    if (status == kScanlineFailed && messages.errors == 0) {
+        // A damaged fax line stops the row decoder where libtiff's renderer carries on;
+        // the page is built again from scratch as a 24-bit bitmap.
+        const DeviceContext context = bitmap.deviceContext;
+        releaseImageRecord(&bitmap);
+        initImageRecord(context, &bitmap);
+        status = decodeDirectoryAs(bitmap, tif, buffers, false);
+    }
+    // A decoder's own failure keeps its code; a page libtiff decoded over its errors fails here.
+    return status == 0 && messages.errors != 0 ? kPixelsReportedBad : status;
+}
+
+} // namespace
+
+int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers) {
+    return decodeDirectoryAs(bitmap, tif, buffers, readsRowByRow(tif));
+}
+
+int32_t readTiffPage(ImageRecord& bitmap, const TiffHandle& tif, DirectoryPlace place,
                      PageBufferSource& buffers) {
     int32_t status = 0;
-    if (tif == nullptr) {
+    if (tif == nullptr)
         status = kTiffOpenFailed;
-    } else if (place.offset != 0) {
-        if (TIFFSetSubDirectory(tif, place.offset) != 1)
-            status = kDirectoryNotFound;
-    } else if (place.index < 0 || TIFFSetDirectory(tif, static_cast<tdir_t>(place.index)) != 1) {
+    else if (!reachDirectory(tif.get(), place))
         status = kDirectoryNotFound;
-    }
-    if (status == 0)
-        status = decodeTiffDirectory(bitmap, tif, buffers);
+    else if (LibtiffMessages* messages = tif.get_deleter().messages.get(); messages != nullptr)
+        status = decodeWithVerdict(bitmap, tif.get(), *messages, buffers);
+    else
+        status = decodeTiffDirectory(bitmap, tif.get(), buffers);
     if (status != 0)
         releaseImageRecord(&bitmap);
     return status;

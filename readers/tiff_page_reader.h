@@ -20,6 +20,7 @@ inline constexpr int32_t kNoPalette = -1;         // a palette asked of a bitmap
 inline constexpr int32_t kRgbaFailed = -2;        // libtiff could not render the page
 inline constexpr int32_t kPartialColorMap = -2;   // some but not all ColorMap arrays
 inline constexpr int32_t kScanlineFailed = -312;  // libtiff lost a row
+inline constexpr int32_t kPixelsReportedBad = -2; // libtiff reported an error decoding pixels
 
 /// Gives a buffer of at least `bytes` bytes for the rows of the page, or null. The page
 /// reader asks for the layout it actually writes before writing any row.
@@ -29,13 +30,22 @@ class PageBufferSource {
     virtual uint8_t* pageBufferOf(uint64_t bytes) = 0;
 };
 
+/// What libtiff reported through one handle since the counts were last cleared.
+struct LibtiffMessages {
+    uint32_t errors = 0;
+    uint32_t warnings = 0;
+};
+
+/// Owns, besides the handle, the counts its handlers write to: they outlive the handle,
+/// which may still report while it closes.
 struct TiffCloser {
+    std::unique_ptr<LibtiffMessages> messages;
     void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
-/// Opens `path` with libtiff (no memory mapping; libtiff's messages kept off the console).
-/// Null when libtiff cannot open it.
+/// Opens `path` with libtiff (no memory mapping; libtiff's messages kept off the console and
+/// counted in the handle's LibtiffMessages). Null when libtiff cannot open it.
 TiffHandle openTiff(const char* path);
 
 /// Where a page's directory lies: its file offset, or, when that is 0, its position in
@@ -50,16 +60,19 @@ struct DirectoryPlace {
 bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel);
 
 /// Moves `tif` to the directory at `place` and decodes it into `bitmap` (initialised) with
-/// decodeTiffDirectory. 0, kTiffOpenFailed, kDirectoryNotFound, a code of
-/// decodeTiffDirectory, or an allocation code; the bitmap is released on failure. The
-/// handle stays open.
-int32_t readTiffPage(ImageRecord& bitmap, TIFF* tif, DirectoryPlace place,
+/// decodeTiffDirectory; libtiff's verdict on the pixels decides, whatever it said about the
+/// directory. A page whose rows libtiff gives up on with warnings only is rendered again
+/// through libtiff's RGBA path. 0, kTiffOpenFailed, kDirectoryNotFound, kPixelsReportedBad
+/// (libtiff reported an error while decoding), a code of decodeTiffDirectory, or an
+/// allocation code; the bitmap is released on failure. The handle stays open.
+int32_t readTiffPage(ImageRecord& bitmap, const TiffHandle& tif, DirectoryPlace place,
                      PageBufferSource& buffers);
 
 /// Decodes the directory `tif` stands on into `bitmap` (initialised): geometry, header and
 /// palette, resolution, photometric, and the rows in a buffer from `buffers`, bottom row
-/// first. Pages outside the row-by-row classes (see readsRowByRow) become 24-bit bitmaps
-/// rendered by libtiff and laid on white where they carry alpha. 0, kPageTooLarge,
+/// first, as stored (`orientation` tells how the page is viewed). Pages outside the
+/// row-by-row classes (see readsRowByRow) become 24-bit bitmaps rendered by libtiff and
+/// laid on white where they carry alpha. 0, kPageTooLarge,
 /// kNoMemory, kLayoutMismatch (a scanline longer than the row), kScanlineFailed, a code of
 /// buildTiffPalette or readRgbaPage, or an allocation code; the bitmap is left as far as
 /// it got (its holder releases it).
@@ -90,9 +103,9 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
                          uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
                          const uint16_t* blue);
 
-/// Renders the page through TIFFReadRGBAImage into `buffer`, which holds the bitmap's
-/// rows laid out for 24 bits. 0, kLayoutMismatch (rows not laid out so), kPageTooLarge
-/// (a raster over kMaxBitmapBytes), kNoMemory or kRgbaFailed.
+/// Renders the page through libtiff's RGBA reader into `buffer`, which holds the bitmap's
+/// rows laid out for 24 bits, in stored order (neither flipped nor turned). 0, kLayoutMismatch
+/// (rows not laid out so), kPageTooLarge (a raster over kMaxBitmapBytes), kNoMemory or kRgbaFailed.
 int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif);
 
 /// Exchanges bytes 0 and 2 of `count` consecutive 3-byte pixels.

@@ -47,7 +47,7 @@ void decode(const std::string& path, int index, Decoded& out) {
     initImageRecord(nullptr, &out.record);
     const std::vector<uint32_t> offsets = testsupport::tiffDirectoryOffsets(path);
     const readers::DirectoryPlace place{index < int(offsets.size()) ? offsets[index] : 0, index};
-    out.status = readTiffPage(out.record, tif.get(), place, out.buffers);
+    out.status = readTiffPage(out.record, tif, place, out.buffers);
 }
 
 // Writes `layout` (pattern pixels when it has none) into `dir` and decodes its page; false
@@ -525,7 +525,7 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
             initImageRecord(nullptr, &bitmap.record);
             const readers::DirectoryPlace place{byOffset ? offsets[index] : 0, index};
             ExactBuffers buffers;
-            ASSERT_EQ(readTiffPage(bitmap.record, tif.get(), place, buffers), 0);
+            ASSERT_EQ(readTiffPage(bitmap.record, tif, place, buffers), 0);
             EXPECT_EQ(bitmap.record.width, 10 + index);
             EXPECT_TRUE(testsupport::looksLikeLibtiff(bitmap.record, path, index));
         }
@@ -544,7 +544,7 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
         Bitmap bitmap;
         initImageRecord(nullptr, &bitmap.record);
         ExactBuffers buffers;
-        EXPECT_EQ(readTiffPage(bitmap.record, tif.get(), {c.offset, c.index}, buffers),
+        EXPECT_EQ(readTiffPage(bitmap.record, tif, {c.offset, c.index}, buffers),
                   readers::kDirectoryNotFound);
         EXPECT_TRUE(isReleased(bitmap.record));
         EXPECT_EQ(buffers.calls, 0);

@@ -52,20 +52,30 @@ bool writeStrips(TIFF* tif, const PageSpec& page) {
 }
 
 bool writeTiles(TIFF* tif, const PageSpec& page) {
-    const size_t pixelBytes = size_t(page.samplesPerPixel) * page.bitsPerSample / 8;
+    // Samples stored apart: one tile per sample plane, each holding that sample alone.
+    const bool separate = page.planar == PLANARCONFIG_SEPARATE;
+    const uint16_t planes = separate ? page.samplesPerPixel : 1;
+    const size_t sampleBytes = page.bitsPerSample / 8;
+    const size_t pixelBytes = size_t(page.samplesPerPixel) * sampleBytes;
+    const size_t tileBytes = separate ? sampleBytes : pixelBytes;
     const size_t rowBytes = pixelRowBytes(page);
-    std::vector<uint8_t> tile(size_t(page.tileWidth) * page.tileLength * pixelBytes);
-    for (uint32_t ty = 0; ty < page.height; ty += page.tileLength) {
-        for (uint32_t tx = 0; tx < page.width; tx += page.tileWidth) {
-            std::fill(tile.begin(), tile.end(), 0);
-            for (uint32_t y = 0; y < page.tileLength && ty + y < page.height; ++y) {
+    std::vector<uint8_t> tile(size_t(page.tileWidth) * page.tileLength * tileBytes);
+    for (uint16_t plane = 0; plane < planes; ++plane) {
+        for (uint32_t ty = 0; ty < page.height; ty += page.tileLength) {
+            for (uint32_t tx = 0; tx < page.width; tx += page.tileWidth) {
+                std::fill(tile.begin(), tile.end(), 0);
                 const uint32_t columns = std::min(page.tileWidth, page.width - tx);
-                std::memcpy(tile.data() + y * page.tileWidth * pixelBytes,
-                            page.pixels.data() + (ty + y) * rowBytes + tx * pixelBytes,
-                            columns * pixelBytes);
+                for (uint32_t y = 0; y < page.tileLength && ty + y < page.height; ++y) {
+                    const uint8_t* from = page.pixels.data() + (ty + y) * rowBytes;
+                    uint8_t* to = tile.data() + y * page.tileWidth * tileBytes;
+                    if (!separate)
+                        std::memcpy(to, from + tx * pixelBytes, columns * pixelBytes);
+                    for (uint32_t x = 0; separate && x < columns; ++x)
+                        copySample(from, tx + x, plane, page, to + x * sampleBytes);
+                }
+                if (TIFFWriteTile(tif, tile.data(), tx, ty, 0, plane) < 0)
+                    return false;
             }
-            if (TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0) < 0)
-                return false;
         }
     }
     return true;
@@ -106,6 +116,8 @@ bool writePage(TIFF* tif, const PageSpec& page) {
     if (!page.iccProfile.empty())
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(page.iccProfile.size()),
                      page.iccProfile.data());
+    if (page.orientation)
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, *page.orientation);
 
     bool written;
     if (page.tileWidth != 0 && page.tileLength != 0) {

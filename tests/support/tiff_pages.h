@@ -35,6 +35,7 @@ struct PageSpec {
     std::optional<float> xResolution;
     std::optional<float> yResolution;
     std::optional<uint16_t> resolutionUnit;
+    std::optional<uint16_t> orientation;
     int jpegQuality = 95;
     std::vector<uint8_t> iccProfile; // ICCProfile (34675) bytes, when not empty
     // Top row first, samples interleaved, each row ceil(width * samples * bits / 8) bytes;
