@@ -40,7 +40,7 @@ struct ImageRecord {
     uint8_t* palette;      // bitmapInfo + 40
     DibSection dibSection; // owned: the memory `pixels` points to, when set
     // File offset of the page's directory, so a page is reached without walking the chain.
-    uint32_t directoryOffset;
+    uint64_t directoryOffset;
 };
 static_assert(std::is_trivially_copyable_v<ImageRecord>);
 
