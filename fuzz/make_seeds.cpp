@@ -353,8 +353,7 @@ int main(int argc, char** argv) {
     const std::string bigTiff = folder + "/seed_bigtiff_reversed.tif";
     check(writeFile(bigTiff, "wl8", {kKinds[0], kKinds[11], kKinds[9]}, true, true), bigTiff);
     const std::string bigTiffBig = folder + "/seed_bigtiff_reversed_be.tif";
-    check(writeFile(bigTiffBig, "wb8", {kKinds[8], kKinds[17], kKinds[4]}, true, true),
-          bigTiffBig);
+    check(writeFile(bigTiffBig, "wb8", {kKinds[8], kKinds[17], kKinds[4]}, true, true), bigTiffBig);
 
     for (bool big : {false, true}) {
         const std::string suffix = big ? "_be.tif" : ".tif";

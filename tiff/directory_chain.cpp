@@ -86,8 +86,8 @@ int32_t readDirectory(TiffReader& reader, uint64_t offset) {
     if (!rangeInside(offset, layout.countSize, reader.fileSize))
         return kReadError;
     uint8_t countBytes[8];
-    if (int32_t status = readBytes(reader, offset, static_cast<uint32_t>(layout.countSize),
-                                   countBytes);
+    if (int32_t status =
+            readBytes(reader, offset, static_cast<uint32_t>(layout.countSize), countBytes);
         status != 0)
         return status;
     const uint64_t count = reader.bigTiff ? load64(countBytes, reader.bigEndian)

@@ -62,8 +62,8 @@ bool isShortOrLong(const DirectoryEntry& entry) {
 
 // BigTIFF's 8-byte integer types, which it allows wherever a LONG offset or count goes.
 bool isBigTiffInteger(const TiffReader& reader, const DirectoryEntry& entry) {
-    return reader.bigTiff && (entry.type == kTypeLong8 || entry.type == kTypeSLong8 ||
-                              entry.type == kTypeIfd8);
+    return reader.bigTiff &&
+           (entry.type == kTypeLong8 || entry.type == kTypeSLong8 || entry.type == kTypeIfd8);
 }
 
 // Creates a zero-filled array of `count` values in tagData; none for a count of 0.
@@ -137,7 +137,8 @@ int32_t decodeBitsPerSample(TiffReader& reader, const DirectoryEntry& entry) {
     if (valuesInField(reader, entry)) {
         for (int i = 0; i < static_cast<int>(entry.count); ++i)
             array[i] = shortAt(reader, entry, i);
-    } else if (int32_t status = readShorts(reader, entry.valueOffset, static_cast<uint32_t>(entry.count), array);
+    } else if (int32_t status =
+                   readShorts(reader, entry.valueOffset, static_cast<uint32_t>(entry.count), array);
                status != 0) {
         return status;
     }
@@ -171,8 +172,7 @@ void resetDirectoryValues(TiffReader& reader) {
 int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
     switch (entry.tag) {
     case kImageWidth:
-    case kImageLength:
-    {
+    case kImageLength: {
         const uint64_t value = singleValue(reader, entry);
         if (!isShortOrLong(entry) && !(isBigTiffInteger(reader, entry) && value <= UINT32_MAX))
             return kEntryRefused;

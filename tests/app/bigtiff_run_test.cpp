@@ -64,8 +64,8 @@ TEST(BigTiffRun, AThreePageFileConvertsInBothByteOrders) {
         for (int page = 1; page <= 3; ++page) {
             SCOPED_TRACE(page);
             testsupport::DecodedJpeg jpeg;
-            ASSERT_TRUE(
-                testsupport::decodeJpegFile(dir.file("big_" + std::to_string(page) + ".jpg"), jpeg));
+            ASSERT_TRUE(testsupport::decodeJpegFile(
+                dir.file("big_" + std::to_string(page) + ".jpg"), jpeg));
             EXPECT_TRUE(testsupport::looksLikeLibtiff(jpeg.width, jpeg.height, jpeg.rgb, path,
                                                       page - 1, 255, 4.0));
         }

@@ -157,8 +157,8 @@ TiffBuilder& TiffBuilder::blob(uint32_t offset, std::vector<uint8_t> bytes) {
 
 std::vector<uint8_t> TiffBuilder::build() {
     const size_t headerSize = bigTiff_ ? 16 : 8;
-    const size_t wordSize = bigTiff_ ? 8 : 4;        // offsets, counts and value fields
-    const size_t countSize = bigTiff_ ? 8 : 2;       // a directory's entry count
+    const size_t wordSize = bigTiff_ ? 8 : 4;  // offsets, counts and value fields
+    const size_t countSize = bigTiff_ ? 8 : 2; // a directory's entry count
     const size_t entrySize = bigTiff_ ? 20 : 12;
     size_t end = headerSize;
     for (const Blob& b : blobs_)

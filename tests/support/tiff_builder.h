@@ -6,10 +6,10 @@
 //       .page().entryCount(0)                        // ends the chain here
 //       .build();
 //
-// Layout: the 8-byte header (BigTIFF: 16 bytes), then every blob at the offset it was given, then each page's
-// directory followed by its values that do not fit in a value field. Blobs therefore take
-// small offsets (from 8 up; BigTIFF 16) and the structure never collides with them.
-// A BigTIFF build has 8-byte counts and offsets, 20-byte entries and 8-byte value fields.
+// Layout: the 8-byte header (BigTIFF: 16 bytes), then every blob at the offset it was given, then
+// each page's directory followed by its values that do not fit in a value field. Blobs therefore
+// take small offsets (from 8 up; BigTIFF 16) and the structure never collides with them. A BigTIFF
+// build has 8-byte counts and offsets, 20-byte entries and 8-byte value fields.
 #pragma once
 
 #include <array>

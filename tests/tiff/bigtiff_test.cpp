@@ -77,16 +77,14 @@ TEST(BigTiffHeader, IsBigTiffOnlyWhenEveryFieldSaysSo) {
     // read as a classic one, its bytes 4-7 the first offset.
     const struct {
         const char* what;
-        size_t at;       // byte to change, 0 for none
+        size_t at; // byte to change, 0 for none
         uint8_t value;
-        size_t keep;     // bytes of the file kept, 0 for all
+        size_t keep; // bytes of the file kept, 0 for all
         bool bigTiff;
         uint64_t classicOffset;
     } cases[] = {
-        {"a valid header", 0, 0, 0, true, 0},
-        {"offset size 4", 4, 4, 0, false, 4},
-        {"offset size 16", 4, 16, 0, false, 16},
-        {"a pad of 1", 6, 1, 0, false, 0x10008},
+        {"a valid header", 0, 0, 0, true, 0},         {"offset size 4", 4, 4, 0, false, 4},
+        {"offset size 16", 4, 16, 0, false, 16},      {"a pad of 1", 6, 1, 0, false, 0x10008},
         {"a header of 12 bytes", 0, 0, 12, false, 8},
     };
     for (const auto& c : cases) {
@@ -158,7 +156,7 @@ TEST(BigTiffChain, HostileDirectoriesEndTheChainAfterTheGoodOnes) {
     // Each case spoils the second of three directories or the link to it.
     const struct {
         const char* what;
-        size_t field;   // 0: the first directory's next offset; 1: the second's entry count
+        size_t field; // 0: the first directory's next offset; 1: the second's entry count
         uint64_t value;
     } cases[] = {
         {"a next offset beyond 4 GiB", 0, uint64_t{1} << 32},
@@ -251,8 +249,8 @@ TEST(BigTiffEntries, TheClassicLimitsHold) {
     } cases[] = {
         {"16384 values", Format::BigTiff, kLong8, &many, 0, 0, 16384, true},
         {"16385 values", Format::BigTiff, kLong8, &tooMany, 0, 0, 1, false},
-        {"a count whose size overflows", Format::BigTiff, kLong8, nullptr, uint64_t{1} << 61, 16,
-         1, false},
+        {"a count whose size overflows", Format::BigTiff, kLong8, nullptr, uint64_t{1} << 61, 16, 1,
+         false},
         {"values beyond 4 GiB", Format::BigTiff, kLong8, nullptr, 4, uint64_t{1} << 32, 4, true},
         {"values near 2^64", Format::BigTiff, kIfd8, nullptr, 4, ~uint64_t{0} - 8, 4, true},
         {"LONG8 in a classic file", Format::Classic, kLong8, nullptr, 1, 16, 1, false},
