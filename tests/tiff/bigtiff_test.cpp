@@ -1,6 +1,7 @@
 // BigTIFF through the structure reader: which headers count as BigTIFF, its directories
 // and 8-byte entries, and the classic reader's limits holding for it.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ using namespace tiff_builder;
 namespace {
 
 const ByteOrder kBothOrders[] = {ByteOrder::Little, ByteOrder::Big};
+constexpr uint64_t kAtTheEnd = 1; // stands for the file's size, known only once built
 
 const char* nameOf(ByteOrder order) {
     return order == ByteOrder::Big ? "big-endian" : "little-endian";
@@ -73,53 +75,46 @@ std::vector<uint8_t> threePages(TiffBuilder& builder) {
 } // namespace
 
 TEST(BigTiffHeader, IsBigTiffOnlyWhenEveryFieldSaysSo) {
-    // Patches of a good little-endian BigTIFF header; a header that is not BigTIFF is
-    // read as a classic one, its bytes 4-7 the first offset.
+    // Changes to a good BigTIFF header; a header that is not BigTIFF is read as a classic
+    // one, its bytes 4-7 (in the file's order) the first offset.
     const struct {
         const char* what;
         size_t at; // byte to change, 0 for none
         uint8_t value;
-        size_t keep; // bytes of the file kept, 0 for all
+        std::optional<uint64_t> first; // the first directory's offset instead of its own
+        size_t keep;                   // bytes of the file kept, 0 for all
         bool bigTiff;
-        uint64_t classicOffset;
+        uint64_t littleOffset, bigOffset; // classic first offset in either order
     } cases[] = {
-        {"a valid header", 0, 0, 0, true, 0},         {"offset size 4", 4, 4, 0, false, 4},
-        {"offset size 16", 4, 16, 0, false, 16},      {"a pad of 1", 6, 1, 0, false, 0x10008},
-        {"a header of 12 bytes", 0, 0, 12, false, 8},
+        {"a valid header", 0, 0, {}, 0, true, 0, 0},
+        {"offset size 4", 4, 4, {}, 0, false, 4, 0x40000},
+        {"a pad of 1", 6, 1, {}, 0, false, 0x10008, 0x80001},
+        {"a header of 12 bytes", 0, 0, {}, 12, false, 8, 0x80000},
+        {"a first offset at the end", 0, 0, kAtTheEnd, 0, false, 8, 0x80000},
+        {"a first offset beyond 4 GiB", 0, 0, uint64_t{1} << 40, 0, false, 8, 0x80000},
+        {"a first offset of 2^64 - 1", 0, 0, ~uint64_t{0}, 0, false, 8, 0x80000},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TiffBuilder builder(ByteOrder::Little, Format::BigTiff);
-        std::vector<uint8_t> file = threePages(builder);
-        if (c.at != 0)
-            file[c.at] = c.value;
-        if (c.keep != 0)
-            file.resize(c.keep);
-        ReadFile read(file);
-        ASSERT_EQ(read.openStatus, 0);
-        EXPECT_EQ(read.reader.bigTiff, c.bigTiff);
-        EXPECT_EQ(read.reader.version, 43);
-        EXPECT_EQ(read.reader.firstDirectoryOffset,
-                  c.bigTiff ? builder.directoryOffsets()[0] : c.classicOffset);
-        if (c.bigTiff) {
-            EXPECT_EQ(read.reader.directoryCount, 3);
-        }
-    }
-}
-
-TEST(BigTiffHeader, AFirstOffsetOutsideTheFileFollowsTheClassicRule) {
     for (ByteOrder order : kBothOrders) {
-        SCOPED_TRACE(nameOf(order));
-        TiffBuilder builder(order, Format::BigTiff);
-        std::vector<uint8_t> file = threePages(builder);
-        for (uint64_t first : {uint64_t{file.size()}, uint64_t{1} << 40, ~uint64_t{0}}) {
-            SCOPED_TRACE(first);
-            poke64(file, 8, first, order);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << nameOf(order) << ", " << c.what);
+            TiffBuilder builder(order, Format::BigTiff);
+            std::vector<uint8_t> file = threePages(builder);
+            if (c.at != 0)
+                file[c.at + (order == ByteOrder::Big ? 1 : 0)] = c.value;
+            if (c.first)
+                poke64(file, 8, *c.first == kAtTheEnd ? file.size() : *c.first, order);
+            if (c.keep != 0)
+                file.resize(c.keep);
             ReadFile read(file);
             ASSERT_EQ(read.openStatus, 0);
-            EXPECT_FALSE(read.reader.bigTiff);
-            // Bytes 4-7 as a classic offset: 8 then 0, in the file's order.
-            EXPECT_EQ(read.reader.firstDirectoryOffset, order == ByteOrder::Big ? 0x80000u : 8u);
+            EXPECT_EQ(read.reader.bigTiff, c.bigTiff);
+            EXPECT_EQ(read.reader.version, 43);
+            const uint64_t classic = order == ByteOrder::Big ? c.bigOffset : c.littleOffset;
+            EXPECT_EQ(read.reader.firstDirectoryOffset,
+                      c.bigTiff ? builder.directoryOffsets()[0] : classic);
+            if (c.bigTiff) {
+                EXPECT_EQ(read.reader.directoryCount, 3);
+            }
         }
     }
 }
