@@ -13,6 +13,11 @@ inline uint32_t load32(const uint8_t* p, bool bigEndian) {
     return bigEndian ? b0 << 24 | b1 << 16 | b2 << 8 | b3 : b3 << 24 | b2 << 16 | b1 << 8 | b0;
 }
 
+inline uint64_t load64(const uint8_t* p, bool bigEndian) {
+    const uint64_t first = load32(p, bigEndian), second = load32(p + 4, bigEndian);
+    return bigEndian ? first << 32 | second : second << 32 | first;
+}
+
 inline void store16le(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);

@@ -40,7 +40,7 @@ struct ImageRecord {
     uint8_t* palette;      // bitmapInfo + 40
     DibSection dibSection; // owned: the memory `pixels` points to, when set
     // File offset of the page's directory, so a page is reached without walking the chain.
-    uint32_t directoryOffset;
+    uint64_t directoryOffset;
     // The page's ICC profile, when it suits the page: bytes the loader holds (not owned),
     // valid until the next page is loaded.
     const uint8_t* iccProfile;

@@ -349,6 +349,11 @@ int main(int argc, char** argv) {
     check(writeFile(mixed, "wl", {kKinds[0], kKinds[11], kKinds[9]}, true, true), mixed);
     const std::string mixedBig = folder + "/seed_mixed_reversed_be.tif";
     check(writeFile(mixedBig, "wb", {kKinds[8], kKinds[17], kKinds[4]}, true, true), mixedBig);
+    // The same pages as BigTIFF: 8-byte offsets, 20-byte entries, LONG8 strip arrays.
+    const std::string bigTiff = folder + "/seed_bigtiff_reversed.tif";
+    check(writeFile(bigTiff, "wl8", {kKinds[0], kKinds[11], kKinds[9]}, true, true), bigTiff);
+    const std::string bigTiffBig = folder + "/seed_bigtiff_reversed_be.tif";
+    check(writeFile(bigTiffBig, "wb8", {kKinds[8], kKinds[17], kKinds[4]}, true, true), bigTiffBig);
 
     for (bool big : {false, true}) {
         const std::string suffix = big ? "_be.tif" : ".tif";

@@ -36,7 +36,7 @@ uint32_t stripsOf(const tiffdir::TiffReader& reader) {
     return std::min(reader.stripOffsetsLength, reader.stripByteCountsLength);
 }
 
-void addBlock(CopyPlan& plan, uint64_t fileSize, uint32_t offset, uint32_t count) {
+void addBlock(CopyPlan& plan, uint64_t fileSize, uint64_t offset, uint64_t count) {
     if (offset >= fileSize || count == 0)
         return;
     const uint64_t clipped = std::min<uint64_t>(count, fileSize - offset);
@@ -149,7 +149,7 @@ int32_t copyInterchangeData(tiffdir::TiffReader& reader, const char* outputPath)
     return copyPlanned(reader, outputPath, true, true);
 }
 
-int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset) {
+int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t directoryOffset) {
     tiffdir::TiffReader reader;
     clearRecord(reader);
     if (int32_t status = tiffdir::open(reader, tiffPath); status != 0)

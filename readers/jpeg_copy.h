@@ -19,7 +19,7 @@ inline constexpr uint32_t kTransferBufferSize = 32760;
 /// fails (an earlier file of that name is kept, and nothing cut off takes its place).
 /// Strips that run past the end of the file give the bytes that exist (-1 when a file that
 /// shrank after it was opened leaves none). Prints nothing.
-int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint32_t directoryOffset);
+int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t directoryOffset);
 /// Writes every strip of the current directory, in order (strip i only where both strip
 /// arrays have an entry i). 0, -1 or -302, refusing as copyJpegData does.
 int32_t copyStrips(tiffdir::TiffReader& reader, const char* outputPath);

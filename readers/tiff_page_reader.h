@@ -51,7 +51,7 @@ TiffHandle openTiff(const char* path);
 /// Where a page's directory lies: its file offset, or, when that is 0, its position in
 /// chain order.
 struct DirectoryPlace {
-    uint32_t offset = 0;
+    uint64_t offset = 0;
     int32_t index = 0;
 };
 

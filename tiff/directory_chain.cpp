@@ -17,7 +17,16 @@ namespace tiffdir {
 
 namespace {
 
-constexpr size_t kRawEntrySize = 12;
+// The sizes of a directory's parts in the file: entry count, one entry, next offset.
+struct DirectoryLayout {
+    uint64_t countSize;
+    uint64_t entrySize;
+    uint64_t offsetSize;
+};
+constexpr DirectoryLayout kClassicLayout{2, 12, 4};
+constexpr DirectoryLayout kBigTiffLayout{8, 20, 8};
+// The most entries a directory may have: a classic count read as signed 16 bits.
+constexpr uint64_t kMaxEntries = 0x7FFF;
 
 // Offsets of the directories met so far, so that a chain pointing back into itself ends.
 // Open addressing over a table that doubles when half full; offset 0 never enters (it
@@ -25,7 +34,7 @@ constexpr size_t kRawEntrySize = 12;
 class OffsetSet {
   public:
     /// True when `offset` was not there and is now; false for a repeat or no memory.
-    bool insert(uint32_t offset) {
+    bool insert(uint64_t offset) {
         if ((used_ + 1) * 2 > capacity_ && !grow())
             return false;
         size_t slot = indexOf(offset);
@@ -40,13 +49,14 @@ class OffsetSet {
     }
 
   private:
-    size_t indexOf(uint32_t offset) const {
-        return (offset * size_t{0x9E3779B1u} >> 7) & (capacity_ - 1);
+    size_t indexOf(uint64_t offset) const {
+        return static_cast<size_t>((offset ^ offset >> 32) * uint64_t{0x9E3779B97F4A7C15u} >> 7) &
+               (capacity_ - 1);
     }
     bool grow() {
         const size_t oldCapacity = capacity_;
         const size_t newCapacity = oldCapacity == 0 ? 64 : oldCapacity * 2;
-        HeapArray<uint32_t> old(static_cast<uint32_t*>(std::calloc(newCapacity, sizeof(uint32_t))));
+        HeapArray<uint64_t> old(static_cast<uint64_t*>(std::calloc(newCapacity, sizeof(uint64_t))));
         if (!old)
             return false;
         std::swap(slots_, old);
@@ -58,7 +68,7 @@ class OffsetSet {
         return true;
     }
 
-    HeapArray<uint32_t> slots_;
+    HeapArray<uint64_t> slots_;
     size_t capacity_ = 0;
     size_t used_ = 0;
 };
@@ -69,19 +79,27 @@ const ImageRecord& recordAt(const FileList& list) {
 
 } // namespace
 
-int32_t readDirectory(TiffReader& reader, uint32_t offset) {
+int32_t readDirectory(TiffReader& reader, uint64_t offset) {
     ++reader.directoryReads;
-    uint8_t countBytes[2];
-    if (int32_t status = readBytes(reader, offset, sizeof countBytes, countBytes); status != 0)
+    const DirectoryLayout layout = reader.bigTiff ? kBigTiffLayout : kClassicLayout;
+    // Checked first: a BigTIFF offset near 2^64 would wrap the sums below.
+    if (!rangeInside(offset, layout.countSize, reader.fileSize))
+        return kReadError;
+    uint8_t countBytes[8];
+    if (int32_t status =
+            readBytes(reader, offset, static_cast<uint32_t>(layout.countSize), countBytes);
+        status != 0)
         return status;
-    const uint16_t count = load16(countBytes, reader.bigEndian);
-    if (static_cast<int16_t>(count) <= 0)
+    const uint64_t count = reader.bigTiff ? load64(countBytes, reader.bigEndian)
+                                          : load16(countBytes, reader.bigEndian);
+    if (count == 0 || count > kMaxEntries)
         return kNoEntries;
 
     // Entries and next offset, read at once. A directory that cannot be whole inside the
     // file is refused before any memory is spent on it.
-    const uint64_t rawSize = count * kRawEntrySize + 4;
-    if (!rangeInside(uint64_t{offset} + 2, rawSize, reader.fileSize))
+    const uint64_t entriesAt = offset + layout.countSize;
+    const uint64_t rawSize = count * layout.entrySize + layout.offsetSize;
+    if (!rangeInside(entriesAt, rawSize, reader.fileSize))
         return kReadError;
     void* blockData = nullptr;
     const size_t blockSize = offsetof(DirectoryBlock, entries) + count * sizeof(DirectoryEntry);
@@ -94,28 +112,35 @@ int32_t readDirectory(TiffReader& reader, uint32_t offset) {
     if (!raw)
         return kDirectoryStoreError;
     // At most 32767 entries: the size fits 32 bits.
-    if (int32_t status =
-            readBytes(reader, uint64_t{offset} + 2, static_cast<uint32_t>(rawSize), raw.get());
+    if (int32_t status = readBytes(reader, entriesAt, static_cast<uint32_t>(rawSize), raw.get());
         status != 0)
         return status;
 
+    const bool big = reader.bigEndian;
     for (size_t i = 0; i < count; ++i) {
-        const uint8_t* p = raw.get() + i * kRawEntrySize;
+        const uint8_t* p = raw.get() + i * layout.entrySize;
         DirectoryEntry& entry = block->entries[i];
-        entry.tag = load16(p, reader.bigEndian);
-        entry.type = load16(p + 2, reader.bigEndian);
-        entry.count = load32(p + 4, reader.bigEndian);
-        std::memcpy(entry.valueField, p + 8, 4);
-        entry.valueOffset = load32(p + 8, reader.bigEndian);
+        entry.tag = load16(p, big);
+        entry.type = load16(p + 2, big);
+        if (reader.bigTiff) {
+            entry.count = load64(p + 4, big);
+            std::memcpy(entry.valueField, p + 12, 8);
+            entry.valueOffset = load64(p + 12, big);
+        } else {
+            entry.count = load32(p + 4, big);
+            std::memcpy(entry.valueField, p + 8, 4);
+            entry.valueOffset = load32(p + 8, big);
+        }
     }
-    block->entryCount = count;
-    block->nextOffset = load32(raw.get() + count * kRawEntrySize, reader.bigEndian);
+    block->entryCount = static_cast<uint16_t>(count);
+    const uint8_t* next = raw.get() + count * layout.entrySize;
+    block->nextOffset = reader.bigTiff ? load64(next, big) : load32(next, big);
     return 0;
 }
 
 int32_t readDirectoryChain(TiffReader& reader) {
     OffsetSet visited;
-    uint32_t offset = reader.firstDirectoryOffset;
+    uint64_t offset = reader.firstDirectoryOffset;
     int count = 0;
     // A loop ends at its first repeated offset; a chain of distinct offsets ends after
     // kMaxDirectories. Either way the directories read so far stand as pages.

@@ -9,7 +9,8 @@
 
 namespace tiffdir {
 
-/// readDirectory's report for a directory with no entries (count 0, or 0x8000 and more).
+/// readDirectory's report for a directory with no entries (count 0, or 0x8000 and more;
+/// a BigTIFF count is held to the same bound).
 inline constexpr int32_t kNoEntries = 1;
 /// A chain ends after this many directories; the directories before stand as pages.
 inline constexpr int kMaxDirectories = 65536;
@@ -17,13 +18,13 @@ inline constexpr int kMaxDirectories = 65536;
 /// In-memory copy of one directory, one block of `reader.directories`, in host form.
 struct DirectoryBlock {
     uint16_t entryCount;
-    uint32_t nextOffset;
-    uint32_t offset;           // where the directory lies in the file
+    uint64_t nextOffset;
+    uint64_t offset;           // where the directory lies in the file
     DirectoryEntry entries[1]; // entryCount entries follow in the block
 };
 
 /// Reads the directory at `offset` into a new block. 0, kNoEntries, -301, -302, -304.
-int32_t readDirectory(TiffReader& reader, uint32_t offset);
+int32_t readDirectory(TiffReader& reader, uint64_t offset);
 /// Reads the whole chain (ending at a repeated offset or after kMaxDirectories) and sets
 /// directoryCount. 0 when at least one directory was read, else -306.
 int32_t readDirectoryChain(TiffReader& reader);

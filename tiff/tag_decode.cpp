@@ -1,5 +1,8 @@
 #include "tiff/tag_decode.h"
 
+#include <algorithm>
+#include <cstddef>
+
 #include "core/byte_order.h"
 
 namespace tiffdir {
@@ -21,24 +24,50 @@ uint16_t shortAt(const TiffReader& reader, const DirectoryEntry& entry, int inde
     return load16(entry.valueField + 2 * index, reader.bigEndian);
 }
 
-// The single value of an entry, read at its own position in the value field.
-uint32_t singleValue(const TiffReader& reader, const DirectoryEntry& entry) {
-    switch (typeSize(entry.type)) {
+uint32_t sizeOf(const TiffReader& reader, const DirectoryEntry& entry) {
+    return typeSize(entry.type, reader.bigTiff);
+}
+
+// True when the entry's values are held in its value field (4 bytes, BigTIFF 8).
+bool valuesInField(const TiffReader& reader, const DirectoryEntry& entry) {
+    const uint32_t fieldBytes = reader.bigTiff ? 8 : 4;
+    return entry.count <= fieldBytes / sizeOf(reader, entry);
+}
+
+// Value `index` of `size` bytes (1, 2, 4 or 8) from `bytes`, in the file's byte order.
+uint64_t valueAt(const TiffReader& reader, const uint8_t* bytes, uint32_t size, uint32_t index) {
+    const uint8_t* at = bytes + size_t{size} * index;
+    switch (size) {
     case 1:
-        return entry.valueField[0];
+        return *at;
     case 2:
-        return shortAt(reader, entry, 0);
+        return load16(at, reader.bigEndian);
+    case 4:
+        return load32(at, reader.bigEndian);
     default:
-        return load32(entry.valueField, reader.bigEndian);
+        return load64(at, reader.bigEndian);
     }
+}
+
+// The single value of an entry, read at its own position in the value field. A classic
+// field holds 4 bytes, so an 8-byte type gives what they hold: the values' offset.
+uint64_t singleValue(const TiffReader& reader, const DirectoryEntry& entry) {
+    const uint32_t size = sizeOf(reader, entry);
+    return valueAt(reader, entry.valueField, reader.bigTiff ? size : std::min(size, 4u), 0);
 }
 
 bool isShortOrLong(const DirectoryEntry& entry) {
     return entry.type == kTypeShort || entry.type == kTypeLong;
 }
 
+// BigTIFF's 8-byte integer types, which it allows wherever a LONG offset or count goes.
+bool isBigTiffInteger(const TiffReader& reader, const DirectoryEntry& entry) {
+    return reader.bigTiff &&
+           (entry.type == kTypeLong8 || entry.type == kTypeSLong8 || entry.type == kTypeIfd8);
+}
+
 // Creates a zero-filled array of `count` values in tagData; none for a count of 0.
-template <class T> int32_t createArray(TiffReader& reader, uint32_t count, T** array) {
+template <class T> int32_t createArray(TiffReader& reader, uint64_t count, T** array) {
     if (count == 0)
         return kDataBufferError;
     void* block = nullptr;
@@ -49,39 +78,35 @@ template <class T> int32_t createArray(TiffReader& reader, uint32_t count, T** a
     return 0;
 }
 
-// Fills a 32-bit array from SHORT or LONG values, from the value field when they fit there.
-int32_t fillStripArray(TiffReader& reader, const DirectoryEntry& entry, uint32_t* array) {
-    const bool inField = entry.count * typeSize(entry.type) <= 4;
-    if (entry.type == kTypeLong) {
-        if (inField) {
-            array[0] = load32(entry.valueField, reader.bigEndian);
-            return 0;
-        }
-        return readLongs(reader, entry.valueOffset, entry.count, array);
-    }
-    if (inField) {
-        for (uint32_t i = 0; i < entry.count; ++i)
-            array[i] = shortAt(reader, entry, static_cast<int>(i));
+// Fills a 64-bit array from SHORT, LONG or 8-byte values, from the value field when they
+// fit there. `entry.count` is at most kMaxArrayValues.
+int32_t fillStripArray(TiffReader& reader, const DirectoryEntry& entry, uint64_t* array) {
+    const uint32_t size = sizeOf(reader, entry);
+    const auto count = static_cast<uint32_t>(entry.count);
+    if (valuesInField(reader, entry)) {
+        for (uint32_t i = 0; i < count; ++i)
+            array[i] = valueAt(reader, entry.valueField, size, i);
         return 0;
     }
-    // The SHORTs are read into the front half of the array and widened from the last one
-    // down: value i lands on bytes 4i..4i+3, which hold only SHORTs i and above, all
-    // already widened by then.
+    // The values are read into the front of the array and widened from the last one down:
+    // value i lands on bytes 8i..8i+7, which hold only values i and above, all already
+    // widened by then. A short read leaves zeros behind the bytes that arrived.
     auto* bytes = reinterpret_cast<uint8_t*>(array);
-    const int32_t status = readBytes(reader, entry.valueOffset, entry.count * 2, bytes);
-    for (uint32_t i = entry.count; i-- > 0;) {
-        const uint16_t value = load16(bytes + 2 * i, reader.bigEndian);
+    const int32_t status = readBytes(reader, entry.valueOffset, count * size, bytes);
+    for (uint32_t i = count; i-- > 0;) {
+        const uint64_t value = valueAt(reader, bytes, size, i);
         array[i] = value;
     }
     return status;
 }
 
 int32_t decodeStripArray(TiffReader& reader, const DirectoryEntry& entry) {
-    if (!isShortOrLong(entry))
+    // A negative SLONG8 reads as an offset past any file: its strip has no bytes.
+    if (!isShortOrLong(entry) && !isBigTiffInteger(reader, entry))
         return kEntryRefused;
     if (entry.count > kMaxArrayValues)
         return kTooManyValues;
-    uint32_t* array = nullptr;
+    uint64_t* array = nullptr;
     if (int32_t status = createArray(reader, entry.count, &array); status != 0)
         return status;
     // The array is installed before it is filled, with its real length: a read that fails
@@ -109,10 +134,11 @@ int32_t decodeBitsPerSample(TiffReader& reader, const DirectoryEntry& entry) {
     uint16_t* array = nullptr;
     if (int32_t status = createArray(reader, entry.count, &array); status != 0)
         return status;
-    if (entry.count == 2) {
-        array[0] = shortAt(reader, entry, 0);
-        array[1] = shortAt(reader, entry, 1);
-    } else if (int32_t status = readShorts(reader, entry.valueOffset, entry.count, array);
+    if (valuesInField(reader, entry)) {
+        for (int i = 0; i < static_cast<int>(entry.count); ++i)
+            array[i] = shortAt(reader, entry, i);
+    } else if (int32_t status =
+                   readShorts(reader, entry.valueOffset, static_cast<uint32_t>(entry.count), array);
                status != 0) {
         return status;
     }
@@ -146,12 +172,14 @@ void resetDirectoryValues(TiffReader& reader) {
 int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
     switch (entry.tag) {
     case kImageWidth:
-    case kImageLength:
-        if (!isShortOrLong(entry))
+    case kImageLength: {
+        const uint64_t value = singleValue(reader, entry);
+        if (!isShortOrLong(entry) && !(isBigTiffInteger(reader, entry) && value <= UINT32_MAX))
             return kEntryRefused;
         (entry.tag == kImageWidth ? reader.imageWidth : reader.imageLength) =
-            singleValue(reader, entry);
+            static_cast<uint32_t>(value);
         return 0;
+    }
     case kBitsPerSample:
         return decodeBitsPerSample(reader, entry);
     case kCompression:
@@ -174,7 +202,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
         reader.jpegInterchangeFormat = singleValue(reader, entry);
         return 0;
     case kJpegInterchangeFormatLength:
-        if (entry.type != kTypeLong)
+        if (entry.type != kTypeLong && !isBigTiffInteger(reader, entry))
             return kEntryRefused;
         reader.jpegInterchangeFormatLength = singleValue(reader, entry);
         return 0;

@@ -14,15 +14,16 @@ inline constexpr uint32_t kMaxArrayValues = 16384;
 /// Compression value of a page whose data is JPEG in the old TIFF form: copied, not decoded.
 inline constexpr uint16_t kCompressionOldJpeg = 6;
 
-/// One 12-byte directory entry in host form: the value field holds the raw four bytes as
-/// stored in the file (values held there are read at their own positions in the file's
-/// byte order); `valueOffset` is the field read as one 32-bit number in that order.
+/// One directory entry in host form (12 bytes in a classic file, 20 in a BigTIFF one): the
+/// value field holds the raw bytes as stored in the file, four or eight, the rest zero
+/// (values held there are read at their own positions in the file's byte order);
+/// `valueOffset` is the field read as one 32-bit (BigTIFF: 64-bit) number in that order.
 struct DirectoryEntry {
     uint16_t tag;
     uint16_t type;
-    uint32_t count;
-    uint8_t valueField[4];
-    uint32_t valueOffset;
+    uint64_t count;
+    uint8_t valueField[8];
+    uint64_t valueOffset;
 };
 
 /// Gives every directory value its default (arrays are forgotten, not freed).

@@ -30,6 +30,14 @@ inline constexpr uint16_t kTypeSLong = 9;
 inline constexpr uint16_t kTypeSRational = 10;
 inline constexpr uint16_t kTypeFloat = 11;
 inline constexpr uint16_t kTypeDouble = 12;
+// BigTIFF's 8-byte types; in a classic file they are unknown codes.
+inline constexpr uint16_t kTypeLong8 = 16;
+inline constexpr uint16_t kTypeSLong8 = 17;
+inline constexpr uint16_t kTypeIfd8 = 18;
+
+/// BigTIFF header fields: version, the size of an offset, and the 16 header bytes.
+inline constexpr uint16_t kVersionBigTiff = 43;
+inline constexpr uint16_t kBigTiffOffsetSize = 8;
 
 /// The reader's own text for a status code (Shift-JIS), or null. Never printed by pelc.
 const char* statusText(int32_t status);
@@ -38,8 +46,11 @@ const char* statusText(int32_t status);
 struct TiffReader {
     int fileHandle; // -1 after close
     bool bigEndian; // header "MM"; "II" is little-endian
+    // Version 43, offset size 8, a zero pad and a first offset inside the file: 8-byte
+    // counts and offsets, 20-byte entries. Any other header is read as a classic one.
+    bool bigTiff;
     uint16_t version;
-    uint32_t firstDirectoryOffset;
+    uint64_t firstDirectoryOffset;
     int directoryCount;
     KbfBuffer directories; // one DirectoryBlock per directory read, in chain order
     KbfBuffer tagData;     // value arrays created while decoding entries
@@ -51,14 +62,14 @@ struct TiffReader {
     uint16_t samplesPerPixel;
     uint16_t compression;
     int stripCount;
-    uint32_t* stripOffsets;         // in tagData, or null
-    uint32_t* stripByteCounts;      // in tagData, or null
+    uint64_t* stripOffsets;         // in tagData, or null
+    uint64_t* stripByteCounts;      // in tagData, or null
     uint32_t stripOffsetsLength;    // values in stripOffsets
     uint32_t stripByteCountsLength; // values in stripByteCounts
     uint16_t pageNumber;
     uint16_t pageTotal;
-    uint32_t jpegInterchangeFormat;
-    uint32_t jpegInterchangeFormatLength;
+    uint64_t jpegInterchangeFormat;
+    uint64_t jpegInterchangeFormatLength;
     uint16_t bitsPerPixel;
     uint32_t bytesPerRow;
 
@@ -72,16 +83,16 @@ int32_t open(TiffReader& reader, const char* path);
 /// Closes the file and frees both stores. Returns the sum of the two release results.
 int32_t close(TiffReader& reader);
 /// Reads `count` 16-bit values at `offset` into host order. 0, -302 or -301.
-int32_t readShorts(TiffReader& reader, uint32_t offset, uint32_t count, uint16_t* destination);
+int32_t readShorts(TiffReader& reader, uint64_t offset, uint32_t count, uint16_t* destination);
 /// Reads `count` 32-bit values at `offset` into host order. 0, -302 or -301.
-int32_t readLongs(TiffReader& reader, uint32_t offset, uint32_t count, uint32_t* destination);
-/// Reads `count` raw bytes at `offset`, which may lie past 4 GiB: what follows a structure
-/// at a 32-bit offset can. 0, -302 or -301.
+int32_t readLongs(TiffReader& reader, uint64_t offset, uint32_t count, uint32_t* destination);
+/// Reads `count` raw bytes at `offset`. 0, -302 or -301.
 int32_t readBytes(TiffReader& reader, uint64_t offset, uint32_t count, void* destination);
 
 uint16_t swap16(uint16_t value);
 uint32_t swap32(uint32_t value);
-/// Bytes per value of a TIFF field type (1 for unknown codes).
-uint32_t typeSize(uint16_t type);
+/// Bytes per value of a TIFF field type (1 for unknown codes). The 8-byte types count as
+/// such only in a BigTIFF file.
+uint32_t typeSize(uint16_t type, bool bigTiff = false);
 
 } // namespace tiffdir

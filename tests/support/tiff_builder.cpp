@@ -22,6 +22,9 @@ uint32_t bytesPerValue(uint16_t type) {
     case 5:
     case 10:
     case 12:
+    case 16:
+    case 17:
+    case 18:
         return 8;
     default:
         return 1;
@@ -30,7 +33,8 @@ uint32_t bytesPerValue(uint16_t type) {
 
 } // namespace
 
-TiffBuilder::TiffBuilder(ByteOrder order) : big_(order == ByteOrder::Big) {}
+TiffBuilder::TiffBuilder(ByteOrder order, Format format)
+    : big_(order == ByteOrder::Big), bigTiff_(format == Format::BigTiff) {}
 
 TiffBuilder::Page& TiffBuilder::current() {
     if (pages_.empty())
@@ -58,12 +62,26 @@ void TiffBuilder::put32(uint8_t* p, uint32_t v) const {
     }
 }
 
+void TiffBuilder::put64(uint8_t* p, uint64_t v) const {
+    put32(p + (big_ ? 4 : 0), static_cast<uint32_t>(v));
+    put32(p + (big_ ? 0 : 4), static_cast<uint32_t>(v >> 32));
+}
+
+void TiffBuilder::putWord(uint8_t* p, uint64_t v) const {
+    if (bigTiff_)
+        put64(p, v);
+    else
+        put32(p, static_cast<uint32_t>(v));
+}
+
 TiffBuilder& TiffBuilder::page() {
     pages_.emplace_back();
     return *this;
 }
 
 TiffBuilder& TiffBuilder::tag(uint16_t tag, uint16_t type, std::vector<uint32_t> values) {
+    if (type == kLong8 || type == kSLong8 || type == kIfd8)
+        return tag64(tag, type, std::vector<uint64_t>(values.begin(), values.end()));
     const uint32_t size = bytesPerValue(type);
     // A RATIONAL is two LONGs: its values come in pairs.
     const uint32_t wordSize = size == 8 ? 4 : size;
@@ -77,8 +95,19 @@ TiffBuilder& TiffBuilder::tag(uint16_t tag, uint16_t type, std::vector<uint32_t>
         else
             put32(p, values[i]);
     }
-    Entry entry{tag, type, static_cast<uint32_t>(bytes.size() / size), {0, 0, 0, 0}, {}};
-    if (bytes.size() <= 4)
+    return addValues(tag, type, std::move(bytes));
+}
+
+TiffBuilder& TiffBuilder::tag64(uint16_t tag, uint16_t type, std::vector<uint64_t> values) {
+    std::vector<uint8_t> bytes(values.size() * 8);
+    for (size_t i = 0; i < values.size(); ++i)
+        put64(bytes.data() + i * 8, values[i]);
+    return addValues(tag, type, std::move(bytes));
+}
+
+TiffBuilder& TiffBuilder::addValues(uint16_t tag, uint16_t type, std::vector<uint8_t> bytes) {
+    Entry entry{tag, type, bytes.size() / bytesPerValue(type), {}, {}};
+    if (bytes.size() <= (bigTiff_ ? 8u : 4u))
         std::copy(bytes.begin(), bytes.end(), entry.field.begin());
     else
         entry.outOfLine = std::move(bytes);
@@ -86,16 +115,18 @@ TiffBuilder& TiffBuilder::tag(uint16_t tag, uint16_t type, std::vector<uint32_t>
     return *this;
 }
 
-TiffBuilder& TiffBuilder::tagAt(uint16_t tag, uint16_t type, uint32_t count, uint32_t offset) {
-    Entry entry{tag, type, count, {0, 0, 0, 0}, {}};
-    put32(entry.field.data(), offset);
+TiffBuilder& TiffBuilder::tagAt(uint16_t tag, uint16_t type, uint64_t count, uint64_t offset) {
+    Entry entry{tag, type, count, {}, {}};
+    putWord(entry.field.data(), offset);
     current().entries.push_back(std::move(entry));
     return *this;
 }
 
 TiffBuilder& TiffBuilder::rawTag(uint16_t tag, uint16_t type, uint32_t count,
                                  std::array<uint8_t, 4> valueField) {
-    current().entries.push_back(Entry{tag, type, count, valueField, {}});
+    Entry entry{tag, type, count, {}, {}};
+    std::copy(valueField.begin(), valueField.end(), entry.field.begin());
+    current().entries.push_back(std::move(entry));
     return *this;
 }
 
@@ -104,7 +135,7 @@ TiffBuilder& TiffBuilder::entryCount(uint16_t count) {
     return *this;
 }
 
-TiffBuilder& TiffBuilder::nextOffset(uint32_t offset) {
+TiffBuilder& TiffBuilder::nextOffset(uint64_t offset) {
     current().nextOffset = offset;
     return *this;
 }
@@ -114,7 +145,7 @@ TiffBuilder& TiffBuilder::nextOffsetToPage(size_t pageIndex) {
     return *this;
 }
 
-TiffBuilder& TiffBuilder::firstOffset(uint32_t offset) {
+TiffBuilder& TiffBuilder::firstOffset(uint64_t offset) {
     firstOffset_ = offset;
     return *this;
 }
@@ -125,7 +156,11 @@ TiffBuilder& TiffBuilder::blob(uint32_t offset, std::vector<uint8_t> bytes) {
 }
 
 std::vector<uint8_t> TiffBuilder::build() {
-    size_t end = 8;
+    const size_t headerSize = bigTiff_ ? 16 : 8;
+    const size_t wordSize = bigTiff_ ? 8 : 4;  // offsets, counts and value fields
+    const size_t countSize = bigTiff_ ? 8 : 2; // a directory's entry count
+    const size_t entrySize = bigTiff_ ? 20 : 12;
+    size_t end = headerSize;
     for (const Blob& b : blobs_)
         end = std::max(end, static_cast<size_t>(b.offset) + b.bytes.size());
     end += end & 1; // directories start on a word boundary
@@ -135,7 +170,7 @@ std::vector<uint8_t> TiffBuilder::build() {
     std::vector<std::vector<uint32_t>> valueOffsets(pages_.size());
     for (size_t i = 0; i < pages_.size(); ++i) {
         directoryOffsets_.push_back(static_cast<uint32_t>(end));
-        end += 2 + 12 * pages_[i].entries.size() + 4;
+        end += countSize + entrySize * pages_[i].entries.size() + wordSize;
         for (const Entry& e : pages_[i].entries) {
             valueOffsets[i].push_back(static_cast<uint32_t>(end));
             end += e.outOfLine.size();
@@ -145,34 +180,45 @@ std::vector<uint8_t> TiffBuilder::build() {
 
     std::vector<uint8_t> file(end, 0);
     file[0] = file[1] = big_ ? 'M' : 'I';
-    put16(&file[2], 42);
-    put32(&file[4], firstOffset_.value_or(pages_.empty() ? 0 : directoryOffsets_[0]));
+    put16(&file[2], bigTiff_ ? 43 : 42);
+    const uint64_t first = firstOffset_.value_or(pages_.empty() ? 0 : directoryOffsets_[0]);
+    if (bigTiff_) {
+        put16(&file[4], 8);
+        put64(&file[8], first);
+    } else {
+        put32(&file[4], static_cast<uint32_t>(first));
+    }
     for (const Blob& b : blobs_) {
-        EXPECT_GE(b.offset, 8u) << "a blob would overwrite the header";
+        EXPECT_GE(b.offset, headerSize) << "a blob would overwrite the header";
         std::copy(b.bytes.begin(), b.bytes.end(), file.begin() + b.offset);
     }
     for (size_t i = 0; i < pages_.size(); ++i) {
         const Page& page = pages_[i];
         uint8_t* p = &file[directoryOffsets_[i]];
-        put16(p, page.entryCount.value_or(static_cast<uint16_t>(page.entries.size())));
-        p += 2;
-        for (size_t k = 0; k < page.entries.size(); ++k, p += 12) {
+        const uint16_t count = page.entryCount.value_or(static_cast<uint16_t>(page.entries.size()));
+        if (bigTiff_)
+            put64(p, count);
+        else
+            put16(p, count);
+        p += countSize;
+        for (size_t k = 0; k < page.entries.size(); ++k, p += entrySize) {
             const Entry& e = page.entries[k];
             put16(p, e.tag);
             put16(p + 2, e.type);
-            put32(p + 4, e.count);
+            putWord(p + 4, e.count);
+            uint8_t* field = p + 4 + wordSize;
             if (e.outOfLine.empty()) {
-                std::copy(e.field.begin(), e.field.end(), p + 8);
+                std::copy(e.field.begin(), e.field.begin() + static_cast<long>(wordSize), field);
             } else {
-                put32(p + 8, valueOffsets[i][k]);
+                putWord(field, valueOffsets[i][k]);
                 std::copy(e.outOfLine.begin(), e.outOfLine.end(),
                           file.begin() + valueOffsets[i][k]);
             }
         }
-        uint32_t next = i + 1 < pages_.size() ? directoryOffsets_[i + 1] : 0;
+        uint64_t next = i + 1 < pages_.size() ? directoryOffsets_[i + 1] : 0;
         if (page.nextPage)
             next = directoryOffsets_.at(*page.nextPage);
-        put32(p, page.nextOffset.value_or(next));
+        putWord(p, page.nextOffset.value_or(next));
     }
     return file;
 }

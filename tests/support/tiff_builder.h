@@ -6,9 +6,10 @@
 //       .page().entryCount(0)                        // ends the chain here
 //       .build();
 //
-// Layout: the 8-byte header, then every blob at the offset it was given, then each page's
-// directory followed by its values that do not fit in a value field. Blobs therefore take
-// small offsets (from 8 up) and the structure never collides with them.
+// Layout: the 8-byte header (BigTIFF: 16 bytes), then every blob at the offset it was given, then
+// each page's directory followed by its values that do not fit in a value field. Blobs therefore
+// take small offsets (from 8 up; BigTIFF 16) and the structure never collides with them. A BigTIFF
+// build has 8-byte counts and offsets, 20-byte entries and 8-byte value fields.
 #pragma once
 
 #include <array>
@@ -21,6 +22,7 @@
 namespace tiff_builder {
 
 enum class ByteOrder { Little, Big };
+enum class Format { Classic, BigTiff };
 
 // Field types.
 inline constexpr uint16_t kByte = 1;
@@ -28,6 +30,9 @@ inline constexpr uint16_t kAscii = 2;
 inline constexpr uint16_t kShort = 3;
 inline constexpr uint16_t kLong = 4;
 inline constexpr uint16_t kRational = 5;
+inline constexpr uint16_t kLong8 = 16; // BigTIFF only, as are the two below
+inline constexpr uint16_t kSLong8 = 17;
+inline constexpr uint16_t kIfd8 = 18;
 
 // Tags the reader knows.
 inline constexpr uint16_t kTagImageWidth = 256;
@@ -44,7 +49,7 @@ inline constexpr uint16_t kTagJpegInterchangeFormatLength = 514;
 
 class TiffBuilder {
   public:
-    explicit TiffBuilder(ByteOrder order = ByteOrder::Little);
+    explicit TiffBuilder(ByteOrder order = ByteOrder::Little, Format format = Format::Classic);
 
     /// Starts a new page (directory); entries added after it belong to it.
     TiffBuilder& page();
@@ -52,8 +57,10 @@ class TiffBuilder {
     /// numerator, denominator pairs). Values that fit in 4 bytes go in the value field,
     /// left-justified; others are placed after the directory and the field holds their offset.
     TiffBuilder& tag(uint16_t tag, uint16_t type, std::vector<uint32_t> values);
+    /// The same for values of 8 bytes each (LONG8, SLONG8, IFD8).
+    TiffBuilder& tag64(uint16_t tag, uint16_t type, std::vector<uint64_t> values);
     /// An entry with a given count whose value field holds `offset` (e.g. past the end).
-    TiffBuilder& tagAt(uint16_t tag, uint16_t type, uint32_t count, uint32_t offset);
+    TiffBuilder& tagAt(uint16_t tag, uint16_t type, uint64_t count, uint64_t offset);
     /// An entry whose 4 value-field bytes are written exactly as given.
     TiffBuilder& rawTag(uint16_t tag, uint16_t type, uint32_t count,
                         std::array<uint8_t, 4> valueField);
@@ -61,11 +68,11 @@ class TiffBuilder {
     /// entries (the entries themselves are still written).
     TiffBuilder& entryCount(uint16_t count);
     /// Writes `offset` as the current directory's next offset.
-    TiffBuilder& nextOffset(uint32_t offset);
+    TiffBuilder& nextOffset(uint64_t offset);
     /// Points the current directory's next offset at page `pageIndex`'s directory.
     TiffBuilder& nextOffsetToPage(size_t pageIndex);
     /// Writes `offset` in the header as the first directory offset.
-    TiffBuilder& firstOffset(uint32_t offset);
+    TiffBuilder& firstOffset(uint64_t offset);
     /// Places `bytes` at file offset `offset` (8 or more).
     TiffBuilder& blob(uint32_t offset, std::vector<uint8_t> bytes);
 
@@ -78,14 +85,14 @@ class TiffBuilder {
     struct Entry {
         uint16_t tag;
         uint16_t type;
-        uint32_t count;
-        std::array<uint8_t, 4> field;
+        uint64_t count;
+        std::array<uint8_t, 8> field;
         std::vector<uint8_t> outOfLine; // placed after the directory when not empty
     };
     struct Page {
         std::vector<Entry> entries;
         std::optional<uint16_t> entryCount;
-        std::optional<uint32_t> nextOffset;
+        std::optional<uint64_t> nextOffset;
         std::optional<size_t> nextPage;
     };
     struct Blob {
@@ -94,11 +101,16 @@ class TiffBuilder {
     };
 
     Page& current();
+    TiffBuilder& addValues(uint16_t tag, uint16_t type, std::vector<uint8_t> bytes);
     void put16(uint8_t* p, uint32_t v) const;
     void put32(uint8_t* p, uint32_t v) const;
+    void put64(uint8_t* p, uint64_t v) const;
+    // An offset or count field: 4 bytes, or 8 in BigTIFF.
+    void putWord(uint8_t* p, uint64_t v) const;
 
     bool big_;
-    std::optional<uint32_t> firstOffset_;
+    bool bigTiff_;
+    std::optional<uint64_t> firstOffset_;
     std::vector<Page> pages_;
     std::vector<Blob> blobs_;
     std::vector<uint32_t> directoryOffsets_;

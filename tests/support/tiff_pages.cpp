@@ -210,8 +210,10 @@ std::vector<uint8_t> gradientPixels(const PageSpec& page) {
     return pixels;
 }
 
-bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages, bool bigEndian) {
-    Handle tif(TIFFOpen(path.c_str(), bigEndian ? "wb" : "wl"));
+bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages, bool bigEndian,
+                    bool bigTiff) {
+    const std::string mode = std::string("w") + (bigEndian ? "b" : "l") + (bigTiff ? "8" : "");
+    Handle tif(TIFFOpen(path.c_str(), mode.c_str()));
     if (tif == nullptr)
         return false;
     for (const PageSpec& page : pages) {
@@ -280,7 +282,7 @@ ImageRecord tiffPageRecord(const std::string& path, int index) {
     page.directoryIndex = index;
     page.pageNumber = index;
     page.pageCount = static_cast<int32_t>(TIFFNumberOfDirectories(tif.get()));
-    page.directoryOffset = static_cast<uint32_t>(TIFFCurrentDirOffset(tif.get()));
+    page.directoryOffset = TIFFCurrentDirOffset(tif.get());
     return page;
 }
 

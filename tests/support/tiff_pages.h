@@ -55,10 +55,10 @@ PageSpec greyPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t c
 /// The same as 24-bit RGB.
 PageSpec rgbPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
 
-/// Writes the pages in order with TIFFOpen(path, "w"), in big- or little-endian order.
-/// False when libtiff refuses a page.
+/// Writes the pages in order with TIFFOpen(path, "w"), in big- or little-endian order, as
+/// BigTIFF ("w8") when asked. False when libtiff refuses a page.
 bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages,
-                    bool bigEndian = false);
+                    bool bigEndian = false, bool bigTiff = false);
 /// One page that claims `width` x `height` but holds one tiny Deflate strip: its tags
 /// promise a huge bitmap while the file costs nothing. False when libtiff refuses it.
 bool writeClaimingPage(const std::string& path, uint32_t width, uint32_t height, uint16_t bits,

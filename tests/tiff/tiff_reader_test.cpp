@@ -102,7 +102,7 @@ TEST(TiffReaderOpen, ReadsTheHeaderInItsByteOrder) {
     } cases[] = {
         {'M', {0, 42}, true, 42, 8},
         {'I', {42, 0}, false, 42, 0x08000000},
-        {'I', {43, 0}, false, 43, 0x08000000}, // the version is stored, never tested
+        {'I', {43, 0}, false, 43, 0x08000000}, // 43 without an offset size of 8: classic
         {'M', {0, 0}, true, 0, 8},
     };
     ScratchDir dir;
