@@ -135,8 +135,8 @@ enum class Blocks { Strips, Interchange, InterchangeAndStrips };
 int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, Blocks blocks,
                     bool checked) {
     CopyPlan plan;
-    const int32_t planned = planCopy(reader, blocks != Blocks::Strips, blocks != Blocks::Interchange,
-                                     plan);
+    const int32_t planned =
+        planCopy(reader, blocks != Blocks::Strips, blocks != Blocks::Interchange, plan);
     // Unchecked copies report a refused plan as any other failure.
     if (planned != 0)
         return checked || planned != kNotAJpegOfThePage ? planned : kCopyFailed;

@@ -4,8 +4,8 @@
 #include <csetjmp>
 #include <cstdio> // jpeglib.h needs FILE
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "bitmap/bitmap_storage.h"
 #include "platform/file_io.h"
@@ -45,7 +45,8 @@ boolean fillFromBlocks(j_decompress_ptr info) {
         if (got <= 0)
             break;
         // A block cut short by the end of the file ends here; the next one still follows.
-        source.done = static_cast<size_t>(got) < want ? block.count : source.done + got;
+        source.done = static_cast<size_t>(got) < want ? block.count
+                                                      : source.done + static_cast<uint64_t>(got);
         source.base.next_input_byte = source.buffer;
         source.base.bytes_in_buffer = static_cast<size_t>(got);
         return TRUE;
@@ -136,8 +137,8 @@ bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t w
     // A multi-scan stream is held whole while it is read: no more than a page may take.
     info.mem->max_memory_to_use = static_cast<long>(kMaxBitmapBytes);
     info.src = &source.base;
-    bool matches = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK &&
-                   info.image_width == width && info.image_height == height;
+    bool matches = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK && info.image_width == width &&
+                   info.image_height == height;
     if (matches)
         walkStream(info);
     jpeg_destroy_decompress(&info);

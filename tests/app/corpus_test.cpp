@@ -115,7 +115,7 @@ TEST(Corpus, EveryFileEndsInPagesWrittenOrExplainedRefusals) {
     }
     std::printf("corpus: %zu files, %d pages written (%d not decodable as JPEG), %d refused at "
                 "loading, %d refused at writing, %d files refused\n",
-                files.size(), total.written, undecodable, total.loadRefused,
-                total.writeRefused, total.fileRefused);
+                files.size(), total.written, undecodable, total.loadRefused, total.writeRefused,
+                total.fileRefused);
     EXPECT_GT(total.written, 0);
 }

@@ -59,8 +59,7 @@ TEST(ConversionDriver, OldStylePagesAreCopiedByLayout) {
                                     jpeg.begin() + static_cast<long>(to));
     };
     const auto header = piece(0, 300), strip1 = piece(300, size - 90),
-               strip2 = piece(size - 90, size), alone1 = piece(0, 333),
-               alone2 = piece(333, size);
+               strip2 = piece(size - 90, size), alone1 = piece(0, 333), alone2 = piece(333, size);
     const auto at = [](uint32_t base, size_t size) { return base + static_cast<uint32_t>(size); };
     TiffBuilder builder;
     builder.blob(8, header)

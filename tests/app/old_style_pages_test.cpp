@@ -48,8 +48,8 @@ JpegParts takeApart(const Bytes& jpeg) {
         if (marker == 0xDB)
             parts.qTables.emplace_back(body.begin() + 1, body.end());
         if (marker == 0xC4)
-            (body[0] >> 4 ? parts.acTables : parts.dcTables).emplace_back(body.begin() + 1,
-                                                                           body.end());
+            (body[0] >> 4 ? parts.acTables : parts.dcTables)
+                .emplace_back(body.begin() + 1, body.end());
         if (marker != 0xDD)
             parts.header.insert(parts.header.end(), jpeg.begin() + long(at),
                                 jpeg.begin() + long(at + 2 + length));
@@ -96,8 +96,7 @@ Bytes oldStylePage(const Layout& layout, const Bytes& jpeg) {
             offsets.push_back(offsets.back());
         return offsets;
     };
-    const std::vector<uint32_t> q = tableOffsets(parts.qTables),
-                                dc = tableOffsets(parts.dcTables),
+    const std::vector<uint32_t> q = tableOffsets(parts.qTables), dc = tableOffsets(parts.dcTables),
                                 ac = tableOffsets(parts.acTables);
     const uint32_t header = place(parts.header);
     std::vector<uint32_t> offsets, counts;
@@ -109,7 +108,8 @@ Bytes oldStylePage(const Layout& layout, const Bytes& jpeg) {
     builder.page()
         .tag(kTagImageWidth, kShort, {kWidth})
         .tag(kTagImageLength, kShort, {kHeight})
-        .tag(kTagBitsPerSample, kShort, colour ? std::vector<uint32_t>{8, 8, 8} : std::vector<uint32_t>{8})
+        .tag(kTagBitsPerSample, kShort,
+             colour ? std::vector<uint32_t>{8, 8, 8} : std::vector<uint32_t>{8})
         .tag(kTagCompression, kShort, {6})
         .tag(kTagPhotometric, kShort, {colour ? 6u : 1u})
         .tag(kTagStripOffsets, kLong, offsets)
@@ -121,7 +121,9 @@ Bytes oldStylePage(const Layout& layout, const Bytes& jpeg) {
         builder.tag(kTagJpegInterchangeFormat, kLong, {header})
             .tag(kTagJpegInterchangeFormatLength, kLong,
                  {static_cast<uint32_t>(parts.header.size())});
-    builder.tag(kTagJpegQTables, kLong, q).tag(kTagJpegDcTables, kLong, dc).tag(kTagJpegAcTables, kLong, ac);
+    builder.tag(kTagJpegQTables, kLong, q)
+        .tag(kTagJpegDcTables, kLong, dc)
+        .tag(kTagJpegAcTables, kLong, ac);
     if (colour)
         builder.tag(kTagYCbCrSubsampling, kShort, {2, 2});
     return builder.build();

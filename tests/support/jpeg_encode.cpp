@@ -9,8 +9,7 @@
 
 namespace testsupport {
 
-std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components,
-                                int restartRows) {
+std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components, int restartRows) {
     PageSpec page;
     page.width = width;
     page.height = height;
