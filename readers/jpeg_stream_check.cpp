@@ -15,6 +15,9 @@ namespace readers {
 namespace {
 
 constexpr size_t kReadBufferSize = 16384;
+// A progressive stream may repeat its scans without end, each a pass over the whole page;
+// a real one has a dozen or so.
+constexpr int kMaxScans = 256;
 const JOCTET kEndOfImage[] = {0xFF, JPEG_EOI};
 
 // A libjpeg source that reads the blocks one after another, as if they were one file.
@@ -87,6 +90,11 @@ void escapeOnWarning(j_common_ptr info, int level) {
 
 void stayQuiet(j_common_ptr) {}
 
+void stopEndlessScans(j_common_ptr info) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans)
+        escape(info);
+}
+
 // Walks the whole stream: every MCU but those of the last row is only entropy-decoded.
 // jpeg_skip_scanlines would skip to the end without reading anything, so the last row is
 // read as pixels, and jpeg_finish_decompress reads on to EOI.
@@ -123,6 +131,8 @@ bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t w
     source.blocks = blocks;
     source.blockCount = blockCount;
 
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = stopEndlessScans;
     jpeg_decompress_struct info;
     ErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
@@ -134,6 +144,7 @@ bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t w
         return false;
     }
     jpeg_create_decompress(&info);
+    info.progress = &progress;
     // A multi-scan stream is held whole while it is read: no more than a page may take.
     info.mem->max_memory_to_use = static_cast<long>(kMaxBitmapBytes);
     info.src = &source.base;
