@@ -64,19 +64,22 @@ int32_t convertPage(ImageRecord& page, const char* inputPath, const char* output
     }
     printRaw(outputName);
 
-    int32_t result;
-    if (page.compression == tiffdir::kCompressionOldJpeg) {
-        result = readers::copyJpegData(inputPath, outputName, page.directoryOffset);
-    } else {
+    const bool oldStyle = page.compression == tiffdir::kCompressionOldJpeg;
+    int32_t result = 0;
+    if (oldStyle)
+        result = readers::copyPageJpeg(inputPath, outputName, page.directoryOffset);
+    // An old-style page whose bytes are not its JPEG is decoded as any other page.
+    if (!oldStyle || result == readers::kNotAJpegOfThePage) {
         DeviceContext context = platform::screenDeviceContext();
         const int32_t loaded = engine.loadPage(context, inputPath, page, bitmap);
         platform::releaseDeviceContext(context);
-        if (loaded != 0) {
+        if (loaded != 0 && !oldStyle) {
             printMessage(messages::kLoadFailed);
             releaseImageRecord(&bitmap);
             return loaded;
         }
-        result = writeJpeg(&bitmap, outputName);
+        // An old-style page that libtiff cannot decode either is a JPEG that was not written.
+        result = loaded != 0 ? loaded : writeJpeg(&bitmap, outputName);
     }
     if (result != 0)
         printMessage(messages::kWriteFailed);

@@ -23,6 +23,8 @@ extern const FileKindRow FileKindTable[kFileKindRows];
 int32_t fileKindFromExtension(const char* path);
 /// Converts every TIFF file of `inputList` (full paths). Always 0.
 int32_t convertFiles(FileList& inputList);
-/// The page step. 0, or the code of the step that failed.
+/// The page step. 0, or the code of the step that failed. An old-style JPEG page is copied
+/// when its bytes are a JPEG of the page, else decoded as any other page; one that can be
+/// neither copied nor decoded fails as a write.
 int32_t convertPage(ImageRecord& page, const char* inputPath, const char* outputFolder,
                     readers::ConvertEngine& engine);

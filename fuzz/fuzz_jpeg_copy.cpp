@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,25 @@
 #include "tiff/directory_chain.h"
 
 using fuzz::scratch;
+
+namespace {
+
+void expectBounded(int32_t status, const std::string& output, size_t size) {
+    if (status > 0)
+        std::abort(); // statuses are 0 or negative
+    // The copy is bounded by its input: a few bytes must never become a huge output.
+    struct stat written;
+    if (stat(output.c_str(), &written) == 0 && static_cast<uint64_t>(written.st_size) > 2 * size)
+        std::abort();
+    unlink(output.c_str());
+    // A copy that fails part-way must not leave its temporary file behind.
+    scratch().forEachEntry([](const char* name) {
+        if (std::strcmp(name, "in.tif") != 0)
+            std::abort();
+    });
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     scratch().writeFile("in.tif", data, size);
@@ -30,21 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         ImageRecord page;
         std::memcpy(&page, pages.current, sizeof page);
-        const int32_t status =
-            readers::copyJpegData(input.c_str(), output.c_str(), page.directoryOffset);
-        if (status > 0)
-            std::abort(); // statuses are 0 or negative
-        // The copy is bounded by its input: a few bytes must never become a huge output.
-        struct stat written;
-        if (stat(output.c_str(), &written) == 0 &&
-            static_cast<uint64_t>(written.st_size) > 2 * size)
-            std::abort();
-        unlink(output.c_str());
-        // A copy that fails part-way must not leave its temporary file behind.
-        scratch().forEachEntry([](const char* name) {
-            if (std::strcmp(name, "in.tif") != 0)
-                std::abort();
-        });
+        // The plain copy, then the one that first checks the bytes are a JPEG of the page.
+        expectBounded(readers::copyJpegData(input.c_str(), output.c_str(), page.directoryOffset),
+                      output, size);
+        expectBounded(readers::copyPageJpeg(input.c_str(), output.c_str(), page.directoryOffset),
+                      output, size);
     }
     return 0;
 }

@@ -10,16 +10,14 @@
 #include "core/scope_exit.h"
 #include "platform/file_io.h"
 #include "platform/output_file.h"
+#include "readers/jpeg_stream_check.h"
 #include "tiff/directory_chain.h"
 
 namespace readers {
 
 namespace {
 
-struct Block {
-    uint64_t offset;
-    uint64_t count;
-};
+using Block = FileBlock;
 
 // The blocks a page's copy writes, in order, each clipped to the file so that the plan
 // says exactly how many bytes the output gets.
@@ -79,11 +77,11 @@ int32_t planCopy(const tiffdir::TiffReader& reader, bool interchange, bool strip
     // A page with nothing to copy is refused before its output exists: no empty file,
     // and no earlier good file of that name is truncated for nothing.
     if (plan.total == 0)
-        return kCopyFailed;
+        return kNotAJpegOfThePage;
     if (plan.total > 2 * reader.fileSize)
-        return kCopyFailed;
+        return kNotAJpegOfThePage;
     if (stripsOverlap(plan.blocks.get() + firstStrip, plan.blockCount - firstStrip))
-        return kCopyFailed;
+        return kNotAJpegOfThePage;
     return 0;
 }
 
@@ -131,25 +129,25 @@ int32_t runPlan(const tiffdir::TiffReader& reader, const char* outputPath, const
     return output.commit() ? status : kCopyFailed;
 }
 
-int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, bool interchange,
-                    bool strips) {
+// Which blocks a page's copy writes.
+enum class Blocks { Strips, Interchange, InterchangeAndStrips };
+
+int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, Blocks blocks,
+                    bool checked) {
     CopyPlan plan;
-    if (int32_t status = planCopy(reader, interchange, strips, plan); status != 0)
-        return status;
+    const int32_t planned =
+        planCopy(reader, blocks != Blocks::Strips, blocks != Blocks::Interchange, plan);
+    // Unchecked copies report a refused plan as any other failure.
+    if (planned != 0)
+        return checked || planned != kNotAJpegOfThePage ? planned : kCopyFailed;
+    if (checked && !isJpegOfSize(reader.fileHandle, plan.blocks.get(), plan.blockCount,
+                                 reader.imageWidth, reader.imageLength))
+        return kNotAJpegOfThePage;
     return runPlan(reader, outputPath, plan);
 }
 
-} // namespace
-
-int32_t copyStrips(tiffdir::TiffReader& reader, const char* outputPath) {
-    return copyPlanned(reader, outputPath, false, true);
-}
-
-int32_t copyInterchangeData(tiffdir::TiffReader& reader, const char* outputPath) {
-    return copyPlanned(reader, outputPath, true, true);
-}
-
-int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t directoryOffset) {
+int32_t copyPage(const char* tiffPath, const char* outputPath, uint64_t directoryOffset,
+                 bool checked) {
     tiffdir::TiffReader reader;
     clearRecord(reader);
     if (int32_t status = tiffdir::open(reader, tiffPath); status != 0)
@@ -162,13 +160,31 @@ int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t dire
         reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
 
     if (reader.jpegInterchangeFormat == 0)
-        return copyStrips(reader, outputPath);
+        return copyPlanned(reader, outputPath, Blocks::Strips, checked);
     // Only the lengths are compared: a stream whose one strip is as long as the
     // interchange block is taken to be that block.
     if (reader.stripCount == 1 && reader.stripByteCountsLength >= 1 &&
         reader.jpegInterchangeFormatLength == reader.stripByteCounts[0])
-        return copyPlanned(reader, outputPath, true, false);
-    return copyInterchangeData(reader, outputPath);
+        return copyPlanned(reader, outputPath, Blocks::Interchange, checked);
+    return copyPlanned(reader, outputPath, Blocks::InterchangeAndStrips, checked);
+}
+
+} // namespace
+
+int32_t copyStrips(tiffdir::TiffReader& reader, const char* outputPath) {
+    return copyPlanned(reader, outputPath, Blocks::Strips, false);
+}
+
+int32_t copyInterchangeData(tiffdir::TiffReader& reader, const char* outputPath) {
+    return copyPlanned(reader, outputPath, Blocks::InterchangeAndStrips, false);
+}
+
+int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t directoryOffset) {
+    return copyPage(tiffPath, outputPath, directoryOffset, false);
+}
+
+int32_t copyPageJpeg(const char* tiffPath, const char* outputPath, uint64_t directoryOffset) {
+    return copyPage(tiffPath, outputPath, directoryOffset, true);
 }
 
 } // namespace readers

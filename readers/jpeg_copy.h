@@ -8,6 +8,10 @@
 namespace readers {
 
 inline constexpr int32_t kCopyFailed = -1;
+/// The page's bytes are not copied as its JPEG: they are no complete JPEG stream of the
+/// page, or the copy is refused (nothing to copy, overlapping strips, more than twice the
+/// input). Such a page is to be decoded instead.
+inline constexpr int32_t kNotAJpegOfThePage = -2;
 inline constexpr uint32_t kTransferBufferSize = 32760;
 
 /// Writes the JPEG data of the directory at `directoryOffset` (as the page list found it)
@@ -20,6 +24,10 @@ inline constexpr uint32_t kTransferBufferSize = 32760;
 /// Strips that run past the end of the file give the bytes that exist (-1 when a file that
 /// shrank after it was opened leaves none). Prints nothing.
 int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t directoryOffset);
+/// As copyJpegData, but only bytes that form one complete JPEG stream of the page
+/// (isJpegOfSize with the page's ImageWidth and ImageLength) are copied; refusals of the
+/// plan and bytes that fail the check give kNotAJpegOfThePage, before the output is touched.
+int32_t copyPageJpeg(const char* tiffPath, const char* outputPath, uint64_t directoryOffset);
 /// Writes every strip of the current directory, in order (strip i only where both strip
 /// arrays have an entry i). 0, -1 or -302, refusing as copyJpegData does.
 int32_t copyStrips(tiffdir::TiffReader& reader, const char* outputPath);

@@ -214,6 +214,12 @@ bool readsRowByRow(TIFF* tif) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
     if (planar != PLANARCONFIG_CONTIG || sampleFormat != SAMPLEFORMAT_UINT)
         return false;
+    // libtiff's old-style JPEG decoder (4.5) loses its session after the first scanline of
+    // some pages (one strip, tables in their tags); its RGBA reader takes whole strips.
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+    if (compression == COMPRESSION_OJPEG)
+        return false;
     const DirectoryFields f = readFields(tif);
     const uint16_t bits = f.bitsPerSample;
     switch (f.samplesPerPixel) {

@@ -1,15 +1,13 @@
 // Every public sample TIFF beside the repository goes through the whole program: no crash,
 // no hang, every page either written or refused with one of the system's messages, and
-// every page written decodes as a JPEG, but for the old-style copies listed below.
+// every page written decodes as a JPEG.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/messages.h"
@@ -57,22 +55,6 @@ int pageOf(const std::string& output) {
     return underscore == std::string::npos ? -1 : std::atoi(output.c_str() + underscore + 1);
 }
 
-// Old-style JPEG pages (compression 6) whose bytes pelc copies as stored and that are no
-// complete JPEG stream as they stand; they await decoding of the old-style form. A listed
-// page that decodes, or is no longer written, fails the test: the list stays exact.
-const std::set<std::pair<std::string, int>> kUndecodableCopies = {
-    {"exiftool/CanonRaw.cr2", 1},
-    {"exiftool/CanonRaw.cr2", 3},
-    {"exiftool/CanonRaw.cr2", 4},
-    {"libtiff/ojpeg_chewey_subsamp21_multi_strip.tiff", 1},
-    {"libtiff/ojpeg_single_strip_no_rowsperstrip.tiff", 1},
-    {"twelvemonkeys/WangJPEG.tif", 1},
-    {"twelvemonkeys/exif-bad-interop-oome.bin", 2},
-    {"twelvemonkeys/grayscale-old-style-jpeg.tiff", 1},
-    {"twelvemonkeys/old-style-jpeg-multiple-strips.tif", 1},
-    {"twelvemonkeys/smallliz.tif", 1},
-};
-
 } // namespace
 
 TEST(Corpus, EveryFileEndsInPagesWrittenOrExplainedRefusals) {
@@ -85,7 +67,7 @@ TEST(Corpus, EveryFileEndsInPagesWrittenOrExplainedRefusals) {
     const std::string fileFailed(messages::kFileFailed.sjis);
     const std::string endBanner(messages::kEndBanner.sjis);
     PageTally total;
-    std::set<std::pair<std::string, int>> undecodable;
+    int undecodable = 0;
     for (const fs::path& file : files) {
         const std::string name = fs::relative(file, corpusRoot()).string();
         SCOPED_TRACE(name);
@@ -116,15 +98,11 @@ TEST(Corpus, EveryFileEndsInPagesWrittenOrExplainedRefusals) {
             }
             ++tally.written;
             EXPECT_TRUE(pathExists(line)) << line;
-            const std::pair<std::string, int> page{name, pageOf(line)};
-            const bool known = kUndecodableCopies.count(page) != 0;
             testsupport::DecodedJpeg jpeg;
             std::string error;
-            if (testsupport::decodeJpegFile(line, jpeg, &error)) {
-                EXPECT_FALSE(known) << "page " << page.second << " decodes now: unlist it";
-            } else {
-                undecodable.insert(page);
-                EXPECT_TRUE(known) << "page " << page.second << " does not decode: " << error;
+            if (!testsupport::decodeJpegFile(line, jpeg, &error)) {
+                ++undecodable;
+                ADD_FAILURE() << "page " << pageOf(line) << " does not decode: " << error;
             }
         }
         std::printf("%-70s written %3d  load-refused %2d  write-refused %2d%s\n", name.c_str(),
@@ -135,10 +113,9 @@ TEST(Corpus, EveryFileEndsInPagesWrittenOrExplainedRefusals) {
         total.writeRefused += tally.writeRefused;
         total.fileRefused += tally.fileRefused;
     }
-    std::printf("corpus: %zu files, %d pages written (%zu not decodable as JPEG), %d refused at "
+    std::printf("corpus: %zu files, %d pages written (%d not decodable as JPEG), %d refused at "
                 "loading, %d refused at writing, %d files refused\n",
-                files.size(), total.written, undecodable.size(), total.loadRefused,
-                total.writeRefused, total.fileRefused);
+                files.size(), total.written, undecodable, total.loadRefused, total.writeRefused,
+                total.fileRefused);
     EXPECT_GT(total.written, 0);
-    EXPECT_EQ(undecodable, kUndecodableCopies);
 }

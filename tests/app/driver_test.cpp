@@ -8,6 +8,7 @@
 
 #include "app/messages.h"
 #include "tests/support/jpeg_decode.h"
+#include "tests/support/jpeg_encode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
@@ -21,7 +22,14 @@ std::string asString(const std::vector<uint8_t>& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// An old-style JPEG page whose payload is `strips` (no interchange block).
+// A JPEG of a 16 x 16 page; variants 0 to 2 are three different ones.
+std::vector<uint8_t> pageJpeg(int variant = 0) {
+    return testsupport::encodeJpeg(16, 16, variant == 1 ? 1 : 3, variant == 2 ? 1 : 0);
+}
+
+uint32_t sizeOf(const std::vector<uint8_t>& bytes) { return static_cast<uint32_t>(bytes.size()); }
+
+// An old-style JPEG page of 16 x 16 pixels whose payload is `strips` (no interchange block).
 void addStripsPage(TiffBuilder& builder, const std::vector<uint32_t>& offsets,
                    const std::vector<uint32_t>& counts) {
     builder.page()
@@ -43,26 +51,35 @@ std::string runOutputLines(const std::vector<std::string>& lines) {
 
 TEST(ConversionDriver, OldStylePagesAreCopiedByLayout) {
     ScratchDir dir;
-    const auto header = patternBytes(300, 1), strip1 = patternBytes(700, 2),
-               strip2 = patternBytes(90, 3), whole = patternBytes(1200, 4),
-               alone1 = patternBytes(333, 5), alone2 = patternBytes(444, 6);
+    // Each page's blocks, read in order, are one JPEG of the page cut into pieces.
+    const std::vector<uint8_t> jpeg = pageJpeg();
+    const size_t size = jpeg.size();
+    auto piece = [&](size_t from, size_t to) {
+        return std::vector<uint8_t>(jpeg.begin() + static_cast<long>(from),
+                                    jpeg.begin() + static_cast<long>(to));
+    };
+    const auto header = piece(0, 300), strip1 = piece(300, size - 90),
+               strip2 = piece(size - 90, size), alone1 = piece(0, 333), alone2 = piece(333, size);
+    const auto at = [](uint32_t base, size_t size) { return base + static_cast<uint32_t>(size); };
     TiffBuilder builder;
     builder.blob(8, header)
         .blob(400, strip1)
-        .blob(1200, strip2)
-        .blob(1400, whole)
-        .blob(2700, alone1)
-        .blob(3100, alone2);
+        .blob(2000, strip2)
+        .blob(2200, jpeg)
+        .blob(at(2300, size), alone1)
+        .blob(at(2700, size), alone2);
     // Page 1: an interchange block that is the single strip: the block alone.
-    addStripsPage(builder, {1400}, {1200});
-    builder.tag(kTagJpegInterchangeFormat, kLong, {1400})
-        .tag(kTagJpegInterchangeFormatLength, kLong, {1200});
+    addStripsPage(builder, {2200}, {static_cast<uint32_t>(size)});
+    builder.tag(kTagJpegInterchangeFormat, kLong, {2200})
+        .tag(kTagJpegInterchangeFormatLength, kLong, {static_cast<uint32_t>(size)});
     // Page 2: a header block, then two strips.
-    addStripsPage(builder, {400, 1200}, {700, 90});
+    addStripsPage(builder, {400, 2000},
+                  {static_cast<uint32_t>(strip1.size()), static_cast<uint32_t>(strip2.size())});
     builder.tag(kTagJpegInterchangeFormat, kLong, {8})
         .tag(kTagJpegInterchangeFormatLength, kLong, {300});
     // Page 3: strips alone.
-    addStripsPage(builder, {2700, 3100}, {333, 444});
+    addStripsPage(builder, {at(2300, size), at(2700, size)},
+                  {333, static_cast<uint32_t>(alone2.size())});
     const std::string path = dir.write("fax.tif", builder.build());
 
     const RunResult run = runPelc({"fax.tif"}, dir.path());
@@ -70,7 +87,7 @@ TEST(ConversionDriver, OldStylePagesAreCopiedByLayout) {
     EXPECT_EQ(run.out, runOutputLines({consoleLine("fax.tif"), consoleLine(dir.file("fax_1.jpg")),
                                        consoleLine(dir.file("fax_2.jpg")),
                                        consoleLine(dir.file("fax_3.jpg"))}));
-    EXPECT_EQ(readFileBytes(dir.file("fax_1.jpg")), asString(whole));
+    EXPECT_EQ(readFileBytes(dir.file("fax_1.jpg")), asString(jpeg));
     EXPECT_EQ(readFileBytes(dir.file("fax_2.jpg")),
               asString(header) + asString(strip1) + asString(strip2));
     EXPECT_EQ(readFileBytes(dir.file("fax_3.jpg")), asString(alone1) + asString(alone2));
@@ -78,14 +95,14 @@ TEST(ConversionDriver, OldStylePagesAreCopiedByLayout) {
 
 TEST(ConversionDriver, PageNumbersDecideWhichDirectoryEachNameGets) {
     ScratchDir dir;
-    const auto a = patternBytes(100, 10), b = patternBytes(100, 20), c = patternBytes(100, 30);
+    const auto a = pageJpeg(0), b = pageJpeg(1), c = pageJpeg(2);
     TiffBuilder builder;
-    builder.blob(8, a).blob(200, b).blob(400, c);
-    addStripsPage(builder, {8}, {100});
+    builder.blob(8, a).blob(1000, b).blob(2000, c);
+    addStripsPage(builder, {8}, {sizeOf(a)});
     builder.tag(kTagPageNumber, kShort, {2, 3});
-    addStripsPage(builder, {200}, {100});
+    addStripsPage(builder, {1000}, {sizeOf(b)});
     builder.tag(kTagPageNumber, kShort, {0, 3});
-    addStripsPage(builder, {400}, {100});
+    addStripsPage(builder, {2000}, {sizeOf(c)});
     builder.tag(kTagPageNumber, kShort, {1, 3});
     dir.write("order.tif", builder.build());
 
@@ -98,11 +115,11 @@ TEST(ConversionDriver, PageNumbersDecideWhichDirectoryEachNameGets) {
 
 TEST(ConversionDriver, PagesAreNumberedToTheWidthOfTheirCount) {
     ScratchDir dir;
-    const auto payload = patternBytes(64, 7);
+    const auto payload = pageJpeg();
     TiffBuilder builder;
     builder.blob(8, payload);
     for (int i = 0; i < 12; ++i)
-        addStripsPage(builder, {8}, {64});
+        addStripsPage(builder, {8}, {sizeOf(payload)});
     dir.write("doc.tif", builder.build());
 
     const RunResult run = runPelc({"doc.tif"}, dir.path());
@@ -119,8 +136,8 @@ TEST(ConversionDriver, PagesAreNumberedToTheWidthOfTheirCount) {
 TEST(ConversionDriver, OnlyTiffExtensionsAreConvertedInAnyLetterCase) {
     ScratchDir dir;
     TiffBuilder builder;
-    builder.blob(8, patternBytes(32));
-    addStripsPage(builder, {8}, {32});
+    builder.blob(8, pageJpeg());
+    addStripsPage(builder, {8}, {sizeOf(pageJpeg())});
     const std::string tiff = asString(builder.build());
     for (const char* name : {"x.TIF", "y.Tiff", "z.jpg", "w.nsk", "v.", "u"})
         dir.write(name, tiff);
@@ -141,8 +158,8 @@ TEST(ConversionDriver, FilesThatCannotBeListedAreReportedByFullPath) {
     dir.write("a.tif", "");
     dir.write("b.tif", "");
     TiffBuilder builder;
-    builder.blob(8, patternBytes(16));
-    addStripsPage(builder, {8}, {16});
+    builder.blob(8, pageJpeg());
+    addStripsPage(builder, {8}, {sizeOf(pageJpeg())});
     dir.write("good.tif", builder.build());
 
     // A relative name, a wildcard that matched, a file named twice.
@@ -163,8 +180,8 @@ TEST(ConversionDriver, ANameTooLongForItsBufferIsRefusedWithoutTouchingAFile) {
     ASSERT_GT(room, 10u);
     const std::string base(room - 4, 'n');
     TiffBuilder builder;
-    builder.blob(8, patternBytes(16));
-    addStripsPage(builder, {8}, {16});
+    builder.blob(8, pageJpeg());
+    addStripsPage(builder, {8}, {sizeOf(pageJpeg())});
     dir.write(base + ".tif", builder.build());
 
     const RunResult run = runPelc({base + ".tif"}, dir.path());
@@ -178,8 +195,10 @@ TEST(ConversionDriver, ANameTooLongForItsBufferIsRefusedWithoutTouchingAFile) {
 TEST(ConversionDriver, AFailedPageDoesNotStopThePagesAfterIt) {
     ScratchDir dir;
     TiffBuilder builder;
-    builder.blob(8, patternBytes(40, 1)).blob(100, patternBytes(40, 2));
-    addStripsPage(builder, {8}, {40});
+    const std::vector<uint8_t> jpeg = pageJpeg();
+    const uint32_t jpegSize = sizeOf(jpeg);
+    builder.blob(8, jpeg).blob(1000, jpeg);
+    addStripsPage(builder, {8}, {jpegSize});
     // A page to decode without a width: it cannot be loaded.
     builder.page()
         .tag(kTagImageLength, kShort, {16})
@@ -188,7 +207,7 @@ TEST(ConversionDriver, AFailedPageDoesNotStopThePagesAfterIt) {
         .tag(kTagStripByteCounts, kLong, {40});
     // An old-style page whose only strip lies past the end: nothing to copy.
     addStripsPage(builder, {900000}, {40});
-    addStripsPage(builder, {100}, {40});
+    addStripsPage(builder, {1000}, {jpegSize});
     dir.write("mixed.tif", builder.build());
 
     const RunResult run = runPelc({"mixed.tif"}, dir.path());
@@ -199,7 +218,7 @@ TEST(ConversionDriver, AFailedPageDoesNotStopThePagesAfterIt) {
                    consoleLine(dir.file("mixed_2.jpg")), consoleLine(sjis(messages::kLoadFailed)),
                    consoleLine(dir.file("mixed_3.jpg")), consoleLine(sjis(messages::kWriteFailed)),
                    consoleLine(dir.file("mixed_4.jpg"))}));
-    EXPECT_EQ(readFileBytes(dir.file("mixed_4.jpg")), asString(patternBytes(40, 2)));
+    EXPECT_EQ(readFileBytes(dir.file("mixed_4.jpg")), asString(jpeg));
     EXPECT_FALSE(pathExists(dir.file("mixed_2.jpg")));
     EXPECT_FALSE(pathExists(dir.file("mixed_3.jpg")));
 }

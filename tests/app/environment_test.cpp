@@ -21,6 +21,7 @@
 #include "core/scope_exit.h"
 #include "platform/unique_fd.h"
 #include "tests/support/jpeg_decode.h"
+#include "tests/support/jpeg_encode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
@@ -33,10 +34,12 @@ namespace {
 
 constexpr uint32_t kNobody = 65534;
 
-// Old-style pages are copied byte for byte; their payloads need not be JPEG data.
-const std::vector<uint8_t> kSmallCopy = patternBytes(1000, 1);
-const std::vector<uint8_t> kLargeCopy = patternBytes(200000, 2);
-const std::vector<uint8_t> kOtherCopy = patternBytes(1000, 3);
+// Old-style pages are copied byte for byte, each a JPEG of its page; the large one does not
+// fit the full disk's 64 KiB.
+constexpr uint32_t kCopySides[] = {16, 1024, 24};
+const std::vector<uint8_t> kSmallCopy = testsupport::encodeJpeg(kCopySides[0], kCopySides[0]);
+const std::vector<uint8_t> kLargeCopy = testsupport::encodeJpeg(kCopySides[1], kCopySides[1]);
+const std::vector<uint8_t> kOtherCopy = testsupport::encodeJpeg(kCopySides[2], kCopySides[2], 1);
 // What a test puts at an output's name before a run.
 const std::string kEarlierPage = "an earlier page";
 
@@ -52,8 +55,8 @@ std::string copiedPages() {
     }
     for (size_t i = 0; i < 3; ++i)
         builder.page()
-            .tag(kTagImageWidth, kShort, {16})
-            .tag(kTagImageLength, kShort, {16})
+            .tag(kTagImageWidth, kShort, {kCopySides[i]})
+            .tag(kTagImageLength, kShort, {kCopySides[i]})
             .tag(kTagCompression, kShort, {6})
             .tag(kTagStripOffsets, kLong, {offsets[i]})
             .tag(kTagStripByteCounts, kLong, {static_cast<uint32_t>(payloads[i]->size())});

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/clear_record.h"
+#include "tests/support/jpeg_encode.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tiff/directory_chain.h"
@@ -331,4 +332,49 @@ TEST(JpegCopy, ReadsOnlyThePagesOwnDirectory) {
     CopiedPage page(builder);
     ASSERT_EQ(page.status, 0);
     EXPECT_EQ(readWholeFile(page.output), data);
+}
+
+// The checked copy writes only bytes that are one whole JPEG of the page's size; anything
+// else is left to decoding, with the output untouched.
+TEST(JpegCopy, TheCheckedCopyTakesOnlyACompleteJpegOfThePage) {
+    const Bytes jpeg = testsupport::encodeJpeg(64, 48);
+    const Bytes grey = testsupport::encodeJpeg(64, 48, 1);
+    const struct {
+        const char* what;
+        Bytes payload;
+        uint32_t width, height;
+        bool copied;
+    } cases[] = {
+        {"complete", jpeg, 64, 48, true},
+        {"complete, grey", grey, 64, 48, true},
+        {"followed by other bytes", concat({jpeg, patternBytes(50)}), 64, 48, true},
+        {"another width", jpeg, 63, 48, false},
+        {"another height", jpeg, 64, 64, false},
+        {"no start marker", slice(jpeg, 2, jpeg.size() - 2), 64, 48, false},
+        {"cut in its last rows", slice(jpeg, 0, jpeg.size() - 40), 64, 48, false},
+        {"cut in its first rows", slice(jpeg, 0, jpeg.size() * 2 / 3), 64, 48, false},
+        {"no end marker", slice(jpeg, 0, jpeg.size() - 2), 64, 48, false},
+        {"tables only", slice(jpeg, 0, 300), 64, 48, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TiffBuilder builder;
+        builder.blob(8, c.payload)
+            .page()
+            .tag(kTagImageWidth, kShort, {c.width})
+            .tag(kTagImageLength, kShort, {c.height})
+            .tag(kTagCompression, kShort, {kOldJpeg})
+            .tag(kTagStripOffsets, kLong, {8})
+            .tag(kTagStripByteCounts, kLong, {static_cast<uint32_t>(c.payload.size())});
+        ScratchDir dir;
+        const std::string tiffPath = dir.write("page.tif", builder.build());
+        const std::string output = dir.file("out.jpg");
+        EXPECT_EQ(
+            readers::copyPageJpeg(tiffPath.c_str(), output.c_str(), builder.directoryOffsets()[0]),
+            c.copied ? 0 : readers::kNotAJpegOfThePage);
+        EXPECT_EQ(pathExists(output), c.copied);
+        if (c.copied) {
+            EXPECT_EQ(readWholeFile(output), c.payload);
+        }
+    }
 }

@@ -1,0 +1,159 @@
+#include "readers/jpeg_stream_check.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio> // jpeglib.h needs FILE
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "bitmap/bitmap_storage.h"
+#include "platform/file_io.h"
+
+namespace readers {
+
+namespace {
+
+constexpr size_t kReadBufferSize = 16384;
+// A progressive stream may repeat its scans without end, each a pass over the whole page;
+// a real one has a dozen or so.
+constexpr int kMaxScans = 256;
+const JOCTET kEndOfImage[] = {0xFF, JPEG_EOI};
+
+// A libjpeg source that reads the blocks one after another, as if they were one file.
+struct BlockSource {
+    jpeg_source_mgr base;
+    int fd;
+    const FileBlock* blocks;
+    size_t blockCount;
+    size_t block;  // the block read next
+    uint64_t done; // bytes of that block already read
+    JOCTET buffer[kReadBufferSize];
+};
+
+void startNothing(j_decompress_ptr) {}
+
+boolean fillFromBlocks(j_decompress_ptr info) {
+    BlockSource& source = *reinterpret_cast<BlockSource*>(info->src);
+    for (; source.block < source.blockCount; ++source.block, source.done = 0) {
+        const FileBlock& block = source.blocks[source.block];
+        if (source.done == block.count)
+            continue;
+        const uint64_t at = block.offset + source.done;
+        if (source.done == 0 && platform::seekTo(source.fd, at) != static_cast<int64_t>(at))
+            break;
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(block.count - source.done, kReadBufferSize));
+        const ssize_t got = platform::readFully(source.fd, source.buffer, want);
+        if (got <= 0)
+            break;
+        // A block cut short by the end of the file ends here; the next one still follows.
+        source.done = static_cast<size_t>(got) < want ? block.count
+                                                      : source.done + static_cast<uint64_t>(got);
+        source.base.next_input_byte = source.buffer;
+        source.base.bytes_in_buffer = static_cast<size_t>(got);
+        return TRUE;
+    }
+    // The data end before EOI: libjpeg's own remedy, a warning and a made-up EOI.
+    WARNMS(info, JWRN_JPEG_EOF);
+    source.base.next_input_byte = kEndOfImage;
+    source.base.bytes_in_buffer = sizeof kEndOfImage;
+    return TRUE;
+}
+
+void skipInBlocks(j_decompress_ptr info, long count) {
+    jpeg_source_mgr& source = *info->src;
+    if (count <= 0)
+        return;
+    while (static_cast<unsigned long>(count) > source.bytes_in_buffer) {
+        count -= static_cast<long>(source.bytes_in_buffer);
+        fillFromBlocks(info);
+    }
+    source.next_input_byte += count;
+    source.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf escape;
+};
+
+[[noreturn]] void escape(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->escape, 1);
+}
+
+// Any warning (libjpeg's word for corrupt data) ends the check; trace messages do not.
+void escapeOnWarning(j_common_ptr info, int level) {
+    if (level < 0)
+        escape(info);
+}
+
+void stayQuiet(j_common_ptr) {}
+
+void stopEndlessScans(j_common_ptr info) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans)
+        escape(info);
+}
+
+// Walks the whole stream: every MCU but those of the last row is only entropy-decoded.
+// jpeg_skip_scanlines would skip to the end without reading anything, so the last row is
+// read as pixels, and jpeg_finish_decompress reads on to EOI.
+void walkStream(jpeg_decompress_struct& info) {
+    // The luminance alone is enough to walk a colour page's data; no chroma is upsampled.
+    if (info.jpeg_color_space == JCS_YCbCr)
+        info.out_color_space = JCS_GRAYSCALE;
+    info.dct_method = JDCT_IFAST;
+    info.do_fancy_upsampling = FALSE;
+    info.do_block_smoothing = FALSE;
+    jpeg_start_decompress(&info);
+    if (info.output_height > 1)
+        jpeg_skip_scanlines(&info, info.output_height - 1);
+    JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                               info.output_width * info.output_components, 1);
+    while (info.output_scanline < info.output_height)
+        jpeg_read_scanlines(&info, row, 1);
+    jpeg_finish_decompress(&info);
+}
+
+} // namespace
+
+// Holds only plain data, so the longjmp out of libjpeg skips no destructor; everything
+// libjpeg allocates goes with jpeg_destroy_decompress.
+bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t width,
+                  uint32_t height) {
+    BlockSource source{};
+    source.base.init_source = startNothing;
+    source.base.fill_input_buffer = fillFromBlocks;
+    source.base.skip_input_data = skipInBlocks;
+    source.base.resync_to_restart = jpeg_resync_to_restart;
+    source.base.term_source = startNothing;
+    source.fd = fd;
+    source.blocks = blocks;
+    source.blockCount = blockCount;
+
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = stopEndlessScans;
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = escape;
+    errors.base.emit_message = escapeOnWarning;
+    errors.base.output_message = stayQuiet;
+    if (setjmp(errors.escape)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    info.progress = &progress;
+    // A multi-scan stream is held whole while it is read: no more than a page may take.
+    info.mem->max_memory_to_use = static_cast<long>(kMaxBitmapBytes);
+    info.src = &source.base;
+    bool matches = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK && info.image_width == width &&
+                   info.image_height == height;
+    if (matches)
+        walkStream(info);
+    jpeg_destroy_decompress(&info);
+    return matches;
+}
+
+} // namespace readers

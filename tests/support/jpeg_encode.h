@@ -1,0 +1,15 @@
+// Test helper: JPEG streams made by libjpeg, to stand as the payload of old-style JPEG pages.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace testsupport {
+
+/// A baseline JPEG of `width` x `height` pixels at quality 90 showing gradientPixels of a
+/// page of that size: YCbCr 4:2:0 when `components` is 3, grey when 1. With `restartRows`
+/// above 0 a restart marker follows every so many MCU rows.
+std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components = 3,
+                                int restartRows = 0);
+
+} // namespace testsupport
