@@ -95,12 +95,16 @@ int32_t readDirectory(TiffReader& reader, uint64_t offset) {
     if (count == 0 || count > kMaxEntries)
         return kNoEntries;
 
-    // Entries and next offset, read at once. A directory that cannot be whole inside the
-    // file is refused before any memory is spent on it.
+    // Entries and next offset, read at once. A directory whose entries cannot be whole
+    // inside the file is refused before any memory is spent on it; one whose file ends
+    // within its next offset is the last, as libtiff reads it.
     const uint64_t entriesAt = offset + layout.countSize;
-    const uint64_t rawSize = count * layout.entrySize + layout.offsetSize;
-    if (!rangeInside(entriesAt, rawSize, reader.fileSize))
+    const uint64_t entriesSize = count * layout.entrySize;
+    if (!rangeInside(entriesAt, entriesSize, reader.fileSize))
         return kReadError;
+    const bool nextInside =
+        rangeInside(entriesAt + entriesSize, layout.offsetSize, reader.fileSize);
+    const uint64_t rawSize = entriesSize + (nextInside ? layout.offsetSize : 0);
     void* blockData = nullptr;
     const size_t blockSize = offsetof(DirectoryBlock, entries) + count * sizeof(DirectoryEntry);
     if (KbfCreate(&reader.directories, static_cast<int32_t>(blockSize), &blockData) != 0)
@@ -133,8 +137,10 @@ int32_t readDirectory(TiffReader& reader, uint64_t offset) {
         }
     }
     block->entryCount = static_cast<uint16_t>(count);
-    const uint8_t* next = raw.get() + count * layout.entrySize;
-    block->nextOffset = reader.bigTiff ? load64(next, big) : load32(next, big);
+    const uint8_t* next = raw.get() + entriesSize;
+    block->nextOffset = !nextInside    ? 0
+                        : reader.bigTiff ? load64(next, big)
+                                         : load32(next, big);
     return 0;
 }
 

@@ -229,13 +229,24 @@ TEST(DirectoryChain, AnOffsetPastTheEndEndsTheChain) {
 }
 
 TEST(DirectoryChain, ATruncatedDirectoryEndsTheChain) {
-    TiffBuilder builder = pages(2);
-    std::vector<uint8_t> file = builder.build();
-    // Cut the second directory inside its next offset.
-    file.resize(builder.directoryOffsets()[1] + 2 + 4 * 12 + 2);
-    Listing listing(file);
-    EXPECT_EQ(listing.status, 0);
-    EXPECT_EQ(widthsOf(listing.records()), std::vector<int32_t>{100});
+    // Cut inside the second directory's entries, it is not read; cut inside its next
+    // offset, its entries stand as the last page.
+    const struct {
+        const char* what;
+        size_t keep; // bytes of the second directory kept
+        std::vector<int32_t> widths;
+    } cases[] = {{"inside an entry", 2 + 3 * 12 + 5, {100}},
+                 {"inside the next offset", 2 + 4 * 12 + 2, {100, 101}},
+                 {"before the next offset", 2 + 4 * 12, {100, 101}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TiffBuilder builder = pages(2);
+        std::vector<uint8_t> file = builder.build();
+        file.resize(builder.directoryOffsets()[1] + c.keep);
+        Listing listing(file);
+        EXPECT_EQ(listing.status, 0);
+        EXPECT_EQ(widthsOf(listing.records()), c.widths);
+    }
 }
 
 TEST(DirectoryChain, ALoopEndsAtTheFirstRepeatedDirectory) {
