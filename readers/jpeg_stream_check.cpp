@@ -9,6 +9,7 @@
 
 #include "bitmap/bitmap_storage.h"
 #include "platform/file_io.h"
+#include "readers/tiff_page_reader.h"
 
 namespace readers {
 
@@ -148,8 +149,12 @@ bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t w
     // A multi-scan stream is held whole while it is read: no more than a page may take.
     info.mem->max_memory_to_use = static_cast<long>(kMaxBitmapBytes);
     info.src = &source.base;
-    bool matches = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK && info.image_width == width &&
-                   info.image_height == height;
+    // Old-style pages are never arithmetic-coded, whose flat blocks cost next to nothing in
+    // the file and full work here; and a page no bitmap may hold is not walked at all.
+    bool matches =
+        jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK && info.image_width == width &&
+        info.image_height == height && !info.arith_code &&
+        pageFitsBitmapLimit(static_cast<int64_t>(width), static_cast<int64_t>(height), 24);
     if (matches)
         walkStream(info);
     jpeg_destroy_decompress(&info);

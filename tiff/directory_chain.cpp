@@ -138,9 +138,7 @@ int32_t readDirectory(TiffReader& reader, uint64_t offset) {
     }
     block->entryCount = static_cast<uint16_t>(count);
     const uint8_t* next = raw.get() + entriesSize;
-    block->nextOffset = !nextInside    ? 0
-                        : reader.bigTiff ? load64(next, big)
-                                         : load32(next, big);
+    block->nextOffset = !nextInside ? 0 : reader.bigTiff ? load64(next, big) : load32(next, big);
     return 0;
 }
 
@@ -150,10 +148,16 @@ int32_t readDirectoryChain(TiffReader& reader) {
     int count = 0;
     // A loop ends at its first repeated offset; a chain of distinct offsets ends after
     // kMaxDirectories. Either way the directories read so far stand as pages.
+    uint64_t entries = 0;
     while (offset != 0 && count < kMaxDirectories && visited.insert(offset)) {
         if (readDirectory(reader, offset) != 0)
             break;
         ++count;
+        // Directories may overlap, so the file's size alone does not bound what they hold:
+        // a chain ends once it holds far more entries than the file has room for.
+        entries += reinterpret_cast<const DirectoryBlock*>(reader.directories.data)->entryCount;
+        if (entries > kMaxHeldEntries + reader.fileSize / 3)
+            break;
         offset = reinterpret_cast<const DirectoryBlock*>(reader.directories.data)->nextOffset;
     }
     reader.directoryCount = count;

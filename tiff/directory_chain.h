@@ -14,6 +14,10 @@ namespace tiffdir {
 inline constexpr int32_t kNoEntries = 1;
 /// A chain ends after this many directories; the directories before stand as pages.
 inline constexpr int kMaxDirectories = 65536;
+/// A chain also ends, after the directory that passes it, once its directories hold more
+/// entries than this plus a third of the file's size (one entry takes 12 bytes or more of
+/// file, so a file whose directories do not overlap never comes near it).
+inline constexpr uint64_t kMaxHeldEntries = 131072;
 
 /// In-memory copy of one directory, one block of `reader.directories`, in host form.
 struct DirectoryBlock {

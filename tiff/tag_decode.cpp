@@ -106,18 +106,28 @@ int32_t decodeStripArray(TiffReader& reader, const DirectoryEntry& entry) {
         return kEntryRefused;
     if (entry.count > kMaxArrayValues)
         return kTooManyValues;
-    uint64_t* array = nullptr;
-    if (int32_t status = createArray(reader, entry.count, &array); status != 0)
-        return status;
+    if (entry.count == 0)
+        return kDataBufferError; // no array: the entry changes nothing
+    const bool offsets = entry.tag == kStripOffsets;
+    uint64_t*& array = offsets ? reader.stripOffsets : reader.stripByteCounts;
+    uint32_t& room = offsets ? reader.stripOffsetsRoom : reader.stripByteCountsRoom;
+    // A later entry of the tag wins. A repeat that needs more room than the array has takes
+    // the largest at once, so a directory of thousands of repeats costs at most two arrays.
+    if (array == nullptr || room < entry.count) {
+        const uint64_t values = array == nullptr ? entry.count : kMaxArrayValues;
+        if (int32_t status = createArray(reader, values, &array); status != 0)
+            return status;
+        room = static_cast<uint32_t>(values);
+    } else {
+        std::fill_n(array, room, uint64_t{0});
+    }
     // The array is installed before it is filled, with its real length: a read that fails
     // half-way leaves zeros, never values from beyond the array.
-    if (entry.tag == kStripOffsets) {
-        reader.stripOffsets = array;
-        reader.stripOffsetsLength = entry.count;
+    if (offsets) {
+        reader.stripOffsetsLength = static_cast<uint32_t>(entry.count);
         reader.stripCount = static_cast<int>(entry.count);
     } else {
-        reader.stripByteCounts = array;
-        reader.stripByteCountsLength = entry.count;
+        reader.stripByteCountsLength = static_cast<uint32_t>(entry.count);
     }
     return fillStripArray(reader, entry, array);
 }
@@ -151,6 +161,12 @@ int32_t decodeBitsPerSample(TiffReader& reader, const DirectoryEntry& entry) {
 } // namespace
 
 void resetDirectoryValues(TiffReader& reader) {
+    // The arrays of the directory before go: a chain of many directories would otherwise
+    // pile up every one of them until the file is closed.
+    if (KbfCheck(&reader.tagData) == 0) {
+        KbfFree(&reader.tagData);
+        KbfInit(&reader.tagData);
+    }
     reader.imageWidth = 0;
     reader.imageLength = 0;
     reader.bitsPerSample = 1;
@@ -161,6 +177,8 @@ void resetDirectoryValues(TiffReader& reader) {
     reader.stripByteCounts = nullptr;
     reader.stripOffsetsLength = 0;
     reader.stripByteCountsLength = 0;
+    reader.stripOffsetsRoom = 0;
+    reader.stripByteCountsRoom = 0;
     reader.pageNumber = 0xFFFF;
     reader.pageTotal = 0;
     reader.jpegInterchangeFormat = 0;

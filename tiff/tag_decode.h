@@ -26,7 +26,7 @@ struct DirectoryEntry {
     uint64_t valueOffset;
 };
 
-/// Gives every directory value its default (arrays are forgotten, not freed).
+/// Gives every directory value its default and frees the arrays of the directory before.
 void resetDirectoryValues(TiffReader& reader);
 /// Decodes one entry. 0, -1, -3, -309, -301 or -302; a refused entry changes nothing.
 int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry);

@@ -66,6 +66,8 @@ struct TiffReader {
     uint64_t* stripByteCounts;      // in tagData, or null
     uint32_t stripOffsetsLength;    // values in stripOffsets
     uint32_t stripByteCountsLength; // values in stripByteCounts
+    uint32_t stripOffsetsRoom;      // values stripOffsets can hold
+    uint32_t stripByteCountsRoom;   // values stripByteCounts can hold
     uint16_t pageNumber;
     uint16_t pageTotal;
     uint64_t jpegInterchangeFormat;

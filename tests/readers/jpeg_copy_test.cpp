@@ -355,6 +355,7 @@ TEST(JpegCopy, TheCheckedCopyTakesOnlyACompleteJpegOfThePage) {
         {"cut in its first rows", slice(jpeg, 0, jpeg.size() * 2 / 3), 64, 48, false},
         {"no end marker", slice(jpeg, 0, jpeg.size() - 2), 64, 48, false},
         {"tables only", slice(jpeg, 0, 300), 64, 48, false},
+        {"arithmetic-coded", testsupport::encodeJpeg(64, 48, 3, 0, true), 64, 48, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -9,7 +9,8 @@
 
 namespace testsupport {
 
-std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components, int restartRows) {
+std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components, int restartRows,
+                                bool arithmetic) {
     PageSpec page;
     page.width = width;
     page.height = height;
@@ -30,6 +31,7 @@ std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components,
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 90, TRUE);
     info.restart_in_rows = restartRows;
+    info.arith_code = arithmetic ? TRUE : FALSE;
     jpeg_start_compress(&info, TRUE);
     const size_t rowBytes = pixelRowBytes(page);
     while (info.next_scanline < height) {

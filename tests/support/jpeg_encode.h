@@ -8,8 +8,9 @@ namespace testsupport {
 
 /// A baseline JPEG of `width` x `height` pixels at quality 90 showing gradientPixels of a
 /// page of that size: YCbCr 4:2:0 when `components` is 3, grey when 1. With `restartRows`
-/// above 0 a restart marker follows every so many MCU rows.
+/// above 0 a restart marker follows every so many MCU rows; `arithmetic` codes the data
+/// arithmetically instead of with Huffman tables.
 std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components = 3,
-                                int restartRows = 0);
+                                int restartRows = 0, bool arithmetic = false);
 
 } // namespace testsupport

@@ -282,6 +282,28 @@ TEST(DirectoryChain, StopsAfter65536Directories) {
     EXPECT_EQ(chain.reader.directoryReads, static_cast<uint32_t>(tiffdir::kMaxDirectories));
 }
 
+TEST(DirectoryChain, OverlappingDirectoriesEndOnceTheyHoldFarMoreThanTheFile) {
+    // Directory k at 8 + 4k claims 32767 entries, which overlap those of its neighbours;
+    // its next offset, past all the counts, names directory k + 1.
+    constexpr uint32_t kDirectories = 64;
+    constexpr uint32_t kEntries = 0x7FFF;
+    const uint32_t nextAt = 8 + 2 + kEntries * 12;
+    std::vector<uint8_t> file(nextAt + 4 * kDirectories, 0);
+    const uint8_t header[] = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    std::copy(std::begin(header), std::end(header), file.begin());
+    for (uint32_t k = 0; k < kDirectories; ++k) {
+        file[8 + 4 * k] = kEntries & 0xFF;
+        file[9 + 4 * k] = kEntries >> 8;
+        const uint32_t next = k + 1 < kDirectories ? 8 + 4 * (k + 1) : 0;
+        for (int b = 0; b < 4; ++b)
+            file[nextAt + 4 * k + b] = static_cast<uint8_t>(next >> (8 * b));
+    }
+    Chain chain(file);
+    EXPECT_EQ(chain.status, 0);
+    const uint64_t allowed = tiffdir::kMaxHeldEntries + file.size() / 3;
+    EXPECT_EQ(chain.reader.directoryCount, static_cast<int>(allowed / kEntries + 1));
+}
+
 TEST(DirectoryChain, ReadDirectoryReportsEachFailure) {
     TiffBuilder builder = pages(1);
     builder.page().entryCount(0).tag(kTagImageWidth, kShort, {1});

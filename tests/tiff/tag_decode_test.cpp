@@ -272,6 +272,21 @@ TEST(TagDecode, ALaterEntryOfTheSameTagWins) {
     EXPECT_EQ(page.reader.jpegInterchangeFormat, 200u);
 }
 
+TEST(TagDecode, RepeatsOfATagCostAtMostOneMoreArray) {
+    // Each repeat claims more values than the one before, all of them past the end.
+    TiffBuilder builder;
+    auto& page = builder.page();
+    for (uint32_t count = 100; count <= 3000; count += 100)
+        page.tag(kTagStripOffsets, kLong, std::vector<uint32_t>(count, 0xFFFFFF00u));
+    page.tag(kTagStripOffsets, kShort, {40});
+    LoadedPage loaded(builder);
+    ASSERT_EQ(loaded.status, 0);
+    EXPECT_EQ(loaded.offsets(), std::vector<uint32_t>{40});
+    // The first array, one of the largest size for every repeat, and the byte counts derived
+    // for the missing tag: not one array per repeat.
+    EXPECT_EQ(KbfCount(&loaded.reader.tagData), 3);
+}
+
 TEST(TagDecode, DecodeEntryReportsWhyItRefused) {
     TiffBuilder builder;
     builder.page().tag(kTagImageWidth, kShort, {1});
