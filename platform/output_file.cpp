@@ -186,13 +186,18 @@ bool OutputFile::write(const void* bytes, size_t count) {
 void OutputFile::discard() {
     if (slot_ < 0)
         return;
+    const bool inPlace = tempPath_.empty();
+    // Emptied through its descriptor while there is one: the name may name another file by
+    // now.
+    if (fd_ >= 0 && inPlace)
+        (void)::ftruncate(fd_, 0);
+    else if (inPlace)
+        emptyFile(finalPath_.c_str());
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    if (!tempPath_.empty())
+    if (!inPlace)
         ::unlink(tempPath_.c_str());
-    else
-        emptyFile(finalPath_.c_str());
     freeSlot(slot_);
     slot_ = -1;
 }

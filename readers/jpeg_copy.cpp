@@ -123,8 +123,8 @@ int32_t runPlan(const tiffdir::TiffReader& reader, const char* outputPath, const
     if (status == 0 && written == 0)
         status = kCopyFailed;
     // A page cut off by a failed write or read never takes the page's name; a missed seek
-    // keeps the blocks copied before it.
-    if (status == kCopyFailed)
+    // keeps the blocks copied before it, when there are any.
+    if (status == kCopyFailed || written == 0)
         return status;
     return output.commit() ? status : kCopyFailed;
 }
