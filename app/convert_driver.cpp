@@ -86,9 +86,8 @@ void convertFile(const char* path, uint32_t fileTurn, FileList& pageList, PagePi
 
     pageList.clear();
     if (tiffdir::listPages(path, pageList) != 0) {
-        pipeline.report([name = std::string(path)] {
-            printPathMessage(name, messages::kFileFailed);
-        });
+        pipeline.report(
+            [name = std::string(path)] { printPathMessage(name, messages::kFileFailed); });
         return;
     }
     pageList.rewind();
@@ -98,8 +97,8 @@ void convertFile(const char* path, uint32_t fileTurn, FileList& pageList, PagePi
             break;
         const auto* page = reinterpret_cast<const ImageRecord*>(pageList.current);
         char outputName[260];
-        if (makeOutputName(path, outputFolder, outputName, page->pageCount,
-                           page->pageNumber + 1) != 0) {
+        if (makeOutputName(path, outputFolder, outputName, page->pageCount, page->pageNumber + 1) !=
+            0) {
             // The name would not fit: show what it would have been and touch no file.
             pipeline.report([name = composeOutputName(path, outputFolder, page->pageCount,
                                                       page->pageNumber + 1)] {

@@ -28,7 +28,7 @@ int32_t convertFiles(FileList& inputList, int workers);
 
 /// What a page's conversion came to, before anything is printed about it.
 struct PageOutcome {
-    int32_t status = 0;                // 0, or the code of the step that failed
+    int32_t status = 0;               // 0, or the code of the step that failed
     const Message* failure = nullptr; // the page's failure message; null when written
 };
 /// The page step for `page` of `inputPath` into `outputName`. Prints nothing. An old-style

@@ -133,8 +133,8 @@ void PagePipeline::finishOldest() {
             // is in place, write it here as a one-thread run would.
             slot.held.clear();
             readers::ConvertEngine engine;
-            outcome = convertPageQuietly(task.page, task.inputPath.c_str(),
-                                         task.outputName.c_str(), engine);
+            outcome = convertPageQuietly(task.page, task.inputPath.c_str(), task.outputName.c_str(),
+                                         engine);
         } else if (outcome.failure == nullptr && !slot.held.putInPlace()) {
             outcome = {-1, &messages::kWriteFailed};
         }

@@ -172,7 +172,8 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
     if (options.interruptAfterLines)
         watch = [&] {
             const auto [signalNumber, lines] = *options.interruptAfterLines;
-            const auto printed = static_cast<size_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+            const auto printed =
+                static_cast<size_t>(std::count(result.out.begin(), result.out.end(), '\n'));
             if (!interrupted && printed >= lines)
                 interrupted = kill(child, signalNumber) == 0;
         };
