@@ -75,9 +75,20 @@ fetch_source() {
     echo "$folder"
 }
 
-# built NAME VERSION: true when NAME was built into $deps from VERSION.
-built() { [ -f "$deps/built/$1" ] && [ "$(cat "$deps/built/$1")" = "$2" ]; }
-mark_built() { mkdir -p "$deps/built" && echo "$2" >"$deps/built/$1"; }
+# built NAME VERSION: true when NAME was built into $deps from VERSION, its licence texts
+# beside it for the Windows package.
+built() {
+    [ -f "$deps/built/$1" ] && [ "$(cat "$deps/built/$1")" = "$2" ] && [ -d "$deps/licenses/$1" ]
+}
+# mark_built NAME VERSION SOURCE LICENCE_FILES...
+mark_built() {
+    local name=$1 version=$2 src=$3
+    shift 3
+    mkdir -p "$deps/built" "$deps/licenses/$name"
+    local file
+    for file in "$@"; do cp "$src/$file" "$deps/licenses/$name/"; done
+    echo "$version" >"$deps/built/$name"
+}
 
 # zlib's -dfsg tarball lacks win32/, which its own build scripts need for the DLL; only the
 # static library is wanted, so its sources are compiled directly.
@@ -95,7 +106,7 @@ build_zlib() {
     rm -f "$deps/lib/libz.a"
     x86_64-w64-mingw32-gcc-ar-posix rcs "$deps/lib/libz.a" "$objects"/*.o
     cp "$src/zlib.h" "$src/zconf.h" "$deps/include/"
-    mark_built zlib "$zlib_version"
+    mark_built zlib "$zlib_version" "$src" LICENSE
 }
 
 build_libjpeg_turbo() {
@@ -111,7 +122,7 @@ build_libjpeg_turbo() {
     mkdir -p "$deps/include" "$deps/lib"
     cp "$work/libjpeg.a" "$deps/lib/"
     cp "$work/jconfig.h" "$src/jerror.h" "$src/jmorecfg.h" "$src/jpeglib.h" "$deps/include/"
-    mark_built libjpeg-turbo "$jpeg_version"
+    mark_built libjpeg-turbo "$jpeg_version" "$src" LICENSE.md README.ijg
 }
 
 # libtiff reads what pelc meets in scans: its built-in codecs plus deflate (zlib), JPEG and
@@ -130,7 +141,17 @@ build_libtiff() {
         -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dlibdeflate=OFF -Dcxx=OFF >/dev/null
     cmake --build "$work" -j "$jobs"
     cmake --install "$work" >/dev/null
-    mark_built tiff "$tiff_version"
+    mark_built tiff "$tiff_version" "$src" LICENSE.md
+}
+
+# wine sets up its Windows folder on first use; doing it once here, without the .NET and
+# HTML engines it would offer to fetch, keeps that out of the first test's time.
+prepare_wine() {
+    [ -f "$build/wine/system.reg" ] && return
+    mkdir -p "$build"
+    WINEPREFIX="$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        wineboot -i >/dev/null 2>&1
+    WINEPREFIX="$build/wine" wineserver -w
 }
 
 scripts/setup.sh g++-mingw-w64-x86-64-posix wine wine64 locales dpkg-dev xz-utils nasm
@@ -146,4 +167,5 @@ build_libtiff
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DPELC_DEPS_PREFIX="$deps" "$@" >/dev/null
 cmake --build "$build" -j "$jobs"
+prepare_wine
 echo "built $build/pelc.exe"
