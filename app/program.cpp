@@ -6,19 +6,13 @@
 #include "app/input_list.h"
 #include "app/messages.h"
 #include "core/file_list.h"
+#include "platform/command_line.h"
 #include "platform/console.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/process_memory.h"
 
 namespace {
-// Only the first two characters count, so "/?x" asks for the usage too. Every other
-// argument that begins with "/" is an absolute path.
-bool asksForUsage(const char* argument) {
-    return (argument[0] == '/' && argument[1] == '?') || std::strcmp(argument, "-h") == 0 ||
-           std::strcmp(argument, "--help") == 0;
-}
-
 // Only as the first argument, like the usage; elsewhere it is a file name.
 bool asksForVersion(int argc, char** argv) {
     return argc >= 2 && argv[1] != nullptr && std::strcmp(argv[1], "--version") == 0;
@@ -57,9 +51,14 @@ int pelcMain(int argc, char** argv) {
     for (int index = 1; index < argc; ++index) {
         const char* argument = argv[index] != nullptr ? argv[index] : "";
         printRaw(argument);
-        if (index == 1 && asksForUsage(argument)) {
-            printUsage();
-            return 0;
+        if (index == 1) {
+            const platform::FirstArgument kind = platform::judgeFirstArgument(argument);
+            if (kind == platform::FirstArgument::Usage) {
+                printUsage();
+                return 0;
+            }
+            if (kind == platform::FirstArgument::BadOption)
+                return formatError();
         }
         char argumentBuffer[platform::kMaxPath];
         if (copyArgument(argument, argumentBuffer, sizeof argumentBuffer) != 0)
