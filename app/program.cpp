@@ -14,6 +14,11 @@
 #include "platform/process_memory.h"
 
 namespace {
+// Only as the first argument, like the usage; elsewhere it is a file name.
+bool asksForVersion(int argc, char** argv) {
+    return argc >= 2 && argv[1] != nullptr && std::strcmp(argv[1], "--version") == 0;
+}
+
 int formatError() {
     printMessage(messages::kFormatError);
     return 1;
@@ -31,6 +36,11 @@ int pelcMain(int argc, char** argv) {
     platform::initConsole();
     platform::keepFreedMemoryForReuse();
     platform::removeOutputsOnInterrupt();
+    // Scripts read the version as one line, without the banner around it.
+    if (asksForVersion(argc, argv)) {
+        printRaw("pelc " PELC_VERSION);
+        return 0;
+    }
     printMessage(messages::kStartBanner);
     // Start-up needs nothing more on this system: the framework step cannot fail here.
 
