@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/messages.h"
@@ -31,6 +32,10 @@ struct RunOptions {
     /// run's folder, that is while a page is being written; the child starts with its
     /// default action, as a user's Ctrl-C would find it.
     std::optional<int> interruptWhileWriting;
+    /// A signal sent to the run once its stdout holds this many lines.
+    std::optional<std::pair<int, size_t>> interruptAfterLines;
+    /// Runs the child on only this many of the CPUs the test may use (as `taskset` would).
+    std::optional<unsigned> cpuCount;
 };
 
 /// Exit code of a child that could not apply its RunOptions (it never ran pelc).

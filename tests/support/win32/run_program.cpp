@@ -68,9 +68,9 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
 RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir,
                   const RunOptions& options) {
     RunResult result;
-    // Resource limits, other users and signals are the POSIX suite's.
+    // Resource limits, other users, signals and CPU sets are the POSIX suite's.
     if (options.fileSizeLimit || options.addressSpaceLimit || options.userId ||
-        options.interruptWhileWriting) {
+        options.interruptWhileWriting || options.interruptAfterLines || options.cpuCount) {
         result.exitCode = kRunSetupFailed;
         return result;
     }
