@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up and runs the whole suite: plain, then under AddressSanitizer and UBSan, then a
-# short seeded fuzz run of every fuzz target. Every build option a step relies on is set
+# short seeded fuzz run of every fuzz target, then the Windows build's tests under wine
+# (scripts/build-win.sh). Every build option a step relies on is set
 # here, whatever a folder was configured with before (scripts/run-sample.sh shares build/),
 # and a step that ran no test fails the command.
 set -euo pipefail
@@ -9,12 +10,9 @@ scripts/setup.sh clang libclang-rt-14-dev
 jobs=$(nproc)
 options=(-DPELC_TESTS=ON -DPELC_BENCH=OFF -DPELC_FUZZ=OFF -DPELC_WERROR=ON)
 
-# run_suite NAME FOLDER [cmake options...]: configures, builds and runs every test there.
-run_suite() {
+# run_tests NAME FOLDER: runs every test built in FOLDER; fails when none ran.
+run_tests() {
     local name=$1 folder=$2
-    shift 2
-    cmake -S . -B "$folder" -G Ninja "${options[@]}" "$@" >/dev/null
-    cmake --build "$folder" -j "$jobs"
     local log="$folder/ctest.log" status=0
     (cd "$folder" && ctest --output-on-failure --no-tests=error -j "$jobs") 2>&1 | tee "$log" ||
         status=$?
@@ -24,7 +22,25 @@ run_suite() {
     [ "$status" -eq 0 ] && [ "${ran:-0}" -gt 0 ]
 }
 
+# run_suite NAME FOLDER [cmake options...]: configures, builds and runs every test there.
+run_suite() {
+    local name=$1 folder=$2
+    shift 2
+    cmake -S . -B "$folder" -G Ninja "${options[@]}" "$@" >/dev/null
+    cmake --build "$folder" -j "$jobs"
+    run_tests "$name" "$folder"
+}
+
 run_suite plain build -DCMAKE_BUILD_TYPE=Release -DPELC_SANITIZE=OFF
 ASAN_OPTIONS=detect_leaks=1 run_suite sanitized build-san \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_SANITIZE=ON
 fuzz/run.sh --short
+
+windows_start=$(date +%s)
+scripts/build-win.sh "${options[@]}" -DPELC_SANITIZE=OFF
+status=0
+run_tests windows build-win || status=$?
+# wine's server outlives the last test by a few seconds; the command ends after it.
+WINEPREFIX="$PWD/build-win/wine" wineserver -w
+echo "windows: $(($(date +%s) - windows_start)) s (build and tests under wine)"
+exit "$status"
