@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "app/output_name.h"
+#include "app/page_pipeline.h"
 #include "core/ascii_case.h"
 #include "core/clear_record.h"
 #include "jpegout/jpeg_writer.h"
@@ -49,48 +50,35 @@ int32_t fileKindFromExtension(const char* path) {
     return -1;
 }
 
-int32_t convertPage(ImageRecord& page, const char* inputPath, const char* outputFolder,
-                    readers::ConvertEngine& engine) {
-    ImageRecord bitmap;
-    clearRecord(bitmap);
-    char outputName[260];
-    if (int32_t status = makeOutputName(inputPath, outputFolder, outputName, page.pageCount,
-                                        page.pageNumber + 1);
-        status != 0) {
-        // The name would not fit: show what it would have been and touch no file.
-        printRaw(composeOutputName(inputPath, outputFolder, page.pageCount, page.pageNumber + 1));
-        printMessage(messages::kWriteFailed);
-        return status;
-    }
-    printRaw(outputName);
-
+PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
+                               const char* outputName, readers::ConvertEngine& engine) {
     const bool oldStyle = page.compression == tiffdir::kCompressionOldJpeg;
     int32_t result = 0;
     if (oldStyle)
         result = readers::copyPageJpeg(inputPath, outputName, page.directoryOffset);
     // An old-style page whose bytes are not its JPEG is decoded as any other page.
-    if (!oldStyle || result == readers::kNotAJpegOfThePage) {
-        DeviceContext context = platform::screenDeviceContext();
-        const int32_t loaded = engine.loadPage(context, inputPath, page, bitmap);
-        platform::releaseDeviceContext(context);
-        if (loaded != 0 && !oldStyle) {
-            printMessage(messages::kLoadFailed);
-            releaseImageRecord(&bitmap);
-            return loaded;
-        }
+    if (oldStyle && result != readers::kNotAJpegOfThePage)
+        return {result, result != 0 ? &messages::kWriteFailed : nullptr};
+
+    ImageRecord bitmap;
+    clearRecord(bitmap);
+    DeviceContext context = platform::screenDeviceContext();
+    const int32_t loaded = engine.loadPage(context, inputPath, page, bitmap);
+    platform::releaseDeviceContext(context);
+    if (loaded != 0) {
         // An old-style page that libtiff cannot decode either is a JPEG that was not written.
-        result = loaded != 0 ? loaded : writeJpeg(&bitmap, outputName);
+        releaseImageRecord(&bitmap);
+        return {loaded, oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
     }
-    if (result != 0)
-        printMessage(messages::kWriteFailed);
+    result = writeJpeg(&bitmap, outputName);
     releaseImageRecord(&bitmap);
-    return result;
+    return {result, result != 0 ? &messages::kWriteFailed : nullptr};
 }
 
 namespace {
 
-void convertFile(const char* path, PathParts& parts, FileList& pageList,
-                 readers::ConvertEngine& engine) {
+void convertFile(const char* path, uint32_t fileTurn, FileList& pageList, PagePipeline& pipeline) {
+    PathParts parts;
     parts.split(path);
     char outputFolder[260];
     std::memcpy(outputFolder, parts.folder, sizeof outputFolder);
@@ -98,7 +86,9 @@ void convertFile(const char* path, PathParts& parts, FileList& pageList,
 
     pageList.clear();
     if (tiffdir::listPages(path, pageList) != 0) {
-        printPathMessage(path, messages::kFileFailed);
+        pipeline.report([name = std::string(path)] {
+            printPathMessage(name, messages::kFileFailed);
+        });
         return;
     }
     pageList.rewind();
@@ -106,19 +96,27 @@ void convertFile(const char* path, PathParts& parts, FileList& pageList,
     for (int32_t i = 0; i < pages; ++i) {
         if (pageList.next() != 0)
             break;
-        auto* page = reinterpret_cast<ImageRecord*>(pageList.current);
-        convertPage(*page, path, outputFolder, engine);
+        const auto* page = reinterpret_cast<const ImageRecord*>(pageList.current);
+        char outputName[260];
+        if (makeOutputName(path, outputFolder, outputName, page->pageCount,
+                           page->pageNumber + 1) != 0) {
+            // The name would not fit: show what it would have been and touch no file.
+            pipeline.report([name = composeOutputName(path, outputFolder, page->pageCount,
+                                                      page->pageNumber + 1)] {
+                printRaw(name);
+                printMessage(messages::kWriteFailed);
+            });
+            continue;
+        }
+        pipeline.convert({path, fileTurn, *page, outputName});
     }
-    // The same file may be named again later, changed in between: never keep it open.
-    engine.finishFile();
 }
 
 } // namespace
 
-int32_t convertFiles(FileList& inputList) {
-    PathParts parts;
+int32_t convertFiles(FileList& inputList, int workers) {
     FileList pageList;
-    readers::ConvertEngine engine;
+    PagePipeline pipeline(workers, pageMemoryBudget());
 
     inputList.rewind();
     const int32_t files = inputList.count();
@@ -129,7 +127,8 @@ int32_t convertFiles(FileList& inputList) {
         const char* path = reinterpret_cast<const char*>(inputList.current);
         if (fileKindFromExtension(path) != kFileKindTiff)
             continue;
-        convertFile(path, parts, pageList, engine);
+        convertFile(path, static_cast<uint32_t>(i), pageList, pipeline);
     }
+    pipeline.finish();
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "app/messages.h"
 #include "core/file_list.h"
 #include "core/image_record.h"
 #include "readers/convert_engine.h"
@@ -21,10 +22,17 @@ extern const FileKindRow FileKindTable[kFileKindRows];
 /// The kind of the first row whose extension equals `path`'s, ignoring letter case; -1 when
 /// `path` is null or nothing matches.
 int32_t fileKindFromExtension(const char* path);
-/// Converts every TIFF file of `inputList` (full paths). Always 0.
-int32_t convertFiles(FileList& inputList);
-/// The page step. 0, or the code of the step that failed. An old-style JPEG page is copied
-/// when its bytes are a JPEG of the page, else decoded as any other page; one that can be
-/// neither copied nor decoded fails as a write.
-int32_t convertPage(ImageRecord& page, const char* inputPath, const char* outputFolder,
-                    readers::ConvertEngine& engine);
+/// Converts every TIFF file of `inputList` (full paths) on `workers` threads, printing and
+/// writing as one thread would. Always 0.
+int32_t convertFiles(FileList& inputList, int workers);
+
+/// What a page's conversion came to, before anything is printed about it.
+struct PageOutcome {
+    int32_t status = 0;                // 0, or the code of the step that failed
+    const Message* failure = nullptr; // the page's failure message; null when written
+};
+/// The page step for `page` of `inputPath` into `outputName`. Prints nothing. An old-style
+/// JPEG page is copied when its bytes are a JPEG of the page, else decoded as any other
+/// page; one that can be neither copied nor decoded fails as a write.
+PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
+                               const char* outputName, readers::ConvertEngine& engine);

@@ -5,6 +5,7 @@
 #include "app/convert_driver.h"
 #include "app/input_list.h"
 #include "app/messages.h"
+#include "app/page_pipeline.h"
 #include "core/file_list.h"
 #include "platform/command_line.h"
 #include "platform/console.h"
@@ -72,7 +73,7 @@ int pelcMain(int argc, char** argv) {
             return formatError();
     }
 
-    const int result = convertFiles(inputList);
+    const int result = convertFiles(inputList, pageWorkerCount());
     printMessage(messages::kEndBanner);
     printRaw("");
     return result;

@@ -29,6 +29,9 @@ struct InFlight {
 static_assert(std::atomic<int>::is_always_lock_free);
 InFlight inFlight[kSlots];
 
+// Where the calling thread's commits go; null: in place at once.
+thread_local HeldOutputs* heldCommits = nullptr;
+
 int claimSlot() {
     for (int i = 0; i < kSlots; ++i) {
         int expected = kFree;
@@ -169,8 +172,12 @@ OutputFile::OutputFile(const char* path) : finalPath_(path != nullptr ? path : "
         tempPath_ = name;
         return;
     }
-    if (regular && refusesNewFiles(errno))
-        fd_ = openInPlace(slot_, finalPath_);
+    if (regular && refusesNewFiles(errno)) {
+        if (heldCommits != nullptr)
+            heldCommits->wantsInPlace_ = true;
+        else
+            fd_ = openInPlace(slot_, finalPath_);
+    }
     if (fd_ < 0) {
         freeSlot(slot_);
         slot_ = -1;
@@ -208,6 +215,11 @@ bool OutputFile::commit() {
     // Data still in flight can be lost at close: that is a failed write too.
     const bool closed = ::close(fd_) == 0;
     fd_ = -1;
+    if (closed && heldCommits != nullptr && !tempPath_.empty()) {
+        heldCommits->files_.push_back({tempPath_, finalPath_, slot_});
+        slot_ = -1;
+        return true;
+    }
     if (!closed || (!tempPath_.empty() && ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)) {
         discard();
         return false;
@@ -216,5 +228,31 @@ bool OutputFile::commit() {
     slot_ = -1;
     return true;
 }
+
+bool HeldOutputs::putInPlace() {
+    bool allPlaced = true;
+    for (const Held& held : files_) {
+        if (::rename(held.hiddenPath.c_str(), held.finalPath.c_str()) != 0) {
+            ::unlink(held.hiddenPath.c_str());
+            allPlaced = false;
+        }
+        freeSlot(held.slot);
+    }
+    files_.clear();
+    return allPlaced;
+}
+
+void HeldOutputs::clear() {
+    for (const Held& held : files_) {
+        ::unlink(held.hiddenPath.c_str());
+        freeSlot(held.slot);
+    }
+    files_.clear();
+    wantsInPlace_ = false;
+}
+
+CommitHold::CommitHold(HeldOutputs& outputs) { heldCommits = &outputs; }
+
+CommitHold::~CommitHold() { heldCommits = nullptr; }
 
 } // namespace platform

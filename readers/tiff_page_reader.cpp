@@ -14,8 +14,9 @@ namespace {
 
 void ignoreMessage(const char*, const char*, va_list) {}
 
-// libtiff reports damaged files on stderr by default; pelc has its own message per page.
-void silenceLibtiff() {
+} // namespace
+
+void quietLibtiff() {
     static const bool silenced = [] {
         TIFFSetErrorHandler(ignoreMessage);
         TIFFSetWarningHandler(ignoreMessage);
@@ -23,6 +24,8 @@ void silenceLibtiff() {
     }();
     (void)silenced;
 }
+
+namespace {
 
 // Per handle, so pages read on several handles at once count apart. Returning 1 keeps the
 // message from the process-wide handlers.
@@ -169,7 +172,7 @@ constexpr uint8_t kBlack[4] = {0, 0, 0, 0};
 } // namespace
 
 TiffHandle openTiff(const char* path) {
-    silenceLibtiff();
+    quietLibtiff();
     if (path == nullptr || path[0] == '\0')
         return nullptr;
     // libtiff's own buffers stay within what a bitmap may take, whatever a file claims.

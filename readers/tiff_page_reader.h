@@ -44,6 +44,9 @@ struct TiffCloser {
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
+/// Keeps libtiff's process-wide error and warning handlers off the console. Idempotent;
+/// openTiff calls it, and threads that share libtiff call it before they start.
+void quietLibtiff();
 /// Opens `path` with libtiff (no memory mapping; libtiff's messages kept off the console and
 /// counted in the handle's LibtiffMessages). Null when libtiff cannot open it.
 TiffHandle openTiff(const char* path);

@@ -28,6 +28,9 @@ struct InFlight {
 };
 InFlight inFlight[kSlots];
 
+// Where the calling thread's commits go; null: in place at once.
+thread_local HeldOutputs* heldCommits = nullptr;
+
 class SlotLock {
   public:
     explicit SlotLock(int slot) : lock_(slot >= 0 ? &inFlight[slot].lock : nullptr) {
@@ -262,8 +265,12 @@ OutputFile::OutputFile(const char* path) : finalPath_(path != nullptr ? path : "
         tempPath_ = name;
         return;
     }
-    if (plain && refusesNewFiles(GetLastError()))
-        fd_ = openInPlace(slot_, finalPath_, attributes);
+    if (plain && refusesNewFiles(GetLastError())) {
+        if (heldCommits != nullptr)
+            heldCommits->wantsInPlace_ = true;
+        else
+            fd_ = openInPlace(slot_, finalPath_, attributes);
+    }
     if (fd_ < 0) {
         freeSlot(slot_);
         slot_ = -1;
@@ -308,6 +315,12 @@ bool OutputFile::commit() {
         const bool shown = inPlace || unhide(fd_);
         const bool closed = _close(fd_) == 0;
         fd_ = -1;
+        if (shown && closed && heldCommits != nullptr && !inPlace) {
+            // Still hidden and in the registry: the holder's thread puts it in place.
+            heldCommits->files_.push_back({tempPath_, finalPath_, slot_});
+            slot_ = -1;
+            return true;
+        }
         done = shown && closed && (inPlace || moveIntoPlace(tempPath_, finalPath_));
         if (done)
             freeSlot(slot_);
@@ -319,5 +332,33 @@ bool OutputFile::commit() {
     slot_ = -1;
     return true;
 }
+
+bool HeldOutputs::putInPlace() {
+    bool allPlaced = true;
+    for (const Held& held : files_) {
+        SlotLock lock(held.slot);
+        if (!moveIntoPlace(held.hiddenPath, held.finalPath)) {
+            DeleteFileA(held.hiddenPath.c_str());
+            allPlaced = false;
+        }
+        freeSlot(held.slot);
+    }
+    files_.clear();
+    return allPlaced;
+}
+
+void HeldOutputs::clear() {
+    for (const Held& held : files_) {
+        SlotLock lock(held.slot);
+        DeleteFileA(held.hiddenPath.c_str());
+        freeSlot(held.slot);
+    }
+    files_.clear();
+    wantsInPlace_ = false;
+}
+
+CommitHold::CommitHold(HeldOutputs& outputs) { heldCommits = &outputs; }
+
+CommitHold::~CommitHold() { heldCommits = nullptr; }
 
 } // namespace platform

@@ -1,0 +1,219 @@
+#include "app/page_pipeline.h"
+
+#include <algorithm>
+#include <limits>
+#include <system_error>
+
+#include "app/convert_driver.h"
+#include "app/messages.h"
+#include "core/checked_math.h"
+#include "platform/machine.h"
+#include "platform/output_file.h"
+#include "readers/convert_engine.h"
+#include "readers/tiff_page_reader.h"
+
+namespace {
+// Pages done ahead of the oldest wait here with their files hidden; twice the workers keeps
+// every worker busy behind one slow page.
+constexpr int kWindowPerWorker = 2;
+} // namespace
+
+struct PagePipeline::Slot {
+    PageTask task{};
+    std::function<void()> printLines; // set: a report, no page
+    uint64_t cost = 0;
+    bool done = false;
+    PageOutcome outcome{};
+    platform::HeldOutputs held;
+};
+
+struct PagePipeline::Worker {
+    readers::ConvertEngine engine;
+    uint32_t fileTurn = std::numeric_limits<uint32_t>::max();
+    std::thread thread;
+};
+
+PagePipeline::PagePipeline(int workers, uint64_t memoryBudget)
+    : maxWorkers_(std::clamp(workers, 1, kMaxWorkers)), memoryBudget_(memoryBudget) {
+    window_.resize(static_cast<size_t>(maxWorkers_ * kWindowPerWorker));
+    for (auto& slot : window_)
+        slot = std::make_unique<Slot>();
+    // libtiff's process-wide handlers are set before any worker could read them.
+    readers::quietLibtiff();
+}
+
+PagePipeline::~PagePipeline() {
+    finish();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    pageWaiting_.notify_all();
+    for (auto& worker : workers_)
+        worker->thread.join();
+}
+
+PagePipeline::Slot& PagePipeline::slotAt(uint64_t turn) { return *window_[turn % window_.size()]; }
+
+bool PagePipeline::oldestDone() const {
+    return oldest_ < next_ && window_[oldest_ % window_.size()]->done;
+}
+
+void PagePipeline::convert(PageTask task) {
+    const uint64_t cost = pageMemoryCost(task.page);
+    waitForRoom(cost);
+    Slot& slot = slotAt(next_);
+    slot.task = std::move(task);
+    slot.cost = cost;
+    {
+        std::lock_guard lock(mutex_);
+        costInWork_ += cost;
+        ++next_;
+    }
+    pageWaiting_.notify_one();
+    startWorkerIfNeeded();
+    if (workers_.empty()) {
+        // Not one thread to be had: this one converts the page.
+        if (!fallback_)
+            fallback_ = std::make_unique<Worker>();
+        std::unique_lock lock(mutex_);
+        convertNext(lock, *fallback_);
+    }
+}
+
+void PagePipeline::report(std::function<void()> printLines) {
+    waitForRoom(0);
+    Slot& slot = slotAt(next_);
+    slot.printLines = std::move(printLines);
+    std::lock_guard lock(mutex_);
+    slot.done = true;
+    // Nothing for a worker: a page given after it is the next to claim, unless one waits.
+    if (claimed_ == next_)
+        ++claimed_;
+    ++next_;
+}
+
+void PagePipeline::waitForRoom(uint64_t cost) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        const bool windowFree = next_ - oldest_ < window_.size();
+        const bool memoryFree = costInWork_ == 0 || costInWork_ + cost <= memoryBudget_;
+        if (windowFree && memoryFree && !oldestDone())
+            return;
+        if (oldestDone()) {
+            lock.unlock();
+            finishOldest();
+            lock.lock();
+            continue;
+        }
+        pageDone_.wait(lock);
+    }
+}
+
+void PagePipeline::finish() {
+    std::unique_lock lock(mutex_);
+    while (oldest_ < next_) {
+        pageDone_.wait(lock, [this] { return oldestDone(); });
+        lock.unlock();
+        finishOldest();
+        lock.lock();
+    }
+}
+
+void PagePipeline::finishOldest() {
+    Slot& slot = slotAt(oldest_);
+    if (slot.printLines) {
+        slot.printLines();
+    } else {
+        const PageTask& task = slot.task;
+        printRaw(task.outputName);
+        PageOutcome outcome = slot.outcome;
+        if (slot.held.wantsInPlace()) {
+            // Only the earlier file itself can be written: now that every page before it
+            // is in place, write it here as a one-thread run would.
+            slot.held.clear();
+            readers::ConvertEngine engine;
+            outcome = convertPageQuietly(task.page, task.inputPath.c_str(),
+                                         task.outputName.c_str(), engine);
+        } else if (outcome.failure == nullptr && !slot.held.putInPlace()) {
+            outcome = {-1, &messages::kWriteFailed};
+        }
+        if (outcome.failure != nullptr)
+            printMessage(*outcome.failure);
+    }
+    slot.held.clear();
+    slot.printLines = nullptr;
+    slot.task = PageTask{};
+    std::lock_guard lock(mutex_);
+    slot.done = false;
+    ++oldest_;
+}
+
+void PagePipeline::startWorkerIfNeeded() {
+    {
+        std::lock_guard lock(mutex_);
+        if (idleWorkers_ > 0 || claimed_ == next_)
+            return;
+    }
+    if (workersStarted() >= maxWorkers_)
+        return;
+    auto worker = std::make_unique<Worker>();
+    try {
+        worker->thread = std::thread(&PagePipeline::work, this, std::ref(*worker));
+    } catch (const std::system_error&) {
+        return; // the pages wait for the workers there are
+    }
+    workers_.push_back(std::move(worker));
+}
+
+void PagePipeline::work(Worker& worker) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        ++idleWorkers_;
+        pageWaiting_.wait(lock, [this] { return stopping_ || claimed_ < next_; });
+        --idleWorkers_;
+        if (claimed_ == next_)
+            return; // stopping, nothing left
+        convertNext(lock, worker);
+    }
+}
+
+void PagePipeline::convertNext(std::unique_lock<std::mutex>& lock, Worker& worker) {
+    {
+        Slot& slot = slotAt(claimed_++);
+        // Reports in between need no worker.
+        while (claimed_ < next_ && slotAt(claimed_).printLines)
+            ++claimed_;
+        lock.unlock();
+
+        if (slot.task.fileTurn != worker.fileTurn) {
+            worker.engine.finishFile();
+            worker.fileTurn = slot.task.fileTurn;
+        }
+        {
+            platform::CommitHold hold(slot.held);
+            slot.outcome = convertPageQuietly(slot.task.page, slot.task.inputPath.c_str(),
+                                              slot.task.outputName.c_str(), worker.engine);
+        }
+
+        lock.lock();
+        slot.done = true;
+        costInWork_ -= slot.cost;
+    }
+    pageDone_.notify_all();
+}
+
+int pageWorkerCount() { return std::min(platform::usableCpuCount(), kMaxWorkers); }
+
+uint64_t pageMemoryBudget() {
+    const uint64_t memory = platform::physicalMemoryBytes();
+    return memory == 0 ? std::numeric_limits<uint64_t>::max() : memory / 2;
+}
+
+uint64_t pageMemoryCost(const ImageRecord& page) {
+    const uint64_t width = page.width > 0 ? static_cast<uint64_t>(page.width) : 0;
+    const uint64_t height = page.height > 0 ? static_cast<uint64_t>(page.height) : 0;
+    const auto pixels = checkedMul(width, height);
+    const auto cost = pixels ? checkedMul(*pixels, uint64_t{4 * 3}) : std::nullopt;
+    return cost.value_or(std::numeric_limits<uint64_t>::max());
+}
