@@ -128,7 +128,7 @@ build_libjpeg_turbo() {
 # libtiff reads what pelc meets in scans: its built-in codecs plus deflate (zlib), JPEG and
 # old-style JPEG. Codecs that need further libraries are left out.
 build_libtiff() {
-    built tiff "$tiff_version" && return
+    built libtiff "$tiff_version" && return
     local src
     src=$(fetch_source tiff "$tiff_version")
     local work="$build/deps-build/tiff"
@@ -141,7 +141,7 @@ build_libtiff() {
         -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dlibdeflate=OFF -Dcxx=OFF >/dev/null
     cmake --build "$work" -j "$jobs"
     cmake --install "$work" >/dev/null
-    mark_built tiff "$tiff_version" "$src" LICENSE.md
+    mark_built libtiff "$tiff_version" "$src" LICENSE.md
 }
 
 # wine sets up its Windows folder on first use; doing it once here, without the .NET and
@@ -157,7 +157,7 @@ prepare_wine() {
 scripts/setup.sh g++-mingw-w64-x86-64-posix wine wine64 locales dpkg-dev xz-utils nasm
 generate_japanese_locale
 if ! built zlib "$zlib_version" || ! built libjpeg-turbo "$jpeg_version" ||
-    ! built tiff "$tiff_version"; then
+    ! built libtiff "$tiff_version"; then
     enable_debian_sources
 fi
 build_zlib

@@ -8,8 +8,8 @@ cd "$(dirname "$0")/.."
 out=build-package
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 
-# dpkg-shlibdeps (dpkg-dev) finds the library packages the .deb depends on.
-scripts/setup.sh dpkg-dev
+# dpkg-shlibdeps (dpkg-dev, with file) finds the library packages the .deb depends on.
+scripts/setup.sh dpkg-dev file
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELC_TESTS=OFF -DPELC_BENCH=OFF \
     -DPELC_FUZZ=OFF -DPELC_SANITIZE=OFF >/dev/null
 cmake --build "$out" -j "$jobs"
