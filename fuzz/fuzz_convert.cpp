@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FileList inputs;
     if (inputs.add(path.c_str(), static_cast<int32_t>(path.size())) == 0)
-        convertFiles(inputs);
+        convertFiles(inputs, 2); // two workers, so pages also overlap under the fuzzer
     // Only the input and page outputs x_<n>.jpg may remain: a temporary file left by a
     // failed page would pile up beside the user's scans.
     scratch().forEachEntry([](const char* name) {

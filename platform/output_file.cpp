@@ -29,6 +29,34 @@ struct InFlight {
 static_assert(std::atomic<int>::is_always_lock_free);
 InFlight inFlight[kSlots];
 
+// An interrupt and the creation of hidden files exclude each other, since other threads go
+// on while the handler runs: a creation under way when the handler starts is waited for,
+// so the file it makes is found; one that starts later gives up. `creatingHere` lets a
+// handler that interrupted a creation on its own thread not wait for itself.
+std::atomic<bool> ending{false};
+std::atomic<int> creating{0};
+thread_local int creatingHere = 0;
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+class Creation {
+  public:
+    Creation() {
+        ++creatingHere;
+        creating.fetch_add(1);
+        allowed_ = !ending.load();
+    }
+    ~Creation() {
+        creating.fetch_sub(1);
+        --creatingHere;
+    }
+    Creation(const Creation&) = delete;
+    Creation& operator=(const Creation&) = delete;
+    bool allowed() const { return allowed_; }
+
+  private:
+    bool allowed_;
+};
+
 // Where the calling thread's commits go; null: in place at once.
 thread_local HeldOutputs* heldCommits = nullptr;
 
@@ -69,6 +97,9 @@ void emptyFile(const char* path) {
 
 void onInterrupt(int signalNumber) {
     const int savedErrno = errno;
+    ending.store(true);
+    while (creating.load() > creatingHere) {
+    }
     for (InFlight& slot : inFlight) {
         const int state = slot.state.load();
         if (state == kHidden)
@@ -103,6 +134,11 @@ int createHidden(int slot, const std::string& folder, int mode, std::string& nam
         std::snprintf(leaf, sizeof leaf, "/.pelc-%ld-%u", static_cast<long>(::getpid()),
                       serial.fetch_add(1));
         name = folder + leaf;
+        const Creation creation;
+        if (!creation.allowed()) {
+            errno = EINTR;
+            return -1;
+        }
         if (!publish(slot, name, kHidden))
             return -1;
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up and runs the whole suite: plain, then under AddressSanitizer and UBSan, then a
-# short seeded fuzz run of every fuzz target, then the Windows build's tests under wine
+# Sets up and runs the whole suite: plain, then under AddressSanitizer and UBSan, then the
+# runs that convert pages on several threads under ThreadSanitizer, then a short seeded fuzz
+# run of every fuzz target, then the Windows build's tests under wine
 # (scripts/build-win.sh). Every build option a step relies on is set
 # here, whatever a folder was configured with before (scripts/run-sample.sh shares build/),
 # and a step that ran no test fails the command.
@@ -10,19 +11,20 @@ scripts/setup.sh clang libclang-rt-14-dev
 jobs=$(nproc)
 options=(-DPELC_TESTS=ON -DPELC_BENCH=OFF -DPELC_FUZZ=OFF -DPELC_WERROR=ON)
 
-# run_tests NAME FOLDER: runs every test built in FOLDER; fails when none ran.
+# run_tests NAME FOLDER: runs every test built in FOLDER (only those matching $TESTS, a
+# CTest regular expression, when set); fails when none ran.
 run_tests() {
     local name=$1 folder=$2
     local log="$folder/ctest.log" status=0
-    (cd "$folder" && ctest --output-on-failure --no-tests=error -j "$jobs") 2>&1 | tee "$log" ||
-        status=$?
+    (cd "$folder" && ctest --output-on-failure --no-tests=error -j "$jobs" ${TESTS:+-R "$TESTS"}) \
+        2>&1 | tee "$log" || status=$?
     local ran
     ran=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
     echo "$name: ${ran:-0} tests ran"
     [ "$status" -eq 0 ] && [ "${ran:-0}" -gt 0 ]
 }
 
-# run_suite NAME FOLDER [cmake options...]: configures, builds and runs every test there.
+# run_suite NAME FOLDER [cmake options...]: configures, builds and runs the tests there.
 run_suite() {
     local name=$1 folder=$2
     shift 2
@@ -31,13 +33,19 @@ run_suite() {
     run_tests "$name" "$folder"
 }
 
-run_suite plain build -DCMAKE_BUILD_TYPE=Release -DPELC_SANITIZE=OFF
-ASAN_OPTIONS=detect_leaks=1 run_suite sanitized build-san \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_SANITIZE=ON
+all_areas="platform;core;tiff;bitmap;jpegout;readers;app"
+run_suite plain build -DCMAKE_BUILD_TYPE=Release -DPELC_SANITIZE=OFF -DPELC_TSAN=OFF \
+    "-DPELC_TEST_AREAS=$all_areas"
+ASAN_OPTIONS=detect_leaks=1 run_suite sanitized build-san -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPELC_SANITIZE=ON -DPELC_TSAN=OFF "-DPELC_TEST_AREAS=$all_areas"
+# A race reported in pelc ends it with TSan's exit code, which fails the test that ran it.
+TESTS='^(ParallelRun|ConversionDriver|ProgramEnvironment)\.' \
+    TSAN_OPTIONS=halt_on_error=1 run_suite threads build-tsan \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_SANITIZE=OFF -DPELC_TSAN=ON -DPELC_TEST_AREAS=app
 fuzz/run.sh --short
 
 windows_start=$(date +%s)
-scripts/build-win.sh "${options[@]}" -DPELC_SANITIZE=OFF
+scripts/build-win.sh "${options[@]}" -DPELC_SANITIZE=OFF -DPELC_TSAN=OFF -DPELC_TEST_AREAS=windows
 status=0
 run_tests windows build-win || status=$?
 # wine's server outlives the last test by a few seconds; the command ends after it.

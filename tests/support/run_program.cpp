@@ -1,5 +1,6 @@
 #include "tests/support/run_program.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <grp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,8 +67,23 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
     return true;
 }
 
+// The first `count` CPUs of `allowed`.
+cpu_set_t firstCpus(const cpu_set_t& allowed, unsigned count) {
+    cpu_set_t chosen;
+    CPU_ZERO(&chosen);
+    for (int cpu = 0; cpu < CPU_SETSIZE && count > 0; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            CPU_SET(cpu, &chosen);
+            --count;
+        }
+    }
+    return chosen;
+}
+
 // Runs in the child between fork and exec: system calls only.
-bool applyOptions(const RunOptions& options) {
+bool applyOptions(const RunOptions& options, const cpu_set_t* cpus) {
+    if (cpus != nullptr && sched_setaffinity(0, sizeof *cpus, cpus) != 0)
+        return false;
     if (options.fileSizeLimit) {
         const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
         if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)
@@ -78,6 +95,9 @@ bool applyOptions(const RunOptions& options) {
             return false;
     }
     if (options.interruptWhileWriting && signal(*options.interruptWhileWriting, SIG_DFL) == SIG_ERR)
+        return false;
+    if (options.interruptAfterLines &&
+        signal(options.interruptAfterLines->first, SIG_DFL) == SIG_ERR)
         return false;
     if (options.userId) {
         // Groups first: once the user id is given up, they can no longer be changed.
@@ -117,12 +137,22 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
     if (!devNull.valid())
         return result;
 
+    // Chosen before the fork: the child may only make system calls.
+    cpu_set_t cpus;
+    const bool pinned = options.cpuCount.has_value();
+    if (pinned) {
+        cpu_set_t allowed;
+        if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+            return result;
+        cpus = firstCpus(allowed, *options.cpuCount);
+    }
+
     const pid_t child = fork();
     if (child < 0)
         return result;
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
-        if (!applyOptions(options))
+        if (!applyOptions(options, pinned ? &cpus : nullptr))
             _exit(kRunSetupFailed);
         if (chdir(workDir.c_str()) != 0 || dup2(devNull.get(), STDIN_FILENO) < 0 ||
             dup2(outWrite.get(), STDOUT_FILENO) < 0 || dup2(errWrite.get(), STDERR_FILENO) < 0)
@@ -138,6 +168,13 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
         watch = [&] {
             if (!interrupted && !hiddenOutputs(workDir).empty())
                 interrupted = kill(child, *options.interruptWhileWriting) == 0;
+        };
+    if (options.interruptAfterLines)
+        watch = [&] {
+            const auto [signalNumber, lines] = *options.interruptAfterLines;
+            const auto printed = static_cast<size_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+            if (!interrupted && printed >= lines)
+                interrupted = kill(child, signalNumber) == 0;
         };
     const bool finished = drain(outRead.get(), errRead.get(), result.out, result.err, watch);
     if (!finished)

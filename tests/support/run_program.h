@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/messages.h"
@@ -31,6 +32,10 @@ struct RunOptions {
     /// run's folder, that is while a page is being written; the child starts with its
     /// default action, as a user's Ctrl-C would find it.
     std::optional<int> interruptWhileWriting;
+    /// A signal sent to the run once its stdout holds this many lines.
+    std::optional<std::pair<int, size_t>> interruptAfterLines;
+    /// Runs the child on only this many of the CPUs the test may use (as `taskset` would).
+    std::optional<unsigned> cpuCount;
 };
 
 /// Exit code of a child that could not apply its RunOptions (it never ran pelc).
@@ -50,7 +55,7 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
 
 /// The bytes a message shows on a pipe: its Shift-JIS form.
 std::string sjis(const Message& message);
-/// One console line as pelc writes it on a pipe: the bytes and "\n".
+/// One console line as pelc writes it on a pipe: the bytes and "\n" (Windows: "\r\n").
 std::string consoleLine(std::string_view bytes);
 /// A "%s ..." message line: the path's bytes, then the message's Shift-JIS text.
 std::string pathLine(std::string_view path, const Message& message);

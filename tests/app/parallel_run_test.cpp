@@ -1,0 +1,160 @@
+// Runs on one CPU and on all of them against each other: whatever the workers do at once,
+// the console and the files come out as a run that converts one page after another.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "tests/support/jpeg_encode.h"
+#include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/tiff_builder.h"
+#include "tests/support/tiff_pages.h"
+
+using namespace tiff_builder;
+using testsupport::PageSpec;
+
+namespace {
+
+// Pages of very different cost, so that on several workers later pages finish first.
+std::vector<PageSpec> unevenPages(int count) {
+    std::vector<PageSpec> pages;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t seed = static_cast<uint32_t>(i + 1);
+        if (i % 5 == 0)
+            pages.push_back(testsupport::rgbPage(900, 700, seed, 5));
+        else if (i % 2 == 0)
+            pages.push_back(testsupport::greyPage(40, 30, seed));
+        else
+            pages.push_back(testsupport::rgbPage(120, 90, seed));
+    }
+    return pages;
+}
+
+// A copied old-style page, a page that cannot be loaded, an old-style page with nothing to
+// copy or decode, and another copied page.
+std::vector<uint8_t> failingPagesFile() {
+    const std::vector<uint8_t> jpeg = testsupport::encodeJpeg(16, 16, 3, 0);
+    const auto size = static_cast<uint32_t>(jpeg.size());
+    auto oldStyle = [](TiffBuilder& builder, uint32_t offset, uint32_t count) {
+        builder.page()
+            .tag(kTagImageWidth, kShort, {16})
+            .tag(kTagImageLength, kShort, {16})
+            .tag(kTagCompression, kShort, {6})
+            .tag(kTagStripOffsets, kLong, {offset})
+            .tag(kTagStripByteCounts, kLong, {count});
+    };
+    TiffBuilder builder;
+    builder.blob(8, jpeg);
+    oldStyle(builder, 8, size);
+    builder.page()
+        .tag(kTagImageLength, kShort, {16})
+        .tag(kTagCompression, kShort, {1})
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {40});
+    oldStyle(builder, 900000, 40);
+    oldStyle(builder, 8, size);
+    return builder.build();
+}
+
+// Inputs: every kind of line a run prints, in an order that mixes them.
+std::vector<std::string> placeMixedInputs(const ScratchDir& dir) {
+    EXPECT_TRUE(testsupport::writeTiffPages(dir.file("uneven.tif"), unevenPages(23)));
+    EXPECT_TRUE(testsupport::writeTiffPages(dir.file("one.tif"), {testsupport::greyPage(64, 48)}));
+    dir.write("failing.tif", failingPagesFile());
+    dir.write("unreadable.tif", std::string("not a TIFF file at all"));
+    dir.write("notes.txt", std::string("skipped"));
+    return {"uneven.tif", "failing.tif", "unreadable.tif", "one.tif",
+            "notes.txt",  "uneven.tif",  "one.tif"};
+}
+
+// Every JPEG in `folder` with its bytes; removes them, ready for the next run.
+std::map<std::string, std::string> takeOutputs(const std::string& folder) {
+    std::map<std::string, std::string> outputs;
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr)
+        return outputs;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
+            outputs[name] = readFileBytes(folder + "/" + name);
+    }
+    closedir(listing);
+    for (const auto& [name, bytes] : outputs)
+        std::remove((folder + "/" + name).c_str());
+    return outputs;
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+TEST(ParallelRun, GivesTheConsoleAndFilesOfARunOnOneCpu) {
+    ScratchDir dir;
+    const std::vector<std::string> args = placeMixedInputs(dir);
+
+    RunOptions oneCpu;
+    oneCpu.cpuCount = 1;
+    const RunResult single = runPelc(args, dir.path(), oneCpu);
+    const auto singleOutputs = takeOutputs(dir.path());
+    ASSERT_EQ(single.exitCode, 0) << single.err;
+
+    // The pages that fail, fail on both runs, in their places.
+    EXPECT_EQ(countOf(single.out, sjis(messages::kLoadFailed)), 1u);
+    EXPECT_EQ(countOf(single.out, sjis(messages::kWriteFailed)), 1u);
+    EXPECT_EQ(countOf(single.out, pathLine(dir.file("unreadable.tif"), messages::kFileFailed)), 1u);
+    EXPECT_EQ(countOf(single.out, consoleLine(dir.file("uneven_23.jpg"))), 2u);
+    EXPECT_EQ(singleOutputs.size(), 23u + 1 + 2);
+
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const RunResult all = runPelc(args, dir.path());
+        EXPECT_EQ(all.exitCode, single.exitCode);
+        EXPECT_EQ(all.out, single.out);
+        EXPECT_EQ(all.err, single.err);
+        EXPECT_TRUE(takeOutputs(dir.path()) == singleOutputs);
+        EXPECT_EQ(hiddenOutputs(dir.path()), std::vector<std::string>());
+    }
+}
+
+TEST(ParallelRun, AnInterruptLeavesInPlaceOnlyThePagesWhoseLinesWerePrinted) {
+    ScratchDir dir;
+    constexpr int kPages = 30;
+    ASSERT_TRUE(testsupport::writeTiffPages(dir.file("long.tif"), unevenPages(kPages)));
+    // Banner, argument, then a few pages' lines: the workers are ahead of the console.
+    for (const size_t lines : {size_t{4}, size_t{9}}) {
+        SCOPED_TRACE(lines);
+        RunOptions options;
+        options.interruptAfterLines = {SIGINT, lines};
+        const RunResult run = runPelc({"long.tif"}, dir.path(), options);
+        ASSERT_EQ(run.exitCode, 128 + SIGINT);
+        // A page is put in place just after its line: only the last line printed may lack
+        // its file.
+        int printedPages = 0;
+        int placedPages = 0;
+        for (int page = 1; page <= kPages; ++page) {
+            char name[32];
+            std::snprintf(name, sizeof name, "long_%02d.jpg", page);
+            const bool printed = run.out.find(consoleLine(dir.file(name))) != std::string::npos;
+            const bool placed = pathExists(dir.file(name));
+            EXPECT_TRUE(printed || !placed) << name << " in place before its line";
+            printedPages += printed ? 1 : 0;
+            placedPages += placed ? 1 : 0;
+        }
+        EXPECT_GE(placedPages, printedPages - 1);
+        EXPECT_GE(printedPages, static_cast<int>(lines) - 2);
+        EXPECT_LT(printedPages, kPages);
+        EXPECT_EQ(hiddenOutputs(dir.path()), std::vector<std::string>());
+        takeOutputs(dir.path());
+    }
+}
