@@ -117,7 +117,7 @@ build_libjpeg_turbo() {
     rm -rf "$work"
     cmake -S "$src" -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
-        -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DREQUIRE_SIMD=ON >/dev/null
+        -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DREQUIRE_SIMD=ON -Wno-dev >/dev/null
     cmake --build "$work" -j "$jobs" --target jpeg-static
     mkdir -p "$deps/include" "$deps/lib"
     cp "$work/libjpeg.a" "$deps/lib/"
