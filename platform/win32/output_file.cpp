@@ -227,8 +227,9 @@ bool unhide(int fd) {
            SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
 }
 
-// Replaces `target` by `source`. A read-only target is overwritten as the runtime's copy
-// does it, by setting its attributes to normal first; they come back if the move fails.
+// Replaces `target` by `source`. A read-only target is replaced all the same, its
+// attributes first set to normal (SetFileAttributesA, FILE_ATTRIBUTE_NORMAL); they come back
+// if the move fails.
 bool moveIntoPlace(const std::string& source, const std::string& target) {
     const DWORD attributes = GetFileAttributesA(target.c_str());
     const bool clearReadOnly = attributes != INVALID_FILE_ATTRIBUTES &&
