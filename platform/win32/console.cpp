@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <climits>
 #include <cstdio>
 #include <initializer_list>
 #include <string>

@@ -174,16 +174,20 @@ int createHidden(int slot, const std::string& folder, std::string& name) {
         std::snprintf(leaf, sizeof leaf, ".pelc-%lu-%u", GetCurrentProcessId(),
                       serial.fetch_add(1));
         name = folder + leaf;
-        if (!publish(slot, name, kHidden))
+        if (!publish(slot, name, kHidden)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE); // not a folder that refuses files
             return -1;
+        }
         // Not following a reparse point: a link of that name counts as existing.
         const HANDLE handle =
             CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                         CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             const int fd = descriptorFor(handle);
-            if (fd < 0)
+            if (fd < 0) {
                 DeleteFileA(name.c_str());
+                SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+            }
             return fd;
         }
         const DWORD error = GetLastError();

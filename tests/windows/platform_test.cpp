@@ -1,5 +1,6 @@
-// The Win32 platform layer on its own: paths as Windows forms and splits them, the option
-// rule, outputs put in place with MoveFileExA, the CPUs the process may use.
+// The Win32 platform layer where the whole program does not show it: double-byte names
+// split, outputs hidden while written and refused at device names, held commits, the CPUs
+// the process may use.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -7,7 +8,6 @@
 
 #include <windows.h>
 
-#include "platform/command_line.h"
 #include "platform/machine.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
@@ -15,12 +15,6 @@
 #include "tests/support/scratch_dir.h"
 
 namespace {
-std::string currentFolder() {
-    char folder[MAX_PATH];
-    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-    return length > 0 && length < sizeof folder ? folder : "";
-}
-
 bool writeOutput(const std::string& path, const std::string& bytes) {
     platform::OutputFile file(path.c_str());
     return file.write(bytes.data(), bytes.size()) && file.commit();
@@ -56,57 +50,6 @@ TEST(WindowsPaths, SplitAsTheRuntimeSplitsWithDrivesBothSeparatorsAndDoubleByteN
     EXPECT_EQ(platform::pathSeparator(), '\\');
 }
 
-TEST(WindowsPaths, FullPathIsGetFullPathNameWithinItsBuffer) {
-    const std::string here = currentFolder();
-    ASSERT_FALSE(here.empty());
-    const std::string inHere = here.back() == '\\' ? here : here + "\\";
-    char out[platform::kMaxPath];
-    ASSERT_TRUE(platform::fullPath("sub/../a.tif", out, sizeof out));
-    EXPECT_EQ(std::string(out), inHere + "a.tif");
-    ASSERT_TRUE(platform::fullPath("Z:/x//y\\.\\z.tif", out, sizeof out));
-    EXPECT_EQ(std::string(out), "Z:\\x\\y\\z.tif");
-    const std::string needs = inHere + "a.tif";
-    EXPECT_FALSE(platform::fullPath("a.tif", out, needs.size())); // no room for the zero
-    EXPECT_TRUE(platform::fullPath("a.tif", out, needs.size() + 1));
-    EXPECT_FALSE(platform::fullPath("", out, sizeof out));
-}
-
-TEST(WindowsPaths, ExistenceIsFindFirstFileWithItsWildcards) {
-    ScratchDir dir;
-    dir.write("noext", "");
-    dir.write("ab.tif", "");
-    EXPECT_TRUE(platform::fileExists(dir.file("ab.tif").c_str()));
-    EXPECT_TRUE(platform::fileExists(dir.path().c_str())); // a folder counts
-    EXPECT_TRUE(platform::fileExists(dir.file("?b.*").c_str()));
-    EXPECT_FALSE(platform::fileExists(dir.file("?.tif").c_str()));
-    EXPECT_FALSE(platform::fileExists(dir.file("a[b].tif").c_str()));
-    EXPECT_FALSE(platform::fileExists(dir.file("ab.tif\\").c_str()));
-}
-
-TEST(WindowsOptions, AFirstArgumentBeginningWithSlashIsAnOption) {
-    using platform::FirstArgument;
-    const struct {
-        const char* argument;
-        FirstArgument kind;
-    } cases[] = {
-        {"/?", FirstArgument::Usage},
-        {"/?x", FirstArgument::Usage},
-        {"-h", FirstArgument::Usage},
-        {"--help", FirstArgument::Usage},
-        {"/x", FirstArgument::BadOption},
-        {"/", FirstArgument::BadOption},
-        {"//server/a.tif", FirstArgument::BadOption},
-        {"a.tif", FirstArgument::Path},
-        {"-x", FirstArgument::Path},
-        {"\\?", FirstArgument::Path},
-        {"", FirstArgument::Path},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.argument);
-        EXPECT_EQ(platform::judgeFirstArgument(c.argument), c.kind);
-    }
-}
-
 TEST(WindowsOutputs, AFileIsWrittenHiddenAndTakesItsNameOnlyWhenCommitted) {
     ScratchDir dir;
     const std::string path = dir.file("page_1.jpg");
@@ -122,12 +65,9 @@ TEST(WindowsOutputs, AFileIsWrittenHiddenAndTakesItsNameOnlyWhenCommitted) {
     EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
     EXPECT_FALSE(pathExists(path));
 
-    dir.write("page_1.jpg", "an earlier page");
-    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(writeOutput(path, "new page"));
     EXPECT_EQ(readFileBytes(path), "new page");
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), 0u);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
     EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
 }
 
