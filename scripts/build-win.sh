@@ -28,7 +28,8 @@ as_root() {
 generate_japanese_locale() {
     locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return
     as_root sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen ||
+        echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
     as_root locale-gen >/dev/null
 }
 
@@ -37,11 +38,12 @@ generate_japanese_locale() {
 enable_debian_sources() {
     apt-cache showsrc zlib 2>/dev/null | grep -q '^Package: zlib' && return
     local mirror=""
-    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-        mirror=$(awk '/^URIs:/ && $2 !~ /security/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
+    local deb822=/etc/apt/sources.list.d/debian.sources one_line=/etc/apt/sources.list
+    if [ -f "$deb822" ]; then
+        mirror=$(awk '/^URIs:/ && $2 !~ /security/ {print $2; exit}' "$deb822")
     fi
-    if [ -z "$mirror" ] && [ -f /etc/apt/sources.list ]; then
-        mirror=$(awk '$1 == "deb" && $2 !~ /security/ && $2 ~ /^http/ {print $2; exit}' /etc/apt/sources.list)
+    if [ -z "$mirror" ] && [ -f "$one_line" ]; then
+        mirror=$(awk '$1 == "deb" && $2 ~ /^http/ && $2 !~ /security/ {print $2; exit}' "$one_line")
     fi
     mirror=${mirror:-http://deb.debian.org/debian}
     echo "adding deb-src for $mirror bookworm main"
@@ -116,8 +118,8 @@ build_libjpeg_turbo() {
     local work="$build/deps-build/libjpeg-turbo"
     rm -rf "$work"
     cmake -S "$src" -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
-        -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DREQUIRE_SIMD=ON -Wno-dev >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" -Wno-dev \
+        -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DREQUIRE_SIMD=ON >/dev/null
     cmake --build "$work" -j "$jobs" --target jpeg-static
     mkdir -p "$deps/include" "$deps/lib"
     cp "$work/libjpeg.a" "$deps/lib/"
