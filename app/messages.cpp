@@ -1,7 +1,5 @@
 #include "app/messages.h"
 
-#include <string>
-
 #include "platform/console.h"
 
 // The Shift-JIS bytes are what the program writes; the UTF-8 form beside each is the same
@@ -48,13 +46,11 @@ void printMessage(const Message& message) {
     if (&message == &messages::kFrameworkFailed)
         platform::writeErrorLine(shown(message));
     else
-        platform::writeOutputLine(shown(message));
+        platform::writeOutputLine({}, shown(message));
 }
 
 void printPathMessage(std::string_view path, const Message& message) {
-    std::string text(path);
-    text += shown(message);
-    platform::writeOutputLine(text);
+    platform::writeOutputLine(path, shown(message));
 }
 
 void printRaw(std::string_view bytes) { platform::writeOutputLine(bytes); }

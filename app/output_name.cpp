@@ -5,29 +5,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/paths.h"
+
 namespace {
 constexpr size_t kNameCapacity = 260;
-
-// The parts of a path as the runtime's path splitting finds them, with "/" the only
-// separator: directory up to and including the last "/", extension from the last dot of
-// the last component.
-struct Split {
-    std::string_view directory;
-    std::string_view baseName;
-    std::string_view extension;
-};
-
-Split splitPath(std::string_view path) {
-    Split parts;
-    const size_t slash = path.rfind('/');
-    const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-    parts.directory = path.substr(0, nameStart);
-    const std::string_view name = path.substr(nameStart);
-    const size_t dot = name.rfind('.');
-    parts.baseName = dot == std::string_view::npos ? name : name.substr(0, dot);
-    parts.extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot);
-    return parts;
-}
 
 // Copies `text` into a field of `N` bytes; a text that does not fit leaves it empty.
 template <size_t N> bool setField(char (&field)[N], std::string_view text) {
@@ -58,12 +39,15 @@ int32_t PathParts::split(const char* path) {
     drive[0] = directory[0] = baseName[0] = extension[0] = folder[0] = '\0';
     if (path == nullptr)
         return kNoPath;
-    const Split parts = splitPath(path);
-    bool fits = setField(directory, parts.directory);
+    const platform::PathSplit parts = platform::splitPath(path);
+    bool fits = setField(drive, parts.drive);
+    fits = setField(directory, parts.directory) && fits;
     fits = setField(baseName, parts.baseName) && fits;
     fits = setField(extension, parts.extension) && fits;
-    // The folder is drive and directory together; the drive is always empty here.
-    fits = setField(folder, std::string_view(directory)) && fits;
+    // The folder is drive and directory together, as _makepath composes it: in the path
+    // they stand side by side.
+    fits = setField(folder, std::string_view(path, parts.drive.size() + parts.directory.size())) &&
+           fits;
     return fits ? 0 : kNameTooLong;
 }
 
@@ -71,7 +55,7 @@ void stripTrailingSeparator(char* folder) {
     if (folder == nullptr)
         return;
     const size_t length = std::strlen(folder);
-    if (length > 0 && folder[length - 1] == '/')
+    if (length > 0 && folder[length - 1] == platform::pathSeparator())
         folder[length - 1] = '\0';
 }
 
@@ -79,12 +63,14 @@ size_t composeOutputName(const char* inputPath, const char* outputFolder, int32_
                          int32_t pageNumber, char* out, size_t capacity) {
     char number[16];
     formatPageNumber(pageCount, pageNumber, number);
-    const std::string_view parts[] = {outputFolder != nullptr ? outputFolder : "",
-                                      "/",
-                                      splitPath(inputPath != nullptr ? inputPath : "").baseName,
-                                      "_",
-                                      number,
-                                      ".jpg"};
+    const char separator = platform::pathSeparator();
+    const std::string_view parts[] = {
+        outputFolder != nullptr ? outputFolder : "",
+        std::string_view(&separator, 1),
+        platform::splitPath(inputPath != nullptr ? inputPath : "").baseName,
+        "_",
+        number,
+        ".jpg"};
     // Each length is below the memory size, so the sum cannot wrap.
     size_t length = 0;
     for (const std::string_view part : parts) {

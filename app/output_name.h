@@ -1,4 +1,5 @@
-// Where a page's JPEG file goes and what it is called: "<folder>/<base>_<page>.jpg".
+// Where a page's JPEG file goes and what it is called: "<folder>/<base>_<page>.jpg", with
+// the system's separator ("\" on Windows) in place of "/".
 #pragma once
 
 #include <cstddef>
@@ -13,10 +14,10 @@ class PathParts {
     PathParts();
     virtual ~PathParts();
 
-    /// Splits `path` into drive (always empty here), directory (with its leading and
-    /// trailing "/"), base name and extension (from the last dot of the last component),
-    /// and composes `folder`. 0; kNoPath; kNameTooLong when a part would not fit its field
-    /// (such parts come back empty).
+    /// Splits `path` as platform::splitPath does into drive (empty on Linux), directory
+    /// (with its leading and trailing separator), base name and extension (from the last
+    /// dot of the last component), and composes `folder` (drive and directory). 0; kNoPath;
+    /// kNameTooLong when a part would not fit its field (such parts come back empty).
     int32_t split(const char* path);
 
     // Every field holds any accepted path (under 260 bytes) whole.
@@ -27,12 +28,14 @@ class PathParts {
     char folder[260];
 };
 
-/// Removes one trailing "/" from `folder` when it is its last character.
+/// Removes one trailing separator ("/"; on Windows "\") from `folder` when it is its last
+/// character.
 void stripTrailingSeparator(char* folder);
-/// Composes "<outputFolder>/<base>_<number>.jpg", the number zero-padded to the width of
-/// `pageCount` (2 to 7 digits; none below 10 or from 8 digits), into `out` as far as
-/// `capacity` bytes allow, zero-terminated unless `capacity` is 0. Returns the length of the
-/// whole name, so a result of `capacity` or more means it was cut. Null paths count as "".
+/// Composes "<outputFolder>/<base>_<number>.jpg" (the system's separator for "/"), the number
+/// zero-padded to the width of `pageCount` (2 to 7 digits; none below 10 or from 8 digits), into
+/// `out` as far as `capacity` bytes allow, zero-terminated unless `capacity` is 0. Returns the
+/// length of the whole name, so a result of `capacity` or more means it was cut. Null paths count
+/// as "".
 size_t composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
                          int32_t pageNumber, char* out, size_t capacity);
 /// The whole name, whatever its length (shown when it does not fit a path buffer).

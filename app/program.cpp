@@ -7,17 +7,16 @@
 #include "app/messages.h"
 #include "app/page_pipeline.h"
 #include "core/file_list.h"
+#include "platform/command_line.h"
 #include "platform/console.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/process_memory.h"
 
 namespace {
-// Only the first two characters count, so "/?x" asks for the usage too. Every other
-// argument that begins with "/" is an absolute path.
-bool asksForUsage(const char* argument) {
-    return (argument[0] == '/' && argument[1] == '?') || std::strcmp(argument, "-h") == 0 ||
-           std::strcmp(argument, "--help") == 0;
+// Only as the first argument, like the usage; elsewhere it is a file name.
+bool asksForVersion(int argc, char** argv) {
+    return argc >= 2 && argv[1] != nullptr && std::strcmp(argv[1], "--version") == 0;
 }
 
 int formatError() {
@@ -37,6 +36,11 @@ int pelcMain(int argc, char** argv) {
     platform::initConsole();
     platform::keepFreedMemoryForReuse();
     platform::removeOutputsOnInterrupt();
+    // Scripts read the version as one line, without the banner around it.
+    if (asksForVersion(argc, argv)) {
+        printRaw("pelc " PELC_VERSION);
+        return 0;
+    }
     printMessage(messages::kStartBanner);
     // Start-up needs nothing more on this system: the framework step cannot fail here.
 
@@ -48,9 +52,14 @@ int pelcMain(int argc, char** argv) {
     for (int index = 1; index < argc; ++index) {
         const char* argument = argv[index] != nullptr ? argv[index] : "";
         printRaw(argument);
-        if (index == 1 && asksForUsage(argument)) {
-            printUsage();
-            return 0;
+        if (index == 1) {
+            const platform::FirstArgument kind = platform::judgeFirstArgument(argument);
+            if (kind == platform::FirstArgument::Usage) {
+                printUsage();
+                return 0;
+            }
+            if (kind == platform::FirstArgument::BadOption)
+                return formatError();
         }
         char argumentBuffer[platform::kMaxPath];
         if (copyArgument(argument, argumentBuffer, sizeof argumentBuffer) != 0)

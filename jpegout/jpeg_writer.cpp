@@ -180,7 +180,7 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
     if (!imageBytes || *imageBytes > std::numeric_limits<uint32_t>::max())
         return kWriteNoMemory;
     // The header and the rows below fill every byte of the block.
-    GlobalHandle block =
+    GlobalBlockHandle block =
         platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes, platform::GlobalFill::None);
     if (block == nullptr)
         return kWriteNoMemory;

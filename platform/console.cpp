@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <langinfo.h>
 #include <strings.h>
 #include <unistd.h>
@@ -22,10 +23,12 @@ bool localeIsUtf8() {
     return utf8;
 }
 
-// A failed write (closed pipe, full disk) loses the line but never stops the run.
-void writeLine(std::FILE* stream, std::string_view bytes) {
-    if (!bytes.empty())
-        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+// A failed write (closed pipe, full disk) loses the line but never stops the run. The
+// terminal shows UTF-8 arguments and UTF-8 texts alike, so both go out as they are.
+void writeLine(std::FILE* stream, std::string_view userBytes, std::string_view text) {
+    for (const std::string_view part : {userBytes, text})
+        if (!part.empty())
+            std::fwrite(part.data(), 1, part.size(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
     std::clearerr(stream);
@@ -41,7 +44,9 @@ void initConsole() {
 
 bool consoleShowsUtf8() { return showsUtf8; }
 
-void writeOutputLine(std::string_view bytes) { writeLine(stdout, bytes); }
+void writeOutputLine(std::string_view userBytes, std::string_view text) {
+    writeLine(stdout, userBytes, text);
+}
 
-void writeErrorLine(std::string_view bytes) { writeLine(stderr, bytes); }
+void writeErrorLine(std::string_view text) { writeLine(stderr, {}, text); }
 } // namespace platform

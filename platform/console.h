@@ -1,16 +1,23 @@
-// The console: one line per message, each ended with "\n" and flushed.
-// The system's texts are Shift-JIS bytes, except on a terminal whose locale is UTF-8,
-// where they are shown in UTF-8 for a person to read. A closed pipe or failed write
-// never stops the run.
+// The console: one line per message through the standard streams, each ended and flushed
+// (Windows' text streams end it with CR LF). The system's texts are Shift-JIS bytes, except
+// where the console would not show them: on a Linux terminal whose locale is UTF-8 they are
+// written in UTF-8, on a Windows console whose output code page is not 932 through
+// WriteConsoleW. A closed pipe or failed write never stops the run.
 #pragma once
 
 #include <string_view>
 
 namespace platform {
-/// Ignores SIGPIPE and decides once whether texts are shown in UTF-8.
+/// Decides once whether texts are shown in their readable form (and on Linux ignores
+/// SIGPIPE).
 void initConsole();
 /// True when the system's texts should be written in their UTF-8 form.
 bool consoleShowsUtf8();
-void writeOutputLine(std::string_view bytes);
-void writeErrorLine(std::string_view bytes);
+/// Writes one line: `userBytes` (an argument or a path, as the system gave it: on Windows
+/// in the ANSI code page) followed by `text` (one of the system's texts, in the form
+/// consoleShowsUtf8 chose). Both are written as they are unless the console is shown
+/// readable, where each is converted from its own encoding.
+void writeOutputLine(std::string_view userBytes, std::string_view text = {});
+/// Writes one of the system's texts on its own line of the error stream.
+void writeErrorLine(std::string_view text);
 } // namespace platform

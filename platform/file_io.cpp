@@ -7,6 +7,8 @@
 
 namespace platform {
 
+bool closeDescriptor(int fd) { return ::close(fd) == 0; }
+
 UniqueFd openInputFile(const char* path) {
     if (path == nullptr || path[0] == '\0')
         return UniqueFd();

@@ -10,7 +10,7 @@ struct GlobalBlock {
 
 namespace platform {
 
-GlobalHandle globalAlloc(size_t size, GlobalFill fill) {
+GlobalBlockHandle globalAlloc(size_t size, GlobalFill fill) {
     const size_t bytesToTake = size == 0 ? 1 : size;
     auto* bytes = static_cast<uint8_t*>(fill == GlobalFill::Zero ? std::calloc(bytesToTake, 1)
                                                                  : std::malloc(bytesToTake));
@@ -22,13 +22,15 @@ GlobalHandle globalAlloc(size_t size, GlobalFill fill) {
     return block;
 }
 
-uint8_t* globalLock(GlobalHandle handle) { return handle == nullptr ? nullptr : handle->bytes; }
+uint8_t* globalLock(GlobalBlockHandle handle) {
+    return handle == nullptr ? nullptr : handle->bytes;
+}
 
-void globalUnlock(GlobalHandle) {}
+void globalUnlock(GlobalBlockHandle) {}
 
-size_t globalSize(GlobalHandle handle) { return handle == nullptr ? 0 : handle->size; }
+size_t globalSize(GlobalBlockHandle handle) { return handle == nullptr ? 0 : handle->size; }
 
-void globalFree(GlobalHandle handle) {
+void globalFree(GlobalBlockHandle handle) {
     if (handle == nullptr)
         return;
     std::free(handle->bytes);

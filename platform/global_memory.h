@@ -6,17 +6,17 @@
 #include <cstdint>
 
 struct GlobalBlock;
-using GlobalHandle = GlobalBlock*;
+using GlobalBlockHandle = GlobalBlock*; // not "GlobalHandle": Windows has a function of that name
 
 namespace platform {
 enum class GlobalFill { Zero, None };
 
 /// A block of `size` bytes, zero-filled unless the caller writes every byte itself
 /// (GlobalFill::None spares a pass over a page-sized block); null when memory runs out.
-GlobalHandle globalAlloc(size_t size, GlobalFill fill = GlobalFill::Zero);
+GlobalBlockHandle globalAlloc(size_t size, GlobalFill fill = GlobalFill::Zero);
 /// Address of the block's bytes, or null for a null handle.
-uint8_t* globalLock(GlobalHandle handle);
-void globalUnlock(GlobalHandle handle);
-size_t globalSize(GlobalHandle handle);
-void globalFree(GlobalHandle handle);
+uint8_t* globalLock(GlobalBlockHandle handle);
+void globalUnlock(GlobalBlockHandle handle);
+size_t globalSize(GlobalBlockHandle handle);
+void globalFree(GlobalBlockHandle handle);
 } // namespace platform

@@ -178,7 +178,7 @@ bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool g
 
 } // namespace
 
-int saveJpegFile(const char* fileName, GlobalHandle block, PageColours colours,
+int saveJpegFile(const char* fileName, GlobalBlockHandle block, PageColours colours,
                  IccProfile profile) {
     if (fileName == nullptr)
         return 0;

@@ -19,6 +19,6 @@ enum class PageColours { Unknown, Grey };
 /// the JPEG has its colour space: an RGB profile keeps the JPEG three-component even when
 /// every pixel is grey; a grey one goes only with a one-component JPEG. A profile that
 /// iccProfileColours finds unusable is left out and changes nothing.
-int saveJpegFile(const char* fileName, GlobalHandle block,
+int saveJpegFile(const char* fileName, GlobalBlockHandle block,
                  PageColours colours = PageColours::Unknown, IccProfile profile = {});
 } // namespace platform

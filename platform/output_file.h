@@ -10,22 +10,26 @@
 
 namespace platform {
 
-/// From now on, SIGINT, SIGTERM and SIGHUP remove the outputs in flight (hidden files, or
-/// files being rewritten in place, which are emptied) and then end the process as the
-/// signal would have. A signal the process was started ignoring stays ignored. Call once,
-/// before the first output.
+/// From now on, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and the closing
+/// of the console) remove the outputs in flight (hidden files, or files being rewritten in
+/// place, which are emptied) and then end the process as the event would have. A signal
+/// the process was started ignoring stays ignored. Call once, before the first output.
 void removeOutputsOnInterrupt();
 
 class OutputFile {
   public:
     /// Opens for writing what will become `path`:
-    /// - nothing there: a new hidden file in its folder, mode 0666 less the umask;
-    /// - a regular file or a symbolic link: a new hidden file that replaces it when
-    ///   committed (a link is replaced, never written through; a replaced file's permission
-    ///   bits are kept; owner and hard links are not, since the file is a new one);
+    /// - nothing there: a new hidden file in its folder (".pelc-..."; on Windows also with
+    ///   the hidden attribute, cleared before it takes its name), mode 0666 less the umask;
+    /// - a regular file or a symbolic link (any reparse point): a new hidden file that
+    ///   replaces it when committed (a link is replaced, never written through; a replaced
+    ///   file's permission bits are kept, while on Windows its read-only mark is cleared
+    ///   as SetFileAttributesA(FILE_ATTRIBUTE_NORMAL) does; owner and hard links are not
+    ///   kept, since the file is a new one);
     /// - a regular file in a folder that refuses new files: the file itself, emptied and
-    ///   written in place, when it may be written;
-    /// - anything else (a folder, FIFO, socket or device): nothing is opened.
+    ///   written in place, when it may be written (on Windows a read-only one too);
+    /// - anything else (a folder, FIFO, socket or device, and on Windows a device name such
+    ///   as NUL or COM1.jpg or a path in the device namespace): nothing is opened.
     /// While the calling thread holds commits (CommitHold), a file that could only be
     /// written in place is not opened: its turn has not come (HeldOutputs::wantsInPlace).
     explicit OutputFile(const char* path);

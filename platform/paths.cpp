@@ -142,4 +142,18 @@ bool fileExists(const char* path) {
     }
     return false;
 }
+
+PathSplit splitPath(std::string_view path) {
+    PathSplit parts;
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+    parts.directory = path.substr(0, nameStart);
+    const std::string_view name = path.substr(nameStart);
+    const size_t dot = name.rfind('.');
+    parts.baseName = dot == std::string_view::npos ? name : name.substr(0, dot);
+    parts.extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+    return parts;
+}
+
+char pathSeparator() { return '/'; }
 } // namespace platform

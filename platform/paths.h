@@ -1,17 +1,33 @@
-// Stands in for GetFullPathNameA and FindFirstFileA on Linux paths.
+// Paths as the system forms and splits them (GetFullPathNameA, FindFirstFileA, _splitpath):
+// on Linux "/" is the only separator and there are no drives; on Windows drive letters,
+// "\" (and "/" where Windows takes it) and the ANSI code page's double-byte names.
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace platform {
 inline constexpr size_t kMaxPath = 260;
 
-/// Joins a relative `path` with the current folder and normalises it lexically ("." and
-/// ".." resolved, repeated "/" collapsed; symlinks untouched). Writes it into `out`
-/// (`capacity` bytes). Returns false when no full path can be formed or it would need
-/// `capacity` bytes or more.
+/// The full form of `path` as the system gives it: on Linux the current folder joined with a
+/// relative `path`, normalised lexically ("." and ".." resolved, repeated "/" collapsed;
+/// symlinks untouched); on Windows GetFullPathNameA. Written into `out` (`capacity` bytes).
+/// False when no full path can be formed or it would need `capacity` bytes or more.
 bool fullPath(const char* path, char* out, size_t capacity);
 /// True when a file or folder exists under `path`; when its last component holds "*" or
-/// "?", true when at least one entry of its folder matches it.
+/// "?", true when at least one entry of its folder matches it (FindFirstFileA's rule).
 bool fileExists(const char* path);
+
+/// The parts of a path as the runtime's path splitting finds them: drive ("C:", or empty),
+/// directory up to and including its last separator, base name, and extension from the
+/// last dot of the last component. Views into the path.
+struct PathSplit {
+    std::string_view drive;
+    std::string_view directory;
+    std::string_view baseName;
+    std::string_view extension;
+};
+PathSplit splitPath(std::string_view path);
+/// The separator put between a folder and a name in the paths this system forms.
+char pathSeparator();
 } // namespace platform

@@ -1,8 +1,12 @@
 // Owns a file descriptor and closes it unless it is -1.
 #pragma once
 
-#include <unistd.h>
 #include <utility>
+
+namespace platform {
+/// Closes `fd` (close, or the runtime's _close); false when that reported an error.
+bool closeDescriptor(int fd);
+} // namespace platform
 
 class UniqueFd {
   public:
@@ -25,7 +29,7 @@ class UniqueFd {
     bool reset(int fd = -1) {
         bool ok = true;
         if (fd_ >= 0)
-            ok = ::close(fd_) == 0;
+            ok = platform::closeDescriptor(fd_);
         fd_ = fd;
         return ok;
     }

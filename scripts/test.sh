@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up and runs the whole suite: plain, then under AddressSanitizer and UBSan, then the
 # runs that convert pages on several threads under ThreadSanitizer, then a short seeded fuzz
-# run of every fuzz target. Every build option a step relies on is set
+# run of every fuzz target, then the Windows build's tests under wine
+# (scripts/build-win.sh). Every build option a step relies on is set
 # here, whatever a folder was configured with before (scripts/run-sample.sh shares build/),
 # and a step that ran no test fails the command.
 set -euo pipefail
@@ -10,13 +11,10 @@ scripts/setup.sh clang libclang-rt-14-dev
 jobs=$(nproc)
 options=(-DPELC_TESTS=ON -DPELC_BENCH=OFF -DPELC_FUZZ=OFF -DPELC_WERROR=ON)
 
-# run_suite NAME FOLDER [cmake options...]: configures, builds and runs every test there
-# (only those matching $TESTS, a CTest regular expression, when set).
-run_suite() {
+# run_tests NAME FOLDER: runs every test built in FOLDER (only those matching $TESTS, a
+# CTest regular expression, when set); fails when none ran.
+run_tests() {
     local name=$1 folder=$2
-    shift 2
-    cmake -S . -B "$folder" -G Ninja "${options[@]}" "$@" >/dev/null
-    cmake --build "$folder" -j "$jobs"
     local log="$folder/ctest.log" status=0
     (cd "$folder" && ctest --output-on-failure --no-tests=error -j "$jobs" ${TESTS:+-R "$TESTS"}) \
         2>&1 | tee "$log" || status=$?
@@ -24,6 +22,15 @@ run_suite() {
     ran=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
     echo "$name: ${ran:-0} tests ran"
     [ "$status" -eq 0 ] && [ "${ran:-0}" -gt 0 ]
+}
+
+# run_suite NAME FOLDER [cmake options...]: configures, builds and runs the tests there.
+run_suite() {
+    local name=$1 folder=$2
+    shift 2
+    cmake -S . -B "$folder" -G Ninja "${options[@]}" "$@" >/dev/null
+    cmake --build "$folder" -j "$jobs"
+    run_tests "$name" "$folder"
 }
 
 all_areas="platform;core;tiff;bitmap;jpegout;readers;app"
@@ -36,3 +43,12 @@ TESTS='^(ParallelRun|ConversionDriver|ProgramEnvironment)\.' \
     TSAN_OPTIONS=halt_on_error=1 run_suite threads build-tsan \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_SANITIZE=OFF -DPELC_TSAN=ON -DPELC_TEST_AREAS=app
 fuzz/run.sh --short
+
+windows_start=$(date +%s)
+scripts/build-win.sh "${options[@]}" -DPELC_SANITIZE=OFF -DPELC_TSAN=OFF -DPELC_TEST_AREAS=windows
+status=0
+run_tests windows build-win || status=$?
+# wine's server outlives the last test by a few seconds; the command ends after it.
+WINEPREFIX="$PWD/build-win/wine" wineserver -w
+echo "windows: $(($(date +%s) - windows_start)) s (build and tests under wine)"
+exit "$status"

@@ -25,7 +25,7 @@ uint32_t rowBytes(int32_t width) { return (uint32_t(width) * 24 + 31) / 32 * 4; 
 
 // A packed 24-bit bitmap as the writer hands it over, owned for the test.
 struct PackedBlock {
-    GlobalHandle handle = nullptr;
+    GlobalBlockHandle handle = nullptr;
     uint8_t* bytes = nullptr;
 
     PackedBlock(int32_t width, int32_t height, int32_t xPels = 0, int32_t yPels = 0,

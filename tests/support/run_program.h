@@ -55,7 +55,7 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
 
 /// The bytes a message shows on a pipe: its Shift-JIS form.
 std::string sjis(const Message& message);
-/// One console line as pelc writes it on a pipe: the bytes and "\n".
+/// One console line as pelc writes it on a pipe: the bytes and "\n" (Windows: "\r\n").
 std::string consoleLine(std::string_view bytes);
 /// A "%s ..." message line: the path's bytes, then the message's Shift-JIS text.
 std::string pathLine(std::string_view path, const Message& message);

@@ -15,9 +15,10 @@ class ScratchDir {
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    /// The folder's absolute path with every symlink resolved, without a trailing "/".
+    /// The folder's absolute path with every symlink resolved (on Windows its long form),
+    /// without a trailing separator.
     const std::string& path() const { return path_; }
-    /// `path()` + "/" + `name`; nothing is created.
+    /// `path()` + "/" (on Windows "\\") + `name`; nothing is created.
     std::string file(std::string_view name) const;
     /// Writes `bytes` to `name` inside the folder (created or truncated); returns its path.
     std::string write(std::string_view name, std::string_view bytes) const;

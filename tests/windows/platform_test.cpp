@@ -1,0 +1,120 @@
+// The Win32 platform layer where the whole program does not show it: double-byte names
+// split, outputs hidden while written and refused at device names, held commits, the CPUs
+// the process may use.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <string>
+
+#include <windows.h>
+
+#include "platform/machine.h"
+#include "platform/output_file.h"
+#include "platform/paths.h"
+#include "tests/support/run_program.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+bool writeOutput(const std::string& path, const std::string& bytes) {
+    platform::OutputFile file(path.c_str());
+    return file.write(bytes.data(), bytes.size()) && file.commit();
+}
+} // namespace
+
+TEST(WindowsPaths, SplitAsTheRuntimeSplitsWithDrivesBothSeparatorsAndDoubleByteNames) {
+    ASSERT_EQ(GetACP(), 932u);
+    const struct {
+        const char* path;
+        const char *drive, *directory, *baseName, *extension;
+    } cases[] = {
+        {"C:\\scans\\doc.tif", "C:", "\\scans\\", "doc", ".tif"},
+        {"C:\\doc.tif", "C:", "\\", "doc", ".tif"},
+        {"C:doc.tif", "C:", "", "doc", ".tif"},
+        {"C:/scans/a.b.tif", "C:", "/scans/", "a.b", ".tif"},
+        {"\\\\server\\share\\doc.tif", "", "\\\\server\\share\\", "doc", ".tif"},
+        {"C:\\scans.d\\doc", "C:", "\\scans.d\\", "doc", ""},
+        {"Z:\\.tif", "Z:", "\\", "", ".tif"},
+        // Shift-JIS characters whose second byte is "\" (表, ソ) or "." never split a name.
+        {"C:\\\x95\x5c.tif", "C:", "\\", "\x95\x5c", ".tif"},
+        {"C:\\\x83\x5c\\a\x95\x5c", "C:", "\\\x83\x5c\\", "a\x95\x5c", ""},
+        {"\x95\x5c\x95\x2e", "", "", "\x95\x5c\x95\x2e", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const platform::PathSplit parts = platform::splitPath(c.path);
+        EXPECT_EQ(parts.drive, c.drive);
+        EXPECT_EQ(parts.directory, c.directory);
+        EXPECT_EQ(parts.baseName, c.baseName);
+        EXPECT_EQ(parts.extension, c.extension);
+    }
+    EXPECT_EQ(platform::pathSeparator(), '\\');
+}
+
+TEST(WindowsOutputs, AFileIsWrittenHiddenAndTakesItsNameOnlyWhenCommitted) {
+    ScratchDir dir;
+    const std::string path = dir.file("page_1.jpg");
+    {
+        platform::OutputFile file(path.c_str());
+        ASSERT_TRUE(file.write("abc", 3));
+        const std::vector<std::string> hidden = hiddenOutputs(dir.path());
+        ASSERT_EQ(hidden.size(), 1u);
+        EXPECT_NE(GetFileAttributesA(dir.file(hidden[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+        EXPECT_FALSE(pathExists(path));
+        // Dropped without a commit: nothing of it stays.
+    }
+    EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
+    EXPECT_FALSE(pathExists(path));
+
+    ASSERT_TRUE(writeOutput(path, "new page"));
+    EXPECT_EQ(readFileBytes(path), "new page");
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
+}
+
+TEST(WindowsOutputs, FoldersAndDeviceNamesAreNeverOpened) {
+    ScratchDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.file("taken.jpg").c_str(), nullptr));
+    for (const std::string& name :
+         {dir.file("taken.jpg"), dir.file("NUL.jpg"), dir.file("com1.jpg"), dir.file("CON .jpg"),
+          std::string("\\\\.\\pipe\\pelc-test")}) {
+        SCOPED_TRACE(name);
+        platform::OutputFile file(name.c_str());
+        EXPECT_EQ(file.descriptor(), -1);
+        EXPECT_FALSE(file.commit());
+    }
+    EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
+}
+
+TEST(WindowsOutputs, HeldCommitsStayHiddenUntilPutInPlaceInOrder) {
+    ScratchDir dir;
+    platform::HeldOutputs held;
+    {
+        platform::CommitHold hold(held);
+        ASSERT_TRUE(writeOutput(dir.file("a_1.jpg"), "first"));
+        ASSERT_TRUE(writeOutput(dir.file("a_2.jpg"), "second"));
+    }
+    EXPECT_FALSE(pathExists(dir.file("a_1.jpg")));
+    EXPECT_EQ(hiddenOutputs(dir.path()).size(), 2u);
+    EXPECT_TRUE(held.putInPlace());
+    EXPECT_EQ(readFileBytes(dir.file("a_1.jpg")), "first");
+    EXPECT_EQ(readFileBytes(dir.file("a_2.jpg")), "second");
+    EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
+
+    {
+        platform::CommitHold hold(held);
+        ASSERT_TRUE(writeOutput(dir.file("a_3.jpg"), "dropped"));
+    }
+    held.clear();
+    EXPECT_FALSE(pathExists(dir.file("a_3.jpg")));
+    EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
+}
+
+TEST(WindowsMachine, UsableCpusFollowTheAffinityMask) {
+    DWORD_PTR process = 0, system = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
+    ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), 1));
+    EXPECT_EQ(platform::usableCpuCount(), 1);
+    ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), process));
+    EXPECT_EQ(platform::usableCpuCount(), std::popcount(static_cast<unsigned long long>(process)));
+    EXPECT_GT(platform::physicalMemoryBytes(), uint64_t{1} << 20);
+}
