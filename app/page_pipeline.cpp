@@ -155,7 +155,7 @@ void PagePipeline::startWorkerIfNeeded() {
         if (idleWorkers_ > 0 || claimed_ == next_)
             return;
     }
-    if (workersStarted() >= maxWorkers_)
+    if (static_cast<int>(workers_.size()) >= maxWorkers_)
         return;
     auto worker = std::make_unique<Worker>();
     try {

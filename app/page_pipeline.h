@@ -42,9 +42,6 @@ class PagePipeline {
     /// Prints and puts in place everything given so far.
     void finish();
 
-    /// The threads started so far.
-    int workersStarted() const { return static_cast<int>(workers_.size()); }
-
   private:
     struct Slot;
     struct Worker;

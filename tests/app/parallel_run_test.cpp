@@ -135,7 +135,7 @@ TEST(ParallelRun, AnInterruptLeavesInPlaceOnlyThePagesWhoseLinesWerePrinted) {
     for (const size_t lines : {size_t{4}, size_t{9}}) {
         SCOPED_TRACE(lines);
         RunOptions options;
-        options.interruptAfterLines = {SIGINT, lines};
+        options.interruptAfterLines = {lines, SIGINT};
         const RunResult run = runPelc({"long.tif"}, dir.path(), options);
         ASSERT_EQ(run.exitCode, 128 + SIGINT);
         // A page is put in place just after its line: only the last line printed may lack

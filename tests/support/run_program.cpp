@@ -97,7 +97,7 @@ bool applyOptions(const RunOptions& options, const cpu_set_t* cpus) {
     if (options.interruptWhileWriting && signal(*options.interruptWhileWriting, SIG_DFL) == SIG_ERR)
         return false;
     if (options.interruptAfterLines &&
-        signal(options.interruptAfterLines->first, SIG_DFL) == SIG_ERR)
+        signal(options.interruptAfterLines->signalNumber, SIG_DFL) == SIG_ERR)
         return false;
     if (options.userId) {
         // Groups first: once the user id is given up, they can no longer be changed.
@@ -171,7 +171,7 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
         };
     if (options.interruptAfterLines)
         watch = [&] {
-            const auto [signalNumber, lines] = *options.interruptAfterLines;
+            const auto [lines, signalNumber] = *options.interruptAfterLines;
             const auto printed =
                 static_cast<size_t>(std::count(result.out.begin(), result.out.end(), '\n'));
             if (!interrupted && printed >= lines)

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "app/messages.h"
@@ -32,8 +31,12 @@ struct RunOptions {
     /// run's folder, that is while a page is being written; the child starts with its
     /// default action, as a user's Ctrl-C would find it.
     std::optional<int> interruptWhileWriting;
-    /// A signal sent to the run once its stdout holds this many lines.
-    std::optional<std::pair<int, size_t>> interruptAfterLines;
+    /// A signal sent to the run once its stdout holds some lines.
+    struct LinesThenSignal {
+        size_t lines;
+        int signalNumber;
+    };
+    std::optional<LinesThenSignal> interruptAfterLines;
     /// Runs the child on only this many of the CPUs the test may use (as `taskset` would).
     std::optional<unsigned> cpuCount;
 };
