@@ -24,7 +24,9 @@
 #   per converted page.
 #
 # Env: ROUNDS (3), SLOW_S (15), FILES ("fax scan gray many100 many ojpeg"), TOOLS (filter),
-#   WORK (${TMPDIR:-/tmp}/pelc-bench), BUILD_DIR ($WORK/build), PELC (a pelc binary to use
+#   WORK (${TMPDIR:-/tmp}/pelc-bench), SCRATCH ($WORK/scratch: where the outputs are written;
+#   a folder on a memory file system takes the disk's file creation out of the figures),
+#   BUILD_DIR ($WORK/build), PELC (a pelc binary to use
 #   instead of building one), IM (convert-im6.q16), VIPS_ALL_PAGES (200), VIPS_STEP (10),
 #   NO_INSTALL=1 (never call apt-get), REPORT=<results folder> (print the tables of an
 #   earlier run again, and nothing else).
@@ -214,7 +216,7 @@ if [ -z "$pelc" ]; then
 fi
 
 res=$work/results/$(date +%Y%m%d-%H%M%S)
-scratch=$work/scratch
+scratch=${SCRATCH:-$work/scratch}
 mkdir -p "$res"
 rm -rf "$scratch"
 
@@ -387,6 +389,7 @@ git -C "$repo" diff --quiet HEAD -- 2>/dev/null || commit+=" (with uncommitted c
   echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
   echo "load average before / after: $load_before / $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "pelc: ${pelc:-not built} at $commit"
+  echo "outputs written to: $(df -PT "$(dirname "$scratch")" | awk 'NR == 2 {print $2}') file system"
   echo "peers: $("$magick" -version | head -n1 | cut -d' ' -f2-3), $(gm version | head -n1 |
     cut -d' ' -f1-2), $(vips --version)"
   echo "rounds: $rounds timed after a warm-up; wall time of the whole run: $(($(date +%s) - started)) s"
