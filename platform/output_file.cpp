@@ -176,7 +176,9 @@ int openInPlace(int slot, const std::string& path) {
 } // namespace
 
 void removeOutputsOnInterrupt() {
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    // Ctrl-\ (SIGQUIT) ends a run from the terminal as surely as Ctrl-C does.
+    static constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    for (const int signalNumber : kInterrupts) {
         struct sigaction current;
         if (::sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
             continue;
@@ -184,9 +186,8 @@ void removeOutputsOnInterrupt() {
         action.sa_handler = onInterrupt;
         sigemptyset(&action.sa_mask);
         // Every one of them is held off while one is handled: one cleanup, one ending.
-        sigaddset(&action.sa_mask, SIGINT);
-        sigaddset(&action.sa_mask, SIGTERM);
-        sigaddset(&action.sa_mask, SIGHUP);
+        for (const int other : kInterrupts)
+            sigaddset(&action.sa_mask, other);
         ::sigaction(signalNumber, &action, nullptr);
     }
 }

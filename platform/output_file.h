@@ -10,10 +10,11 @@
 
 namespace platform {
 
-/// From now on, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and the closing
-/// of the console) remove the outputs in flight (hidden files, or files being rewritten in
-/// place, which are emptied) and then end the process as the event would have. A signal
-/// the process was started ignoring stays ignored. Call once, before the first output.
+/// From now on, SIGINT, SIGTERM, SIGHUP and SIGQUIT (on Windows Ctrl-C, Ctrl-Break and the
+/// closing of the console) remove the outputs in flight (hidden files, or files being
+/// rewritten in place, which are emptied) and then end the process as the event would have.
+/// A signal the process was started ignoring stays ignored. Call once, before the first
+/// output.
 void removeOutputsOnInterrupt();
 
 class OutputFile {

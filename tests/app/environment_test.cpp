@@ -277,6 +277,7 @@ const OutputCase kOutputCases[] = {
     {"SIGINT removes the output in flight", {}, placeSlowPage, nullptr, false, SIGINT},
     {"SIGTERM removes the output in flight", {}, placeSlowPage, nullptr, false, SIGTERM},
     {"SIGHUP removes the output in flight", {}, placeSlowPage, nullptr, false, SIGHUP},
+    {"SIGQUIT removes the output in flight", {}, placeSlowPage, nullptr, false, SIGQUIT},
 };
 
 } // namespace
