@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,31 +30,44 @@ struct InFlight {
 static_assert(std::atomic<int>::is_always_lock_free);
 InFlight inFlight[kSlots];
 
-// An interrupt and the creation of hidden files exclude each other, since other threads go
-// on while the handler runs: a creation under way when the handler starts is waited for,
-// so the file it makes is found; one that starts later gives up. `creatingHere` lets a
-// handler that interrupted a creation on its own thread not wait for itself.
+// Ctrl-\ (SIGQUIT) ends a run from the terminal as surely as Ctrl-C does.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+sigset_t interruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : kInterrupts)
+        sigaddset(&set, signalNumber);
+    return set;
+}
+
+// An interrupt and the start of an output exclude each other, since other threads go on
+// while the handler runs: a start under way when the handler begins is waited for, so the
+// file it makes is found; one that begins later gives up. The interrupts are held off on
+// the starting thread meanwhile, so the handler never runs inside a start and waits only for
+// other threads, which never wait for it.
 std::atomic<bool> ending{false};
 std::atomic<int> creating{0};
-thread_local int creatingHere = 0;
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 class Creation {
   public:
     Creation() {
-        ++creatingHere;
+        const sigset_t interrupts = interruptSignals();
+        ::pthread_sigmask(SIG_BLOCK, &interrupts, &saved_);
         creating.fetch_add(1);
         allowed_ = !ending.load();
     }
     ~Creation() {
         creating.fetch_sub(1);
-        --creatingHere;
+        ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
     }
     Creation(const Creation&) = delete;
     Creation& operator=(const Creation&) = delete;
     bool allowed() const { return allowed_; }
 
   private:
+    sigset_t saved_;
     bool allowed_;
 };
 
@@ -98,7 +112,7 @@ void emptyFile(const char* path) {
 void onInterrupt(int signalNumber) {
     const int savedErrno = errno;
     ending.store(true);
-    while (creating.load() > creatingHere) {
+    while (creating.load() > 0) {
     }
     for (InFlight& slot : inFlight) {
         const int state = slot.state.load();
@@ -165,8 +179,10 @@ int openInPlace(int slot, const std::string& path) {
     if (fd < 0)
         return -1;
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !publish(slot, path, kInPlace) ||
-        ::ftruncate(fd, 0) != 0) {
+    // Published before it is emptied, or not touched once an interrupt has begun.
+    const Creation creation;
+    if (!creation.allowed() || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !publish(slot, path, kInPlace) || ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         return -1;
     }
@@ -176,18 +192,14 @@ int openInPlace(int slot, const std::string& path) {
 } // namespace
 
 void removeOutputsOnInterrupt() {
-    // Ctrl-\ (SIGQUIT) ends a run from the terminal as surely as Ctrl-C does.
-    static constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     for (const int signalNumber : kInterrupts) {
         struct sigaction current;
         if (::sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
             continue;
         struct sigaction action {};
         action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
         // Every one of them is held off while one is handled: one cleanup, one ending.
-        for (const int other : kInterrupts)
-            sigaddset(&action.sa_mask, other);
+        action.sa_mask = interruptSignals();
         ::sigaction(signalNumber, &action, nullptr);
     }
 }
