@@ -97,7 +97,7 @@ void PagePipeline::waitForRoom(uint64_t cost) {
     std::unique_lock lock(mutex_);
     for (;;) {
         const bool windowFree = next_ - oldest_ < window_.size();
-        const bool memoryFree = costInWork_ == 0 || costInWork_ + cost <= memoryBudget_;
+        const bool memoryFree = pageFitsBudget(costInWork_, cost, memoryBudget_);
         if (windowFree && memoryFree && !oldestDone())
             return;
         if (oldestDone()) {
@@ -208,6 +208,11 @@ int pageWorkerCount() { return std::min(platform::usableCpuCount(), kMaxWorkers)
 uint64_t pageMemoryBudget() {
     const uint64_t memory = platform::physicalMemoryBytes();
     return memory == 0 ? std::numeric_limits<uint64_t>::max() : memory / 2;
+}
+
+bool pageFitsBudget(uint64_t inWork, uint64_t cost, uint64_t budget) {
+    // A cost near the top of the range must not wrap round into room.
+    return inWork == 0 || (cost <= budget && inWork <= budget - cost);
 }
 
 uint64_t pageMemoryCost(const ImageRecord& page) {

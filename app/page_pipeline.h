@@ -83,5 +83,8 @@ int pageWorkerCount();
 inline constexpr int kMaxWorkers = 64;
 /// The memory the decoded pages in work may take together: half the machine's.
 uint64_t pageMemoryBudget();
+/// Whether a page costing `cost` may start beside pages in work costing `inWork` together:
+/// when they stay within `budget`, or when nothing is in work (a page above it runs alone).
+bool pageFitsBudget(uint64_t inWork, uint64_t cost, uint64_t budget);
 /// What decoding and writing `page` may take at its peak: four times its 24-bit size.
 uint64_t pageMemoryCost(const ImageRecord& page);

@@ -5,11 +5,13 @@
 #include <csignal>
 #include <cstdio>
 #include <dirent.h>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "app/messages.h"
+#include "app/page_pipeline.h"
 #include "tests/support/jpeg_encode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"
@@ -157,4 +159,21 @@ TEST(ParallelRun, AnInterruptLeavesInPlaceOnlyThePagesWhoseLinesWerePrinted) {
         EXPECT_EQ(hiddenOutputs(dir.path()), std::vector<std::string>());
         takeOutputs(dir.path());
     }
+}
+
+TEST(ParallelRun, APageStartsBesideOthersOnlyWithinTheMemoryBudget) {
+    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+    struct Case {
+        uint64_t inWork, cost;
+        bool fits;
+    } const cases[] = {
+        {0, kMax, true},     // nothing in work: any page runs, alone
+        {12, 988, true},     // exactly the budget
+        {12, 989, false},    // one byte over
+        {12, kMax, false},   // a cost that would wrap round to 11
+        {kMax, 1, false},    // beside a page that runs alone
+        {1000, 0, true},     // nothing more
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(pageFitsBudget(c.inWork, c.cost, 1000), c.fits) << c.inWork << " + " << c.cost;
 }
