@@ -100,9 +100,8 @@ void stopEndlessScans(j_common_ptr info) {
 // jpeg_skip_scanlines would skip to the end without reading anything, so the last row is
 // read as pixels, and jpeg_finish_decompress reads on to EOI.
 void walkStream(jpeg_decompress_struct& info) {
-    // The luminance alone is enough to walk a colour page's data; no chroma is upsampled.
-    if (info.jpeg_color_space == JCS_YCbCr)
-        info.out_color_space = JCS_GRAYSCALE;
+    // Decoded in the colours it will be viewed in: a stream whose chroma libjpeg cannot bring
+    // to full size reads well in grey and still fails every viewer.
     info.dct_method = JDCT_IFAST;
     info.do_fancy_upsampling = FALSE;
     info.do_block_smoothing = FALSE;

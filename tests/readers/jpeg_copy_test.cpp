@@ -356,6 +356,8 @@ TEST(JpegCopy, TheCheckedCopyTakesOnlyACompleteJpegOfThePage) {
         {"no end marker", slice(jpeg, 0, jpeg.size() - 2), 64, 48, false},
         {"tables only", slice(jpeg, 0, 300), 64, 48, false},
         {"arithmetic-coded", testsupport::encodeJpeg(64, 48, 3, 0, true), 64, 48, false},
+        {"chroma sampled by fractions", testsupport::encodeFractionalChromaJpeg(48, 16), 48, 16,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -45,4 +45,44 @@ std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components,
     return stream;
 }
 
+std::vector<uint8_t> encodeFractionalChromaJpeg(uint32_t width, uint32_t height) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = 3;
+    info.in_color_space = JCS_YCbCr;
+    jpeg_set_defaults(&info);
+    // Raw planes skip the encoder's own downsampling, which refuses such factors.
+    info.raw_data_in = TRUE;
+    const int factors[3] = {3, 2, 1};
+    for (int c = 0; c < 3; ++c) {
+        info.comp_info[c].h_samp_factor = factors[c];
+        info.comp_info[c].v_samp_factor = 1;
+    }
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> planes[3];
+    std::vector<JSAMPROW> rows[3];
+    JSAMPARRAY arrays[3];
+    for (int c = 0; c < 3; ++c) {
+        const size_t planeWidth = size_t{info.comp_info[c].width_in_blocks} * DCTSIZE;
+        planes[c].assign(planeWidth * DCTSIZE, 128);
+        for (int r = 0; r < DCTSIZE; ++r)
+            rows[c].push_back(planes[c].data() + r * planeWidth);
+        arrays[c] = rows[c].data();
+    }
+    while (info.next_scanline < height)
+        jpeg_write_raw_data(&info, arrays, DCTSIZE);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::vector<uint8_t> stream(out, out + size);
+    std::free(out);
+    return stream;
+}
+
 } // namespace testsupport

@@ -13,4 +13,8 @@ namespace testsupport {
 std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components = 3,
                                 int restartRows = 0, bool arithmetic = false);
 
+/// A grey YCbCr JPEG whose components are sampled 3x1, 2x1 and 1x1: libjpeg reads its
+/// luminance alone, but cannot bring its chroma to full size (fractional sampling).
+std::vector<uint8_t> encodeFractionalChromaJpeg(uint32_t width, uint32_t height);
+
 } // namespace testsupport
