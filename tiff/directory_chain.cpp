@@ -1,5 +1,7 @@
 #include "tiff/directory_chain.h"
 
+#include <algorithm>
+
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -156,7 +158,7 @@ int32_t readDirectoryChain(TiffReader& reader) {
         // Directories may overlap, so the file's size alone does not bound what they hold:
         // a chain ends once it holds far more entries than the file has room for.
         entries += reinterpret_cast<const DirectoryBlock*>(reader.directories.data)->entryCount;
-        if (entries > kMaxHeldEntries + reader.fileSize / 3)
+        if (entries > std::min(kMaxHeldEntries + reader.fileSize / 3, kMaxChainEntries))
             break;
         offset = reinterpret_cast<const DirectoryBlock*>(reader.directories.data)->nextOffset;
     }

@@ -18,6 +18,9 @@ inline constexpr int kMaxDirectories = 65536;
 /// entries than this plus a third of the file's size (one entry takes 12 bytes or more of
 /// file, so a file whose directories do not overlap never comes near it).
 inline constexpr uint64_t kMaxHeldEntries = 131072;
+/// And whatever the file's size (a sparse file is large for nothing), once they hold more
+/// than this: 4 Mi entries, 128 MiB in memory, room for 65536 pages of 64 entries.
+inline constexpr uint64_t kMaxChainEntries = uint64_t{1} << 22;
 
 /// In-memory copy of one directory, one block of `reader.directories`, in host form.
 struct DirectoryBlock {

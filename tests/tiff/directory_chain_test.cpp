@@ -1,5 +1,6 @@
 #include "tiff/directory_chain.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -284,24 +285,33 @@ TEST(DirectoryChain, StopsAfter65536Directories) {
 
 TEST(DirectoryChain, OverlappingDirectoriesEndOnceTheyHoldFarMoreThanTheFile) {
     // Directory k at 8 + 4k claims 32767 entries, which overlap those of its neighbours;
-    // its next offset, past all the counts, names directory k + 1.
-    constexpr uint32_t kDirectories = 64;
+    // its next offset, past all the counts, names directory k + 1. Zeros after the chain
+    // make the file large without adding entries.
     constexpr uint32_t kEntries = 0x7FFF;
-    const uint32_t nextAt = 8 + 2 + kEntries * 12;
-    std::vector<uint8_t> file(nextAt + 4 * kDirectories, 0);
-    const uint8_t header[] = {'I', 'I', 42, 0, 8, 0, 0, 0};
-    std::copy(std::begin(header), std::end(header), file.begin());
-    for (uint32_t k = 0; k < kDirectories; ++k) {
-        file[8 + 4 * k] = kEntries & 0xFF;
-        file[9 + 4 * k] = kEntries >> 8;
-        const uint32_t next = k + 1 < kDirectories ? 8 + 4 * (k + 1) : 0;
-        for (int b = 0; b < 4; ++b)
-            file[nextAt + 4 * k + b] = static_cast<uint8_t>(next >> (8 * b));
+    const struct {
+        uint32_t directories;
+        size_t fileSize; // 0: just the chain
+    } cases[] = {{64, 0}, {160, size_t{40} << 20}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fileSize);
+        const uint32_t nextAt = 8 + 2 + kEntries * 12;
+        std::vector<uint8_t> file(std::max<size_t>(nextAt + 4 * c.directories, c.fileSize), 0);
+        const uint8_t header[] = {'I', 'I', 42, 0, 8, 0, 0, 0};
+        std::copy(std::begin(header), std::end(header), file.begin());
+        for (uint32_t k = 0; k < c.directories; ++k) {
+            file[8 + 4 * k] = kEntries & 0xFF;
+            file[9 + 4 * k] = kEntries >> 8;
+            const uint32_t next = k + 1 < c.directories ? 8 + 4 * (k + 1) : 0;
+            for (int b = 0; b < 4; ++b)
+                file[nextAt + 4 * k + b] = static_cast<uint8_t>(next >> (8 * b));
+        }
+        Chain chain(file);
+        EXPECT_EQ(chain.status, 0);
+        const uint64_t allowed =
+            std::min(tiffdir::kMaxHeldEntries + file.size() / 3, tiffdir::kMaxChainEntries);
+        EXPECT_EQ(chain.reader.directoryCount, static_cast<int>(allowed / kEntries + 1));
+        EXPECT_LT(chain.reader.directoryCount, static_cast<int>(c.directories));
     }
-    Chain chain(file);
-    EXPECT_EQ(chain.status, 0);
-    const uint64_t allowed = tiffdir::kMaxHeldEntries + file.size() / 3;
-    EXPECT_EQ(chain.reader.directoryCount, static_cast<int>(allowed / kEntries + 1));
 }
 
 TEST(DirectoryChain, ReadDirectoryReportsEachFailure) {
