@@ -134,6 +134,10 @@ enum class Blocks { Strips, Interchange, InterchangeAndStrips };
 
 int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, Blocks blocks,
                     bool checked) {
+    // The stream is the page as stored; a page viewed otherwise is turned on the decoder's
+    // path, which writes it anew. Values outside 1 to 8 mean nothing and stand as stored.
+    if (checked && reader.orientation > tiffdir::kOrientationAsStored && reader.orientation <= 8)
+        return kNotAJpegOfThePage;
     CopyPlan plan;
     const int32_t planned =
         planCopy(reader, blocks != Blocks::Strips, blocks != Blocks::Interchange, plan);

@@ -27,6 +27,7 @@ int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t dire
 /// As copyJpegData, but only bytes that form one complete JPEG stream of the page
 /// (isJpegOfSize with the page's ImageWidth and ImageLength) are copied; refusals of the
 /// plan and bytes that fail the check give kNotAJpegOfThePage, before the output is touched.
+/// So does a page whose Orientation (2 to 8) shows it otherwise than stored.
 int32_t copyPageJpeg(const char* tiffPath, const char* outputPath, uint64_t directoryOffset);
 /// Writes every strip of the current directory, in order (strip i only where both strip
 /// arrays have an entry i). 0, -1 or -302, refusing as copyJpegData does.

@@ -14,6 +14,7 @@ constexpr uint16_t kImageLength = 257;
 constexpr uint16_t kBitsPerSample = 258;
 constexpr uint16_t kCompression = 259;
 constexpr uint16_t kStripOffsets = 273;
+constexpr uint16_t kOrientation = 274;
 constexpr uint16_t kSamplesPerPixel = 277;
 constexpr uint16_t kStripByteCounts = 279;
 constexpr uint16_t kPageNumber = 297;
@@ -183,6 +184,7 @@ void resetDirectoryValues(TiffReader& reader) {
     reader.pageTotal = 0;
     reader.jpegInterchangeFormat = 0;
     reader.jpegInterchangeFormatLength = 0;
+    reader.orientation = kOrientationAsStored;
     reader.bitsPerPixel = 1;
     reader.bytesPerRow = 0;
 }
@@ -215,6 +217,12 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
             return kEntryRefused;
         reader.pageNumber = shortAt(reader, entry, 0);
         reader.pageTotal = shortAt(reader, entry, 1);
+        return 0;
+    case kOrientation:
+        // Only told to the copy, which leaves turned pages to the decoder: a value of any
+        // other form is as good as none.
+        if (entry.type == kTypeShort && entry.count == 1)
+            reader.orientation = shortAt(reader, entry, 0);
         return 0;
     case kJpegInterchangeFormat:
         reader.jpegInterchangeFormat = singleValue(reader, entry);

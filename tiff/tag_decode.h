@@ -13,6 +13,8 @@ inline constexpr uint32_t kMaxArrayValues = 16384;
 
 /// Compression value of a page whose data is JPEG in the old TIFF form: copied, not decoded.
 inline constexpr uint16_t kCompressionOldJpeg = 6;
+/// Orientation of a page viewed as stored: row 0 at the top, column 0 at the left.
+inline constexpr uint16_t kOrientationAsStored = 1;
 
 /// One directory entry in host form (12 bytes in a classic file, 20 in a BigTIFF one): the
 /// value field holds the raw bytes as stored in the file, four or eight, the rest zero

@@ -72,6 +72,7 @@ struct TiffReader {
     uint16_t pageTotal;
     uint64_t jpegInterchangeFormat;
     uint64_t jpegInterchangeFormatLength;
+    uint16_t orientation; // as the page is viewed; kOrientationAsStored when absent
     uint16_t bitsPerPixel;
     uint32_t bytesPerRow;
 

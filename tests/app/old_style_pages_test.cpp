@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t kTagPhotometric = 262;
+constexpr uint16_t kTagOrientation = 274;
 constexpr uint16_t kTagYCbCrSubsampling = 530;
 constexpr uint16_t kTagJpegProc = 512;
 constexpr uint16_t kTagJpegQTables = 519;
@@ -160,4 +162,46 @@ TEST(OldStylePages, BytesThatAreNoJpegOfThePageAreDecodedInstead) {
              testsupport::meanAbsoluteError(written.rgb, page.rgb, page.width, page.height))
             EXPECT_LT(difference, 3.0);
     }
+}
+
+// The stored stream is a whole JPEG of the page as stored, which a page viewed otherwise is
+// not: it is written turned.
+TEST(OldStylePages, ACompletePageViewedTurnedIsWrittenTurned) {
+    const Bytes jpeg = testsupport::encodeJpeg(kWidth, kHeight);
+    const auto size = static_cast<uint32_t>(jpeg.size());
+    TiffBuilder builder;
+    builder.blob(8, jpeg)
+        .page()
+        .tag(kTagImageWidth, kShort, {kWidth})
+        .tag(kTagImageLength, kShort, {kHeight})
+        .tag(kTagBitsPerSample, kShort, {8, 8, 8})
+        .tag(kTagCompression, kShort, {6})
+        .tag(kTagPhotometric, kShort, {6})
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagOrientation, kShort, {6})
+        .tag(kTagSamplesPerPixel, kShort, {3})
+        .tag(kTagRowsPerStrip, kShort, {kHeight})
+        .tag(kTagStripByteCounts, kLong, {size})
+        .tag(kTagJpegInterchangeFormat, kLong, {8})
+        .tag(kTagJpegInterchangeFormatLength, kLong, {size})
+        .tag(kTagYCbCrSubsampling, kShort, {2, 2});
+    ScratchDir dir;
+    dir.write("source.jpg", jpeg);
+    dir.write("page.tif", builder.build());
+
+    const RunResult run = runPelc({"page.tif"}, dir.path());
+    EXPECT_EQ(run.out.find("-->"), std::string::npos) << run.out;
+    testsupport::DecodedJpeg written, page;
+    ASSERT_TRUE(testsupport::decodeJpegFile(dir.file("source.jpg"), page));
+    ASSERT_TRUE(testsupport::decodeJpegFile(dir.file("page_1.jpg"), written));
+    ASSERT_EQ(written.width, page.height);
+    ASSERT_EQ(written.height, page.width);
+    // Viewed pixel (x, y) is the stored one in column y, row height - 1 - x.
+    double difference = 0;
+    for (int y = 0; y < written.height; ++y)
+        for (int x = 0; x < written.width; ++x)
+            for (int k = 0; k < 3; ++k)
+                difference +=
+                    std::abs(written.pixel(x, y)[k] - page.pixel(y, page.height - 1 - x)[k]);
+    EXPECT_LT(difference / (3.0 * written.width * written.height), 3.0);
 }
