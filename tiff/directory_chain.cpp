@@ -1,7 +1,6 @@
 #include "tiff/directory_chain.h"
 
 #include <algorithm>
-
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>

@@ -167,12 +167,12 @@ TEST(ParallelRun, APageStartsBesideOthersOnlyWithinTheMemoryBudget) {
         uint64_t inWork, cost;
         bool fits;
     } const cases[] = {
-        {0, kMax, true},     // nothing in work: any page runs, alone
-        {12, 988, true},     // exactly the budget
-        {12, 989, false},    // one byte over
-        {12, kMax, false},   // a cost that would wrap round to 11
-        {kMax, 1, false},    // beside a page that runs alone
-        {1000, 0, true},     // nothing more
+        {0, kMax, true},   // nothing in work: any page runs, alone
+        {12, 988, true},   // exactly the budget
+        {12, 989, false},  // one byte over
+        {12, kMax, false}, // a cost that would wrap round to 11
+        {kMax, 1, false},  // beside a page that runs alone
+        {1000, 0, true},   // nothing more
     };
     for (const Case& c : cases)
         EXPECT_EQ(pageFitsBudget(c.inWork, c.cost, 1000), c.fits) << c.inWork << " + " << c.cost;
