@@ -206,7 +206,7 @@ void PagePipeline::convertNext(std::unique_lock<std::mutex>& lock, Worker& worke
 int pageWorkerCount() { return std::min(platform::usableCpuCount(), kMaxWorkers); }
 
 uint64_t pageMemoryBudget() {
-    const uint64_t memory = platform::physicalMemoryBytes();
+    const uint64_t memory = platform::usableMemoryBytes();
     return memory == 0 ? std::numeric_limits<uint64_t>::max() : memory / 2;
 }
 

@@ -81,7 +81,7 @@ class PagePipeline {
 /// The workers a run uses: the CPUs it may use, at most kMaxWorkers.
 int pageWorkerCount();
 inline constexpr int kMaxWorkers = 64;
-/// The memory the decoded pages in work may take together: half the machine's.
+/// The memory the decoded pages in work may take together: half what the process may use.
 uint64_t pageMemoryBudget();
 /// Whether a page costing `cost` may start beside pages in work costing `inWork` together:
 /// when they stay within `budget`, or when nothing is in work (a page above it runs alone).

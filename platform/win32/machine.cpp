@@ -18,7 +18,7 @@ int usableCpuCount() {
     return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
 }
 
-uint64_t physicalMemoryBytes() {
+uint64_t usableMemoryBytes() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
     return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;

@@ -156,17 +156,6 @@ void expectRun(const RunResult& run, const ScratchDir& dir, const std::vector<In
     }
 }
 
-bool sanitized() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
-    return false;
-}
-
 mode_t currentUmask() {
     const mode_t mask = umask(0);
     umask(mask);

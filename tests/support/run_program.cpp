@@ -209,3 +209,14 @@ std::vector<std::string> hiddenOutputs(const std::string& folder) {
     closedir(dir);
     return names;
 }
+
+bool sanitized() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}

@@ -62,5 +62,8 @@ std::string sjis(const Message& message);
 std::string consoleLine(std::string_view bytes);
 /// A "%s ..." message line: the path's bytes, then the message's Shift-JIS text.
 std::string pathLine(std::string_view path, const Message& message);
+/// Whether this program runs under AddressSanitizer or ThreadSanitizer, whose shadow memory
+/// no address-space limit can hold.
+bool sanitized();
 /// Names in `folder` of hidden outputs (".pelc-..."), which no run may leave behind.
 std::vector<std::string> hiddenOutputs(const std::string& folder);
