@@ -9,6 +9,40 @@
 
 namespace testsupport {
 
+namespace {
+
+// A compressor writing to memory, its fields to be set before jpeg_start_compress.
+struct MemoryCompressor {
+    MemoryCompressor(uint32_t width, uint32_t height, int components, J_COLOR_SPACE space) {
+        info.err = jpeg_std_error(&errors);
+        jpeg_create_compress(&info);
+        jpeg_mem_dest(&info, &out, &size);
+        info.image_width = width;
+        info.image_height = height;
+        info.input_components = components;
+        info.in_color_space = space;
+        jpeg_set_defaults(&info);
+    }
+    ~MemoryCompressor() {
+        jpeg_destroy_compress(&info);
+        std::free(out);
+    }
+    MemoryCompressor(const MemoryCompressor&) = delete;
+    MemoryCompressor& operator=(const MemoryCompressor&) = delete;
+
+    std::vector<uint8_t> finish() {
+        jpeg_finish_compress(&info);
+        return std::vector<uint8_t>(out, out + size);
+    }
+
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+};
+
+} // namespace
+
 std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components, int restartRows,
                                 bool arithmetic) {
     PageSpec page;
@@ -17,18 +51,8 @@ std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components,
     page.samplesPerPixel = static_cast<uint16_t>(components);
     const std::vector<uint8_t> pixels = gradientPixels(page);
 
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = width;
-    info.image_height = height;
-    info.input_components = components;
-    info.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
+    MemoryCompressor jpeg(width, height, components, components == 3 ? JCS_RGB : JCS_GRAYSCALE);
+    jpeg_compress_struct& info = jpeg.info;
     jpeg_set_quality(&info, 90, TRUE);
     info.restart_in_rows = restartRows;
     info.arith_code = arithmetic ? TRUE : FALSE;
@@ -38,26 +62,12 @@ std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components,
         JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + info.next_scanline * rowBytes);
         jpeg_write_scanlines(&info, &row, 1);
     }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<uint8_t> stream(out, out + size);
-    std::free(out);
-    return stream;
+    return jpeg.finish();
 }
 
 std::vector<uint8_t> encodeFractionalChromaJpeg(uint32_t width, uint32_t height) {
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = width;
-    info.image_height = height;
-    info.input_components = 3;
-    info.in_color_space = JCS_YCbCr;
-    jpeg_set_defaults(&info);
+    MemoryCompressor jpeg(width, height, 3, JCS_YCbCr);
+    jpeg_compress_struct& info = jpeg.info;
     // Raw planes skip the encoder's own downsampling, which refuses such factors.
     info.raw_data_in = TRUE;
     const int factors[3] = {3, 2, 1};
@@ -78,11 +88,7 @@ std::vector<uint8_t> encodeFractionalChromaJpeg(uint32_t width, uint32_t height)
     }
     while (info.next_scanline < height)
         jpeg_write_raw_data(&info, arrays, DCTSIZE);
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<uint8_t> stream(out, out + size);
-    std::free(out);
-    return stream;
+    return jpeg.finish();
 }
 
 } // namespace testsupport
