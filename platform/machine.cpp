@@ -53,7 +53,9 @@ uint64_t cgroupMemoryLimit() {
         if (!entry.empty() && entry.back() == '\n')
             entry.remove_suffix(1);
         const size_t first = entry.find(':');
-        const size_t second = first == std::string_view::npos ? first : entry.find(':', first + 1);
+        if (first == std::string_view::npos)
+            continue;
+        const size_t second = entry.find(':', first + 1);
         if (second == std::string_view::npos)
             continue;
         const std::string_view controllers = entry.substr(first + 1, second - first - 1);

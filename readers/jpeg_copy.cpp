@@ -12,6 +12,7 @@
 #include "platform/output_file.h"
 #include "readers/jpeg_stream_check.h"
 #include "tiff/directory_chain.h"
+#include "tiff/tag_decode.h"
 
 namespace readers {
 
@@ -135,8 +136,8 @@ enum class Blocks { Strips, Interchange, InterchangeAndStrips };
 int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, Blocks blocks,
                     bool checked) {
     // The stream is the page as stored; a page viewed otherwise is turned on the decoder's
-    // path, which writes it anew. Values outside 1 to 8 mean nothing and stand as stored.
-    if (checked && reader.orientation > tiffdir::kOrientationAsStored && reader.orientation <= 8)
+    // path, which writes it anew.
+    if (checked && tiffdir::viewedTurned(reader.orientation))
         return kNotAJpegOfThePage;
     CopyPlan plan;
     const int32_t planned =

@@ -15,6 +15,11 @@ inline constexpr uint32_t kMaxArrayValues = 16384;
 inline constexpr uint16_t kCompressionOldJpeg = 6;
 /// Orientation of a page viewed as stored: row 0 at the top, column 0 at the left.
 inline constexpr uint16_t kOrientationAsStored = 1;
+/// Whether `orientation` shows the page otherwise than stored (2 to 8; any other value
+/// means nothing, and the page stands as stored).
+inline bool viewedTurned(uint16_t orientation) {
+    return orientation > kOrientationAsStored && orientation <= 8;
+}
 
 /// One directory entry in host form (12 bytes in a classic file, 20 in a BigTIFF one): the
 /// value field holds the raw bytes as stored in the file, four or eight, the rest zero
