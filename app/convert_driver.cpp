@@ -51,11 +51,11 @@ int32_t fileKindFromExtension(const char* path) {
 }
 
 PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
-                               const char* outputName, readers::ConvertEngine& engine) {
+                               platform::OutputFile& output, readers::ConvertEngine& engine) {
     const bool oldStyle = page.compression == tiffdir::kCompressionOldJpeg;
     int32_t result = 0;
     if (oldStyle)
-        result = readers::copyPageJpeg(inputPath, outputName, page.directoryOffset);
+        result = readers::copyPageJpeg(inputPath, output, page.directoryOffset);
     // An old-style page whose bytes are not its JPEG is decoded as any other page.
     if (oldStyle && result != readers::kNotAJpegOfThePage)
         return {result, result != 0 ? &messages::kWriteFailed : nullptr};
@@ -70,7 +70,7 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
         releaseImageRecord(&bitmap);
         return {loaded, oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
     }
-    result = writeJpeg(&bitmap, outputName);
+    result = writeJpeg(&bitmap, output);
     releaseImageRecord(&bitmap);
     return {result, result != 0 ? &messages::kWriteFailed : nullptr};
 }

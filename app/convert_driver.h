@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "core/file_list.h"
 #include "core/image_record.h"
+#include "platform/output_file.h"
 #include "readers/convert_engine.h"
 
 struct FileKindRow {
@@ -31,8 +32,9 @@ struct PageOutcome {
     int32_t status = 0;               // 0, or the code of the step that failed
     const Message* failure = nullptr; // the page's failure message; null when written
 };
-/// The page step for `page` of `inputPath` into `outputName`. Prints nothing. An old-style
+/// The page step for `page` of `inputPath` into `output`, finished but not yet in place
+/// when written. Prints nothing. An old-style
 /// JPEG page is copied when its bytes are a JPEG of the page, else decoded as any other
 /// page; one that can be neither copied nor decoded fails as a write.
 PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
-                               const char* outputName, readers::ConvertEngine& engine);
+                               platform::OutputFile& output, readers::ConvertEngine& engine);

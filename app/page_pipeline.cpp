@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <system_error>
 
 #include "app/convert_driver.h"
@@ -24,7 +25,7 @@ struct PagePipeline::Slot {
     uint64_t cost = 0;
     bool done = false;
     PageOutcome outcome{};
-    platform::HeldOutputs held;
+    std::optional<platform::OutputFile> output; // finished when the page was written
 };
 
 struct PagePipeline::Worker {
@@ -125,23 +126,14 @@ void PagePipeline::finishOldest() {
     if (slot.printLines) {
         slot.printLines();
     } else {
-        const PageTask& task = slot.task;
-        printRaw(task.outputName);
+        printRaw(slot.task.outputName);
         PageOutcome outcome = slot.outcome;
-        if (slot.held.wantsInPlace()) {
-            // Only the earlier file itself can be written: now that every page before it
-            // is in place, write it here as a one-thread run would.
-            slot.held.clear();
-            readers::ConvertEngine engine;
-            outcome = convertPageQuietly(task.page, task.inputPath.c_str(), task.outputName.c_str(),
-                                         engine);
-        } else if (outcome.failure == nullptr && !slot.held.putInPlace()) {
+        if (outcome.failure == nullptr && !slot.output->putInPlace())
             outcome = {-1, &messages::kWriteFailed};
-        }
         if (outcome.failure != nullptr)
             printMessage(*outcome.failure);
     }
-    slot.held.clear();
+    slot.output.reset();
     slot.printLines = nullptr;
     slot.task = PageTask{};
     std::lock_guard lock(mutex_);
@@ -190,11 +182,9 @@ void PagePipeline::convertNext(std::unique_lock<std::mutex>& lock, Worker& worke
             worker.engine.finishFile();
             worker.fileTurn = slot.task.fileTurn;
         }
-        {
-            platform::CommitHold hold(slot.held);
-            slot.outcome = convertPageQuietly(slot.task.page, slot.task.inputPath.c_str(),
-                                              slot.task.outputName.c_str(), worker.engine);
-        }
+        slot.output.emplace(slot.task.outputName.c_str());
+        slot.outcome =
+            convertPageQuietly(slot.task.page, slot.task.inputPath.c_str(), *slot.output, worker.engine);
 
         lock.lock();
         slot.done = true;

@@ -35,7 +35,7 @@ int printUsage() {
 int pelcMain(int argc, char** argv) {
     platform::initConsole();
     platform::keepFreedMemoryForReuse();
-    platform::removeOutputsOnInterrupt();
+    platform::handleInterrupts();
     // Scripts read the version as one line, without the banner around it.
     if (asksForVersion(argc, argv)) {
         printRaw("pelc " PELC_VERSION);
@@ -74,6 +74,8 @@ int pelcMain(int argc, char** argv) {
     }
 
     const int result = convertFiles(inputList, pageWorkerCount());
+    // Scripts delete the inputs once the run ends: the pages must outlast a power cut.
+    platform::makeOutputsDurable();
     printMessage(messages::kEndBanner);
     printRaw("");
     return result;

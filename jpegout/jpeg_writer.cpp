@@ -152,7 +152,7 @@ int32_t pixelsPerMetre(int32_t unit, double resolution) {
     return static_cast<int32_t>(perMetre);
 }
 
-int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
+int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     if (bitmap == nullptr)
         return kWriteNoConversion;
     const int32_t xPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->xResolution);
@@ -196,7 +196,15 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
         copyTurned(packed + kBitmapHeaderSize, rowBytes, working.pixels, turn);
     platform::globalUnlock(block);
 
-    return platform::saveJpegFile(fileName, block, colours, profile) != 0 ? 0 : kWriteEncoderFailed;
+    return platform::saveJpegFile(output, block, colours, profile) ? 0 : kWriteEncoderFailed;
+}
+
+int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
+    if (fileName == nullptr)
+        return kWriteEncoderFailed;
+    platform::OutputFile output(fileName);
+    const int32_t status = writeJpeg(bitmap, output);
+    return status != 0 || output.putInPlace() ? status : kWriteEncoderFailed;
 }
 
 int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,

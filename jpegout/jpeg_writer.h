@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/image_record.h"
+#include "platform/output_file.h"
 
 inline constexpr int32_t kWriteNoConversion = -1; // no bitmap, or none that becomes 24 bits
 inline constexpr int32_t kWriteNoMemory = -1;     // no block for the packed bitmap
@@ -14,6 +15,9 @@ inline constexpr int32_t kWriteEncoderFailed = -77;
 /// 0 when the file was written; -1, -2 or -77. A 24-bit `bitmap` is taken over and left
 /// cleared; any other keeps its storage. Prints nothing.
 int32_t writeJpeg(ImageRecord* bitmap, const char* fileName);
+/// As above, into `output`, which is opened, written and finished; putting it in place is
+/// the caller's.
+int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output);
 /// Expands a 1-bit bitmap into a new 24-bit one by `source->photometric`: with 3 a set bit
 /// takes palette entry 0 and a clear bit entry 1; with 0 a set bit is black; otherwise a
 /// set bit is white. 0 or an allocation code.

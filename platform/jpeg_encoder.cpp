@@ -178,16 +178,14 @@ bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool g
 
 } // namespace
 
-int saveJpegFile(const char* fileName, GlobalBlockHandle block, PageColours colours,
-                 IccProfile profile) {
-    if (fileName == nullptr)
-        return 0;
+bool saveJpegFile(OutputFile& file, GlobalBlockHandle block, PageColours colours,
+                  IccProfile profile) {
     const uint8_t* bytes = globalLock(block);
     PackedBitmap bitmap;
     const bool valid = readPackedBitmap(bytes, globalSize(block), bitmap);
     if (!valid) {
         globalUnlock(block);
-        return 0;
+        return false;
     }
     // An RGB profile describes the page's colours even where they happen to be grey, so it
     // keeps three components; a profile whose space the JPEG does not get is left out.
@@ -196,14 +194,21 @@ int saveJpegFile(const char* fileName, GlobalBlockHandle block, PageColours colo
         space != ProfileColours::Rgb && (colours == PageColours::Grey || everyPixelGrey(bitmap));
     if (space != (grey ? ProfileColours::Grey : ProfileColours::Rgb))
         profile = {};
-    OutputFile file(fileName);
     FileDestination destination{
         {}, &file, std::unique_ptr<JOCTET[]>(new (std::nothrow) JOCTET[kOutputBufferSize])};
-    const bool encoded = file.descriptor() >= 0 && destination.buffer != nullptr &&
+    const bool encoded = destination.buffer != nullptr && file.open() &&
                          encodeRows(destination, bitmap, grey, profile);
     globalUnlock(block);
     // A cut-off JPEG opens as a grey or broken page: it never takes the page's name.
-    return encoded && file.commit() ? 1 : 0;
+    return encoded && file.finish();
+}
+
+int saveJpegFile(const char* fileName, GlobalBlockHandle block, PageColours colours,
+                 IccProfile profile) {
+    if (fileName == nullptr)
+        return 0;
+    OutputFile file(fileName);
+    return saveJpegFile(file, block, colours, profile) && file.putInPlace() ? 1 : 0;
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 
 #include "platform/global_memory.h"
 #include "platform/icc_profile.h"
+#include "platform/output_file.h"
 
 namespace platform {
 /// What the caller knows of the page's colours. A page known to be grey is written as a
@@ -21,4 +22,8 @@ enum class PageColours { Unknown, Grey };
 /// iccProfileColours finds unusable is left out and changes nothing.
 int saveJpegFile(const char* fileName, GlobalBlockHandle block,
                  PageColours colours = PageColours::Unknown, IccProfile profile = {});
+/// As above, into `file`, which is opened, written and finished; putting it in place is
+/// the caller's. True when the whole JPEG was written.
+bool saveJpegFile(OutputFile& file, GlobalBlockHandle block,
+                  PageColours colours = PageColours::Unknown, IccProfile profile = {});
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,291 +18,346 @@ namespace platform {
 
 namespace {
 
-// Outputs in flight, as the interrupt handler finds them. A slot is published (path
-// written, then state set) before its file exists and freed only once the file is gone
-// or in place, so the handler never misses a file; it may try a name already gone,
-// which does no harm. Fixed storage: the handler may not allocate or lock.
-enum SlotState : int { kFree, kClaimed, kHidden, kInPlace };
-constexpr int kSlots = 256;
-struct InFlight {
-    std::atomic<int> state;
-    char path[PATH_MAX];
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-InFlight inFlight[kSlots];
+// Ctrl-\ (SIGQUIT) ends a run from the terminal as surely as Ctrl-C does; SIGXCPU ends a
+// run that reached its CPU limit.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU};
 
-// Ctrl-\ (SIGQUIT) ends a run from the terminal as surely as Ctrl-C does.
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+sigset_t handledSignals;
 
-sigset_t interruptSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signalNumber : kInterrupts)
-        sigaddset(&set, signalNumber);
-    return set;
+void removeName(const char* path) { ::unlink(path); }
+
+void* endOnInterrupt(void*) {
+    int signalNumber = 0;
+    while (::sigwait(&handledSignals, &signalNumber) != 0) {
+    }
+    outputs::endOutputs(removeName);
+    // Blocked on every thread: unblocked here, with its default action, it ends the
+    // process as it would have.
+    ::signal(signalNumber, SIG_DFL);
+    sigset_t just;
+    sigemptyset(&just);
+    sigaddset(&just, signalNumber);
+    ::pthread_sigmask(SIG_UNBLOCK, &just, nullptr);
+    ::raise(signalNumber);
+    ::_exit(128 + signalNumber);
 }
 
-// An interrupt and the start of an output exclude each other, since other threads go on
-// while the handler runs: a start under way when the handler begins is waited for, so the
-// file it makes is found; one that begins later gives up. The interrupts are held off on
-// the starting thread meanwhile, so the handler never runs inside a start and waits only for
-// other threads, which never wait for it.
-std::atomic<bool> ending{false};
-std::atomic<int> creating{0};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-class Creation {
-  public:
-    Creation() {
-        const sigset_t interrupts = interruptSignals();
-        ::pthread_sigmask(SIG_BLOCK, &interrupts, &saved_);
-        creating.fetch_add(1);
-        allowed_ = !ending.load();
-    }
-    ~Creation() {
-        creating.fetch_sub(1);
-        ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-    }
-    Creation(const Creation&) = delete;
-    Creation& operator=(const Creation&) = delete;
-    bool allowed() const { return allowed_; }
-
-  private:
-    sigset_t saved_;
-    bool allowed_;
-};
-
-// Where the calling thread's commits go; null: in place at once.
-thread_local HeldOutputs* heldCommits = nullptr;
-
-int claimSlot() {
-    for (int i = 0; i < kSlots; ++i) {
-        int expected = kFree;
-        if (inFlight[i].state.compare_exchange_strong(expected, kClaimed))
-            return i;
-    }
-    return -1;
-}
-
-bool publish(int slot, const std::string& path, SlotState state) {
-    if (path.size() >= sizeof inFlight[slot].path)
+// The folder part of `path` ("." for a bare name) into `folder`; false when too long.
+bool folderOf(const char* path, char* folder, size_t capacity) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr)
+        return std::snprintf(folder, capacity, ".") > 0;
+    const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (length >= capacity)
         return false;
-    inFlight[slot].state.store(kClaimed);
-    std::memcpy(inFlight[slot].path, path.c_str(), path.size() + 1);
-    inFlight[slot].state.store(state);
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
     return true;
 }
 
-void freeSlot(int slot) {
-    if (slot >= 0)
-        inFlight[slot].state.store(kFree);
-}
-
-// Empties the regular file at `path` without following a link or blocking on a FIFO put
-// there meanwhile. System calls only: the interrupt handler uses it.
-void emptyFile(const char* path) {
-    const int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
-        (void)::ftruncate(fd, 0);
-    ::close(fd);
-}
-
-void onInterrupt(int signalNumber) {
-    const int savedErrno = errno;
-    ending.store(true);
-    while (creating.load() > 0) {
-    }
-    for (InFlight& slot : inFlight) {
-        const int state = slot.state.load();
-        if (state == kHidden)
-            ::unlink(slot.path);
-        else if (state == kInPlace)
-            emptyFile(slot.path);
-    }
-    errno = savedErrno;
-    // Blocked while this handler runs: delivered, with its default action, on return.
-    ::signal(signalNumber, SIG_DFL);
-    ::raise(signalNumber);
-}
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+// A fresh hidden name in `folder`.
+bool hiddenNameIn(const char* folder, char* name, size_t capacity) {
+    static std::atomic<unsigned> serial{0};
+    const int length = std::snprintf(name, capacity, "%s/.pelc-%ld-%u", folder,
+                                     static_cast<long>(::getpid()), serial.fetch_add(1));
+    return length > 0 && static_cast<size_t>(length) < capacity;
 }
 
 // A folder that refuses new files, as opposed to one that failed for another reason (a
 // full disk), where writing over the earlier file would only lose it.
 bool refusesNewFiles(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
-// A fresh hidden name in `folder`, created exclusively and published in `slot` before it
-// exists. `mode` < 0: 0666 less the umask; else exactly those permission bits, set before
-// a byte is written (created 0600, so it is never wider meanwhile).
-int createHidden(int slot, const std::string& folder, int mode, std::string& name) {
-    static std::atomic<unsigned> serial{0};
+// File systems without unnamed files, and kernels older than them.
+bool lacksUnnamedFiles(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOENT;
+}
+
+// An unnamed file gets its name through /proc, which a chroot may lack.
+bool canNameUnnamedFiles() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
+// Mode bits of a new file: exactly `mode` when it replaces one, else 0666 less the umask.
+// Created 0600, so it is never wider meanwhile.
+bool setMode(int fd, int mode) { return mode < 0 || ::fchmod(fd, static_cast<mode_t>(mode)) == 0; }
+
+// A hidden file in `folder`, created exclusively; its name is in `entry` before it exists.
+int createHidden(int entry, const char* folder, int mode) {
+    char name[outputs::kEntryPathBytes];
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char leaf[48];
-        std::snprintf(leaf, sizeof leaf, "/.pelc-%ld-%u", static_cast<long>(::getpid()),
-                      serial.fetch_add(1));
-        name = folder + leaf;
-        const Creation creation;
-        if (!creation.allowed()) {
-            errno = EINTR;
+        if (!hiddenNameIn(folder, name, sizeof name))
             return -1;
-        }
-        if (!publish(slot, name, kHidden))
+        const outputs::EntryLock lock(entry);
+        if (!outputs::setHiddenName(entry, name))
             return -1;
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+        const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                               mode < 0 ? 0666 : 0600);
+        if (fd >= 0 && setMode(fd, mode))
+            return fd;
+        const int error = fd >= 0 ? EIO : errno;
         if (fd >= 0) {
-            if (mode < 0 || ::fchmod(fd, static_cast<mode_t>(mode)) == 0)
-                return fd;
-            ::unlink(name.c_str());
+            ::unlink(name);
             ::close(fd);
-            errno = EIO;
         }
-        const int error = errno;
-        inFlight[slot].state.store(kClaimed);
+        outputs::setHiddenName(entry, nullptr);
         errno = error;
-        if (fd >= 0 || error != EEXIST)
+        if (error != EEXIST)
             return -1;
     }
     return -1;
 }
 
-// The existing regular file itself, emptied, for a folder that takes no new files.
-int openInPlace(int slot, const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
+// The file systems written to, each by a folder of it, for the sync at the end.
+constexpr int kFileSystems = 64;
+struct WrittenFileSystems {
+    std::mutex lock;
+    dev_t devices[kFileSystems];
+    int folders[kFileSystems];
+    int count = 0;
+    bool overflow = false; // more than can be held, or a folder that cannot be opened
+};
+WrittenFileSystems written;
+
+void noteWrittenTo(const char* path) {
     struct stat info;
-    // Published before it is emptied, or not touched once an interrupt has begun.
-    const Creation creation;
-    if (!creation.allowed() || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        !publish(slot, path, kInPlace) || ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return -1;
+    if (::lstat(path, &info) != 0)
+        return;
+    const std::lock_guard lock(written.lock);
+    for (int i = 0; i < written.count; ++i)
+        if (written.devices[i] == info.st_dev)
+            return;
+    char folder[outputs::kEntryPathBytes];
+    const int folderFd = written.count < kFileSystems && folderOf(path, folder, sizeof folder)
+                             ? ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                             : -1;
+    if (folderFd < 0) {
+        written.overflow = true;
+        return;
     }
-    return fd;
+    written.devices[written.count] = info.st_dev;
+    written.folders[written.count++] = folderFd;
 }
 
 } // namespace
 
-void removeOutputsOnInterrupt() {
+void handleInterrupts() {
+    ::signal(SIGXFSZ, SIG_IGN);
+    sigemptyset(&handledSignals);
     for (const int signalNumber : kInterrupts) {
         struct sigaction current;
-        if (::sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        // Every one of them is held off while one is handled: one cleanup, one ending.
-        action.sa_mask = interruptSignals();
-        ::sigaction(signalNumber, &action, nullptr);
+        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaddset(&handledSignals, signalNumber);
     }
+    // Every thread started from here on inherits the mask: only the handling thread takes
+    // the signals, and never in the middle of another thread's step.
+    ::pthread_sigmask(SIG_BLOCK, &handledSignals, nullptr);
+    pthread_attr_t attributes;
+    pthread_t thread;
+    const bool started = ::pthread_attr_init(&attributes) == 0 &&
+                         ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) == 0 &&
+                         ::pthread_create(&thread, &attributes, endOnInterrupt, nullptr) == 0;
+    ::pthread_attr_destroy(&attributes);
+    if (!started) // the signals keep their default actions
+        ::pthread_sigmask(SIG_UNBLOCK, &handledSignals, nullptr);
 }
 
-OutputFile::OutputFile(const char* path) : finalPath_(path != nullptr ? path : "") {
-    if (finalPath_.empty())
-        return;
-    struct stat info;
-    const bool exists = ::lstat(finalPath_.c_str(), &info) == 0;
-    const bool regular = exists && S_ISREG(info.st_mode);
-    if (exists && !regular && !S_ISLNK(info.st_mode))
-        return; // a folder, FIFO, socket or device: never opened
-    slot_ = claimSlot();
-    if (slot_ < 0)
-        return;
-    std::string name;
-    fd_ = createHidden(slot_, folderOf(finalPath_), regular ? int(info.st_mode & 0777) : -1, name);
-    if (fd_ >= 0) {
-        tempPath_ = name;
-        return;
-    }
-    if (regular && refusesNewFiles(errno)) {
-        if (heldCommits != nullptr)
-            heldCommits->wantsInPlace_ = true;
-        else
-            fd_ = openInPlace(slot_, finalPath_);
-    }
-    if (fd_ < 0) {
-        freeSlot(slot_);
-        slot_ = -1;
-    }
+bool makeOutputsDurable() {
+    const std::lock_guard lock(written.lock);
+    bool durable = true;
+    for (int i = 0; i < written.count; ++i)
+        durable = ::syncfs(written.folders[i]) == 0 && durable;
+    if (written.overflow)
+        ::sync();
+    return durable;
 }
+
+OutputFile::OutputFile(const char* path) : path_(path != nullptr ? path : "") {}
 
 OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::write(const void* bytes, size_t count) {
-    return fd_ >= 0 && writeFully(fd_, bytes, count);
-}
+bool OutputFile::open() {
+    if (kind_ != Kind::None || path_[0] == '\0')
+        return false;
+    struct stat info;
+    const bool exists = ::lstat(path_, &info) == 0;
+    const bool regular = exists && S_ISREG(info.st_mode);
+    if (exists && !regular && !S_ISLNK(info.st_mode))
+        return false; // a folder, FIFO, socket or device: never opened
+    char folder[outputs::kEntryPathBytes];
+    if (!folderOf(path_, folder, sizeof folder))
+        return false;
+    const int mode = regular ? static_cast<int>(info.st_mode & 07777) : -1;
 
-void OutputFile::discard() {
-    if (slot_ < 0)
-        return;
-    const bool inPlace = tempPath_.empty();
-    // Emptied through its descriptor while there is one: the name may name another file by
-    // now.
-    if (fd_ >= 0 && inPlace)
-        (void)::ftruncate(fd_, 0);
-    else if (inPlace)
-        emptyFile(finalPath_.c_str());
-    if (fd_ >= 0)
+    int error = EOPNOTSUPP;
+    if (canNameUnnamedFiles()) {
+        fd_ = ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode < 0 ? 0666 : 0600);
+        if (fd_ >= 0 && setMode(fd_, mode)) {
+            kind_ = Kind::Unnamed;
+            return true;
+        }
+        error = fd_ >= 0 ? EIO : errno;
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    if (lacksUnnamedFiles(error)) {
+        entry_ = outputs::claimEntry();
+        fd_ = entry_ >= 0 ? createHidden(entry_, folder, mode) : -1;
+        if (fd_ >= 0) {
+            kind_ = Kind::Hidden;
+            return true;
+        }
+        error = errno;
+        outputs::releaseEntry(entry_);
+        entry_ = -1;
+    }
+    if (!regular || !refusesNewFiles(error))
+        return false;
+    // Only the earlier file itself can be written: kept open, so its turn writes this very
+    // file whatever happens to the name meanwhile.
+    fd_ = ::open(path_, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0)
+        return false;
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd_);
-    fd_ = -1;
-    if (!inPlace)
-        ::unlink(tempPath_.c_str());
-    freeSlot(slot_);
-    slot_ = -1;
-}
-
-bool OutputFile::commit() {
-    if (slot_ < 0 || fd_ < 0)
-        return false;
-    // Data still in flight can be lost at close: that is a failed write too.
-    const bool closed = ::close(fd_) == 0;
-    fd_ = -1;
-    if (closed && heldCommits != nullptr && !tempPath_.empty()) {
-        heldCommits->files_.push_back({tempPath_, finalPath_, slot_});
-        slot_ = -1;
-        return true;
-    }
-    if (!closed || (!tempPath_.empty() && ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)) {
-        discard();
+        fd_ = -1;
         return false;
     }
-    freeSlot(slot_);
-    slot_ = -1;
+    kind_ = Kind::InPlace;
     return true;
 }
 
-bool HeldOutputs::putInPlace() {
-    bool allPlaced = true;
-    for (const Held& held : files_) {
-        if (::rename(held.hiddenPath.c_str(), held.finalPath.c_str()) != 0) {
-            ::unlink(held.hiddenPath.c_str());
-            allPlaced = false;
+bool OutputFile::write(const void* bytes, size_t count) {
+    if (finished_ || kind_ == Kind::None)
+        return false;
+    if (kind_ == Kind::InPlace)
+        return inPlaceBytes_.append(bytes, count);
+    return writeFully(fd_, bytes, count);
+}
+
+bool OutputFile::finish() {
+    if (finished_ || kind_ == Kind::None)
+        return false;
+    // A hidden file is closed now: data still in flight can be lost at close, which is a
+    // failed write too. An unnamed one keeps its descriptor, its only way to a name.
+    if (kind_ == Kind::Hidden) {
+        const bool closed = ::close(fd_) == 0;
+        fd_ = -1;
+        if (!closed) {
+            discard();
+            return false;
         }
-        freeSlot(held.slot);
     }
-    files_.clear();
-    return allPlaced;
+    finished_ = true;
+    return true;
 }
 
-void HeldOutputs::clear() {
-    for (const Held& held : files_) {
-        ::unlink(held.hiddenPath.c_str());
-        freeSlot(held.slot);
+bool OutputFile::placeUnnamed() {
+    char self[48];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+    const int entry = outputs::claimEntry();
+    if (entry < 0)
+        return false;
+    bool placed;
+    {
+        const outputs::EntryLock lock(entry);
+        placed = ::linkat(AT_FDCWD, self, AT_FDCWD, path_, AT_SYMLINK_FOLLOW) == 0;
+        // Something is there already: linked under a hidden name, which then replaces it
+        // at once.
+        char folder[outputs::kEntryPathBytes];
+        char hidden[outputs::kEntryPathBytes];
+        for (int attempt = 0; !placed && errno == EEXIST && attempt < 100; ++attempt) {
+            if (!folderOf(path_, folder, sizeof folder) ||
+                !hiddenNameIn(folder, hidden, sizeof hidden) ||
+                !outputs::setHiddenName(entry, hidden))
+                break;
+            if (::linkat(AT_FDCWD, self, AT_FDCWD, hidden, AT_SYMLINK_FOLLOW) != 0)
+                continue; // errno EEXIST: another hidden name
+            placed = ::rename(hidden, path_) == 0;
+            if (!placed)
+                ::unlink(hidden);
+            break;
+        }
     }
-    files_.clear();
-    wantsInPlace_ = false;
+    outputs::releaseEntry(entry);
+    return placed;
 }
 
-CommitHold::CommitHold(HeldOutputs& outputs) { heldCommits = &outputs; }
+bool OutputFile::placeHidden() {
+    bool placed;
+    {
+        const outputs::EntryLock lock(entry_);
+        placed = ::rename(outputs::hiddenName(entry_), path_) == 0;
+        if (!placed)
+            ::unlink(outputs::hiddenName(entry_));
+        outputs::setHiddenName(entry_, nullptr);
+    }
+    outputs::releaseEntry(entry_);
+    entry_ = -1;
+    return placed;
+}
 
-CommitHold::~CommitHold() { heldCommits = nullptr; }
+bool OutputFile::writeInPlace() {
+    const int entry = outputs::claimEntry();
+    if (entry < 0)
+        return false;
+    const auto size = static_cast<off_t>(inPlaceBytes_.size());
+    bool written;
+    {
+        // The whole file goes in before an interrupt may end the run.
+        const outputs::EntryLock lock(entry);
+        // Room first, without changing a byte or the length: a full disk fails here and
+        // leaves the earlier file whole. File systems that cannot reserve room are
+        // written all the same.
+        const bool reserved = ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, size) == 0 ||
+                              errno == EOPNOTSUPP || errno == ENOSYS;
+        written = reserved && seekTo(fd_, 0) == 0 &&
+                  writeFully(fd_, inPlaceBytes_.data(), inPlaceBytes_.size()) &&
+                  ::ftruncate(fd_, size) == 0;
+    }
+    outputs::releaseEntry(entry);
+    return written;
+}
+
+bool OutputFile::putInPlace() {
+    if (!finished_)
+        return false;
+    bool placed = false;
+    if (kind_ == Kind::Unnamed)
+        placed = placeUnnamed();
+    else if (kind_ == Kind::Hidden)
+        placed = placeHidden();
+    else if (kind_ == Kind::InPlace)
+        placed = writeInPlace();
+    if (placed)
+        noteWrittenTo(path_);
+    if (placed && fd_ >= 0 && ::close(fd_) != 0)
+        placed = false; // a write lost late; the name holds what reached the disk
+    fd_ = -1;
+    finished_ = false;
+    kind_ = placed ? Kind::None : kind_;
+    discard();
+    return placed;
+}
+
+void OutputFile::discard() {
+    if (entry_ >= 0) {
+        {
+            const outputs::EntryLock lock(entry_);
+            ::unlink(outputs::hiddenName(entry_));
+            outputs::setHiddenName(entry_, nullptr);
+        }
+        outputs::releaseEntry(entry_);
+        entry_ = -1;
+    }
+    // An unnamed file vanishes with its descriptor; an earlier file written in place is
+    // left as it is.
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    kind_ = Kind::None;
+    finished_ = false;
+}
 
 } // namespace platform

@@ -1,101 +1,78 @@
-// An output written beside its final name and put in place only when complete: a page that
-// fails part-way (a full disk, a lost write, an interrupt) never destroys an earlier file of
-// that name and never leaves a cut-off file that looks written. Outputs never follow links,
-// never block on special files and never widen the permissions of a file they replace.
+// One output, from its first byte until it takes its name. A page that fails part-way (a
+// full disk, a lost write, an interrupt, a kill, a power cut) never destroys an earlier file
+// of that name and never leaves a cut-off file that looks written: a name holds its earlier
+// bytes or the whole new file. Outputs never follow links, never block on special files and
+// never widen the permissions of a file they replace.
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <vector>
+
+#include "platform/output_registry.h"
 
 namespace platform {
 
-/// From now on, SIGINT, SIGTERM, SIGHUP and SIGQUIT (on Windows Ctrl-C, Ctrl-Break and the
-/// closing of the console) remove the outputs in flight (hidden files, or files being
-/// rewritten in place, which are emptied) and then end the process as the event would have.
-/// A signal the process was started ignoring stays ignored. Call once, before the first
-/// output.
-void removeOutputsOnInterrupt();
+/// From now on interrupts (SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGXCPU; on Windows Ctrl-C,
+/// Ctrl-Break and the closing of the console) are handled on a thread of their own: it
+/// waits for the outputs being created, named or written in place (a second at most),
+/// removes the hidden files in flight and ends the process as the event would have. A
+/// signal the process was started ignoring stays ignored. SIGXFSZ is ignored, so a write
+/// past the file-size limit fails its page like a full disk. Call once, on the main
+/// thread, before any other thread starts.
+void handleInterrupts();
+
+/// Puts everything named so far on stable storage (on Linux one syncfs per file system
+/// written to; on Windows each file was flushed before it took its name). False when a
+/// flush failed.
+bool makeOutputsDurable();
 
 class OutputFile {
   public:
-    /// Opens for writing what will become `path`:
-    /// - nothing there: a new hidden file in its folder (".pelc-..."; on Windows also with
-    ///   the hidden attribute, cleared before it takes its name), mode 0666 less the umask;
-    /// - a regular file or a symbolic link (any reparse point): a new hidden file that
-    ///   replaces it when committed (a link is replaced, never written through; a replaced
-    ///   file's permission bits are kept, while on Windows its read-only mark is cleared
-    ///   as SetFileAttributesA(FILE_ATTRIBUTE_NORMAL) does; owner and hard links are not
-    ///   kept, since the file is a new one);
-    /// - a regular file in a folder that refuses new files: the file itself, emptied and
-    ///   written in place, when it may be written (on Windows a read-only one too);
-    /// - anything else (a folder, FIFO, socket or device, and on Windows a device name such
-    ///   as NUL or COM1.jpg or a path in the device namespace): nothing is opened.
-    /// While the calling thread holds commits (CommitHold), a file that could only be
-    /// written in place is not opened: its turn has not come (HeldOutputs::wantsInPlace).
+    /// Nothing is opened yet. `path` must outlive the object.
     explicit OutputFile(const char* path);
-    /// Without a commit: the hidden file is removed, a file written in place is emptied.
+    /// Whatever has not taken its name goes; an earlier file of the name is untouched.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    /// The open descriptor, or -1 when nothing could be opened.
-    int descriptor() const { return fd_; }
+    /// Opens for writing what will become `path`:
+    /// - nothing there, a regular file or a symbolic link (any reparse point): a new file in
+    ///   its folder, unnamed until it is put in place (on Linux an O_TMPFILE file where the
+    ///   file system allows, else a hidden ".pelc-..." file; on Windows a hidden file);
+    ///   the permission bits of a replaced regular file, else 0666 less the umask;
+    /// - a regular file in a folder that refuses new files, when it may be written (on
+    ///   Windows a read-only one too): the bytes are kept in memory and written over it
+    ///   when it is put in place;
+    /// - anything else (a folder, FIFO, socket or device, and on Windows a device name such
+    ///   as NUL or COM1.jpg): nothing is opened.
+    /// False when nothing could be opened.
+    bool open();
     /// Writes all `count` bytes; false on any failure.
     bool write(const void* bytes, size_t count);
-    /// Closes the file and puts it in place under its final name. False when the close or
-    /// the rename fails (a write lost late); nothing is left behind then. While the calling
-    /// thread holds commits, the complete file stays hidden and goes to the holder instead.
-    bool commit();
-
-  private:
-    void discard();
-
-    std::string finalPath_;
-    std::string tempPath_; // empty: written in place
-    int fd_ = -1;
-    int slot_ = -1; // in the interrupt registry, while the file is in flight
-};
-
-/// Outputs completed on a worker thread, waiting for their turn to be put in place (by any
-/// thread), so that files appear in the order a one-thread run would give them. Held files
-/// stay hidden and are removed on an interrupt like any output in flight.
-class HeldOutputs {
-  public:
-    HeldOutputs() = default;
-    /// Removes every file not put in place.
-    ~HeldOutputs() { clear(); }
-    HeldOutputs(const HeldOutputs&) = delete;
-    HeldOutputs& operator=(const HeldOutputs&) = delete;
-
-    /// Puts the held files in place, in the order they were committed. False when a rename
-    /// fails; that file is removed, the others still go in place.
+    /// Ends the writing: the file is whole and waits for its name. False when a write was
+    /// lost; the file is gone then.
+    bool finish();
+    /// Gives the finished file its name, replacing what was there (a link is replaced,
+    /// never written through). In place, the new size is reserved on the earlier file
+    /// before a byte of it changes and the whole file is written while an interrupt
+    /// waits, so a full disk leaves the earlier file whole. False when it cannot be done;
+    /// nothing is left behind then.
     bool putInPlace();
-    /// An output found only writable in place was refused while held: the page is to be
-    /// done again, without holding, once the outputs before it are in place.
-    bool wantsInPlace() const { return wantsInPlace_; }
-    /// Removes the held files and forgets the refusal, ready for another page.
-    void clear();
+    bool finished() const { return finished_; }
+    const char* path() const { return path_; }
 
   private:
-    friend class OutputFile;
-    struct Held {
-        std::string hiddenPath;
-        std::string finalPath;
-        int slot;
-    };
-    std::vector<Held> files_;
-    bool wantsInPlace_ = false;
-};
+    enum class Kind { None, Unnamed, Hidden, InPlace };
+    void discard();
+    bool placeUnnamed();
+    bool placeHidden();
+    bool writeInPlace();
 
-/// For its lifetime, the commits of the thread that made it go to `outputs`. One per thread
-/// at a time.
-class CommitHold {
-  public:
-    explicit CommitHold(HeldOutputs& outputs);
-    ~CommitHold();
-    CommitHold(const CommitHold&) = delete;
-    CommitHold& operator=(const CommitHold&) = delete;
+    const char* path_;
+    Kind kind_ = Kind::None;
+    int fd_ = -1;     // the new file, or in place the earlier file itself
+    int entry_ = -1;  // in the output registry, while a hidden name exists
+    bool finished_ = false;
+    outputs::ByteBlock inPlaceBytes_;
 };
 
 } // namespace platform

@@ -108,12 +108,10 @@ int32_t copyBlock(int input, platform::OutputFile& output, const Block& block, u
     return 0;
 }
 
-int32_t runPlan(const tiffdir::TiffReader& reader, const char* outputPath, const CopyPlan& plan) {
+int32_t runPlan(const tiffdir::TiffReader& reader, platform::OutputFile& output,
+                const CopyPlan& plan) {
     HeapArray<uint8_t> buffer(static_cast<uint8_t*>(std::malloc(kTransferBufferSize)));
-    if (!buffer || reader.fileHandle < 0)
-        return kCopyFailed;
-    platform::OutputFile output(outputPath);
-    if (output.descriptor() < 0)
+    if (!buffer || reader.fileHandle < 0 || !output.open())
         return kCopyFailed;
     int32_t status = 0;
     uint64_t written = 0;
@@ -127,13 +125,13 @@ int32_t runPlan(const tiffdir::TiffReader& reader, const char* outputPath, const
     // keeps the blocks copied before it, when there are any.
     if (status == kCopyFailed || written == 0)
         return status;
-    return output.commit() ? status : kCopyFailed;
+    return output.finish() ? status : kCopyFailed;
 }
 
 // Which blocks a page's copy writes.
 enum class Blocks { Strips, Interchange, InterchangeAndStrips };
 
-int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, Blocks blocks,
+int32_t copyPlanned(tiffdir::TiffReader& reader, platform::OutputFile& output, Blocks blocks,
                     bool checked) {
     // The stream is the page as stored; a page viewed otherwise is turned on the decoder's
     // path, which writes it anew.
@@ -148,10 +146,10 @@ int32_t copyPlanned(tiffdir::TiffReader& reader, const char* outputPath, Blocks 
     if (checked && !isJpegOfSize(reader.fileHandle, plan.blocks.get(), plan.blockCount,
                                  reader.imageWidth, reader.imageLength))
         return kNotAJpegOfThePage;
-    return runPlan(reader, outputPath, plan);
+    return runPlan(reader, output, plan);
 }
 
-int32_t copyPage(const char* tiffPath, const char* outputPath, uint64_t directoryOffset,
+int32_t copyPage(const char* tiffPath, platform::OutputFile& output, uint64_t directoryOffset,
                  bool checked) {
     tiffdir::TiffReader reader;
     clearRecord(reader);
@@ -165,31 +163,44 @@ int32_t copyPage(const char* tiffPath, const char* outputPath, uint64_t director
         reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
 
     if (reader.jpegInterchangeFormat == 0)
-        return copyPlanned(reader, outputPath, Blocks::Strips, checked);
+        return copyPlanned(reader, output, Blocks::Strips, checked);
     // Only the lengths are compared: a stream whose one strip is as long as the
     // interchange block is taken to be that block.
     if (reader.stripCount == 1 && reader.stripByteCountsLength >= 1 &&
         reader.jpegInterchangeFormatLength == reader.stripByteCounts[0])
-        return copyPlanned(reader, outputPath, Blocks::Interchange, checked);
-    return copyPlanned(reader, outputPath, Blocks::InterchangeAndStrips, checked);
+        return copyPlanned(reader, output, Blocks::Interchange, checked);
+    return copyPlanned(reader, output, Blocks::InterchangeAndStrips, checked);
+}
+
+// The copy under a name, put in place as soon as it is whole.
+template <class Copy> int32_t copyNamed(const char* outputPath, Copy copy) {
+    platform::OutputFile output(outputPath);
+    const int32_t status = copy(output);
+    return !output.finished() || output.putInPlace() ? status : kCopyFailed;
 }
 
 } // namespace
 
 int32_t copyStrips(tiffdir::TiffReader& reader, const char* outputPath) {
-    return copyPlanned(reader, outputPath, Blocks::Strips, false);
+    return copyNamed(outputPath, [&](platform::OutputFile& output) {
+        return copyPlanned(reader, output, Blocks::Strips, false);
+    });
 }
 
 int32_t copyInterchangeData(tiffdir::TiffReader& reader, const char* outputPath) {
-    return copyPlanned(reader, outputPath, Blocks::InterchangeAndStrips, false);
+    return copyNamed(outputPath, [&](platform::OutputFile& output) {
+        return copyPlanned(reader, output, Blocks::InterchangeAndStrips, false);
+    });
 }
 
 int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t directoryOffset) {
-    return copyPage(tiffPath, outputPath, directoryOffset, false);
+    return copyNamed(outputPath, [&](platform::OutputFile& output) {
+        return copyPage(tiffPath, output, directoryOffset, false);
+    });
 }
 
-int32_t copyPageJpeg(const char* tiffPath, const char* outputPath, uint64_t directoryOffset) {
-    return copyPage(tiffPath, outputPath, directoryOffset, true);
+int32_t copyPageJpeg(const char* tiffPath, platform::OutputFile& output, uint64_t directoryOffset) {
+    return copyPage(tiffPath, output, directoryOffset, true);
 }
 
 } // namespace readers

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform/output_file.h"
 #include "tiff/tiff_reader.h"
 
 namespace readers {
@@ -28,7 +29,8 @@ int32_t copyJpegData(const char* tiffPath, const char* outputPath, uint64_t dire
 /// (isJpegOfSize with the page's ImageWidth and ImageLength) are copied; refusals of the
 /// plan and bytes that fail the check give kNotAJpegOfThePage, before the output is touched.
 /// So does a page whose Orientation (2 to 8) shows it otherwise than stored.
-int32_t copyPageJpeg(const char* tiffPath, const char* outputPath, uint64_t directoryOffset);
+/// The output is opened, written and finished; putting it in place is the caller's.
+int32_t copyPageJpeg(const char* tiffPath, platform::OutputFile& output, uint64_t directoryOffset);
 /// Writes every strip of the current directory, in order (strip i only where both strip
 /// arrays have an entry i). 0, -1 or -302, refusing as copyJpegData does.
 int32_t copyStrips(tiffdir::TiffReader& reader, const char* outputPath);

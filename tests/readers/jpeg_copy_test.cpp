@@ -372,9 +372,10 @@ TEST(JpegCopy, TheCheckedCopyTakesOnlyACompleteJpegOfThePage) {
         ScratchDir dir;
         const std::string tiffPath = dir.write("page.tif", builder.build());
         const std::string output = dir.file("out.jpg");
-        EXPECT_EQ(
-            readers::copyPageJpeg(tiffPath.c_str(), output.c_str(), builder.directoryOffsets()[0]),
-            c.copied ? 0 : readers::kNotAJpegOfThePage);
+        platform::OutputFile file(output.c_str());
+        EXPECT_EQ(readers::copyPageJpeg(tiffPath.c_str(), file, builder.directoryOffsets()[0]),
+                  c.copied ? 0 : readers::kNotAJpegOfThePage);
+        EXPECT_EQ(file.finished() && file.putInPlace(), c.copied);
         EXPECT_EQ(pathExists(output), c.copied);
         if (c.copied) {
             EXPECT_EQ(readWholeFile(output), c.payload);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -81,12 +82,33 @@ cpu_set_t firstCpus(const cpu_set_t& allowed, unsigned count) {
 }
 
 // Runs in the child between fork and exec: system calls only.
+// Whether `child` has a file open that has no name yet in `folder` (an O_TMPFILE file reads
+// back as "folder/#inode (deleted)").
+bool writesUnnamed(pid_t child, const std::string& folder) {
+    const std::string fds = "/proc/" + std::to_string(child) + "/fd";
+    DIR* dir = opendir(fds.c_str());
+    if (dir == nullptr)
+        return false;
+    bool found = false;
+    while (const dirent* entry = readdir(dir)) {
+        char target[PATH_MAX];
+        const ssize_t length =
+            readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+        if (length <= 0)
+            continue;
+        const std::string_view link(target, static_cast<size_t>(length));
+        found = found || (link.starts_with(folder + "/#") && link.ends_with(" (deleted)"));
+    }
+    closedir(dir);
+    return found;
+}
+
 bool applyOptions(const RunOptions& options, const cpu_set_t* cpus) {
     if (cpus != nullptr && sched_setaffinity(0, sizeof *cpus, cpus) != 0)
         return false;
     if (options.fileSizeLimit) {
         const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
-        if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        if (signal(SIGXFSZ, SIG_DFL) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)
             return false;
     }
     if (options.addressSpaceLimit) {
@@ -166,7 +188,7 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
     bool interrupted = false;
     if (options.interruptWhileWriting)
         watch = [&] {
-            if (!interrupted && !hiddenOutputs(workDir).empty())
+            if (!interrupted && (!hiddenOutputs(workDir).empty() || writesUnnamed(child, workDir)))
                 interrupted = kill(child, *options.interruptWhileWriting) == 0;
         };
     if (options.interruptAfterLines)

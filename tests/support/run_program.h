@@ -18,8 +18,8 @@ struct RunResult {
 
 /// What the child's environment lacks, for runs that meet a faulty system on purpose.
 struct RunOptions {
-    /// RLIMIT_FSIZE in bytes: a disk that fills. SIGXFSZ is ignored in the child, so a write
-    /// past the limit fails with EFBIG instead of ending the process.
+    /// RLIMIT_FSIZE in bytes (`ulimit -f`): a disk that fills. The child starts with
+    /// SIGXFSZ's default action, which would end it at the first write past the limit.
     std::optional<uint64_t> fileSizeLimit;
     /// RLIMIT_AS in bytes: memory that runs out. Meaningless under AddressSanitizer, whose
     /// shadow memory alone exceeds any small limit.
@@ -27,9 +27,9 @@ struct RunOptions {
     /// User and group id the child runs as (root only): a read-only folder then really is
     /// one, since root writes into it regardless.
     std::optional<uint32_t> userId;
-    /// A signal sent to the run as soon as a hidden output (".pelc-...") appears in the
-    /// run's folder, that is while a page is being written; the child starts with its
-    /// default action, as a user's Ctrl-C would find it.
+    /// A signal sent to the run as soon as it writes an output in the run's folder (a hidden
+    /// ".pelc-..." file, or one without a name yet), that is while a page is being written;
+    /// the child starts with its default action, as a user's Ctrl-C would find it.
     std::optional<int> interruptWhileWriting;
     /// A signal sent to the run once its stdout holds some lines.
     struct LinesThenSignal {
