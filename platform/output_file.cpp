@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,6 +140,38 @@ void noteWrittenTo(const char* path) {
     written.folders[written.count++] = folderFd;
 }
 
+// An unnamed file takes its name through its descriptor's entry in /proc.
+bool linkUnnamed(int fd, const char* path) {
+    char self[48];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    const int entry = outputs::claimEntry();
+    if (entry < 0)
+        return false;
+    bool placed;
+    {
+        const outputs::EntryLock lock(entry);
+        placed = ::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+        // Something is there already: linked under a hidden name, which then replaces it
+        // at once.
+        char folder[outputs::kEntryPathBytes];
+        char hidden[outputs::kEntryPathBytes];
+        for (int attempt = 0; !placed && errno == EEXIST && attempt < 100; ++attempt) {
+            if (!folderOf(path, folder, sizeof folder) ||
+                !hiddenNameIn(folder, hidden, sizeof hidden) ||
+                !outputs::setHiddenName(entry, hidden))
+                break;
+            if (::linkat(AT_FDCWD, self, AT_FDCWD, hidden, AT_SYMLINK_FOLLOW) != 0)
+                continue; // errno EEXIST: another hidden name
+            placed = ::rename(hidden, path) == 0;
+            if (!placed)
+                ::unlink(hidden);
+            break;
+        }
+    }
+    outputs::releaseEntry(entry);
+    return placed;
+}
+
 } // namespace
 
 void handleInterrupts() {
@@ -253,37 +286,6 @@ bool OutputFile::finish() {
     return true;
 }
 
-bool OutputFile::placeUnnamed() {
-    char self[48];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
-    const int entry = outputs::claimEntry();
-    if (entry < 0)
-        return false;
-    bool placed;
-    {
-        const outputs::EntryLock lock(entry);
-        placed = ::linkat(AT_FDCWD, self, AT_FDCWD, path_, AT_SYMLINK_FOLLOW) == 0;
-        // Something is there already: linked under a hidden name, which then replaces it
-        // at once.
-        char folder[outputs::kEntryPathBytes];
-        char hidden[outputs::kEntryPathBytes];
-        for (int attempt = 0; !placed && errno == EEXIST && attempt < 100; ++attempt) {
-            if (!folderOf(path_, folder, sizeof folder) ||
-                !hiddenNameIn(folder, hidden, sizeof hidden) ||
-                !outputs::setHiddenName(entry, hidden))
-                break;
-            if (::linkat(AT_FDCWD, self, AT_FDCWD, hidden, AT_SYMLINK_FOLLOW) != 0)
-                continue; // errno EEXIST: another hidden name
-            placed = ::rename(hidden, path_) == 0;
-            if (!placed)
-                ::unlink(hidden);
-            break;
-        }
-    }
-    outputs::releaseEntry(entry);
-    return placed;
-}
-
 bool OutputFile::placeHidden() {
     bool placed;
     {
@@ -309,9 +311,13 @@ bool OutputFile::writeInPlace() {
         const outputs::EntryLock lock(entry);
         // Room first, without changing a byte or the length: a full disk fails here and
         // leaves the earlier file whole. File systems that cannot reserve room are
-        // written all the same.
-        const bool reserved = ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, size) == 0 ||
-                              errno == EOPNOTSUPP || errno == ENOSYS;
+        // written all the same. The reservation does not see the file-size limit.
+        struct rlimit limit;
+        const bool allowed = ::getrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+                             limit.rlim_cur == RLIM_INFINITY ||
+                             static_cast<uint64_t>(size) <= limit.rlim_cur;
+        const bool reserved = allowed && (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, size) == 0 ||
+                                          errno == EOPNOTSUPP || errno == ENOSYS);
         written = reserved && seekTo(fd_, 0) == 0 &&
                   writeFully(fd_, inPlaceBytes_.data(), inPlaceBytes_.size()) &&
                   ::ftruncate(fd_, size) == 0;
@@ -325,7 +331,7 @@ bool OutputFile::putInPlace() {
         return false;
     bool placed = false;
     if (kind_ == Kind::Unnamed)
-        placed = placeUnnamed();
+        placed = linkUnnamed(fd_, path_);
     else if (kind_ == Kind::Hidden)
         placed = placeHidden();
     else if (kind_ == Kind::InPlace)

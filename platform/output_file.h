@@ -63,7 +63,6 @@ class OutputFile {
   private:
     enum class Kind { None, Unnamed, Hidden, InPlace };
     void discard();
-    bool placeUnnamed();
     bool placeHidden();
     bool writeInPlace();
 

@@ -1,10 +1,13 @@
 #include "platform/output_file.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 
 #include <windows.h>
 
@@ -14,62 +17,6 @@
 namespace platform {
 
 namespace {
-
-// Outputs in flight, as the console handler finds them. The handler runs on a thread of its
-// own: it takes each slot's lock and keeps it, so the slot's owner can neither start, write
-// nor put in place a file once the handler has removed or emptied it, and the process ends
-// with nothing half-written under an output's name.
-enum SlotState : int { kFree, kClaimed, kHidden, kInPlace };
-constexpr int kSlots = 256;
-struct InFlight {
-    std::atomic<int> state;
-    SRWLOCK lock; // zero is SRWLOCK_INIT
-    char path[MAX_PATH];
-};
-InFlight inFlight[kSlots];
-
-// Where the calling thread's commits go; null: in place at once.
-thread_local HeldOutputs* heldCommits = nullptr;
-
-class SlotLock {
-  public:
-    explicit SlotLock(int slot) : lock_(slot >= 0 ? &inFlight[slot].lock : nullptr) {
-        if (lock_ != nullptr)
-            AcquireSRWLockExclusive(lock_);
-    }
-    ~SlotLock() {
-        if (lock_ != nullptr)
-            ReleaseSRWLockExclusive(lock_);
-    }
-    SlotLock(const SlotLock&) = delete;
-    SlotLock& operator=(const SlotLock&) = delete;
-
-  private:
-    SRWLOCK* lock_;
-};
-
-int claimSlot() {
-    for (int i = 0; i < kSlots; ++i) {
-        int expected = kFree;
-        if (inFlight[i].state.compare_exchange_strong(expected, kClaimed))
-            return i;
-    }
-    return -1;
-}
-
-// Called with the slot's lock held.
-bool publish(int slot, const std::string& path, SlotState state) {
-    if (path.size() >= sizeof inFlight[slot].path)
-        return false;
-    std::memcpy(inFlight[slot].path, path.c_str(), path.size() + 1);
-    inFlight[slot].state.store(state);
-    return true;
-}
-
-void freeSlot(int slot) {
-    if (slot >= 0)
-        inFlight[slot].state.store(kFree);
-}
 
 bool equalsIgnoringCase(std::string_view a, const char* b) {
     if (a.size() != std::strlen(b))
@@ -110,11 +57,6 @@ bool isPlainDiskFile(HANDLE handle) {
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-bool truncateToEmpty(HANDLE handle) {
-    LARGE_INTEGER start{};
-    return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
-}
-
 // The existing plain file at `path`, opened for writing without following a link: the
 // attempt on a link opens the link itself, which is then refused.
 HANDLE openExistingPlainFile(const char* path) {
@@ -128,24 +70,10 @@ HANDLE openExistingPlainFile(const char* path) {
     return handle;
 }
 
-void emptyFile(const char* path) {
-    const HANDLE handle = openExistingPlainFile(path);
-    if (handle == INVALID_HANDLE_VALUE)
-        return;
-    truncateToEmpty(handle);
-    CloseHandle(handle);
-}
+void removeName(const char* path) { DeleteFileA(path); }
 
-BOOL WINAPI removeOutputsInFlight(DWORD) {
-    for (InFlight& slot : inFlight) {
-        AcquireSRWLockExclusive(&slot.lock); // kept until the process ends
-        const int state = slot.state.load();
-        if (state == kHidden)
-            DeleteFileA(slot.path);
-        else if (state == kInPlace)
-            emptyFile(slot.path);
-        slot.state.store(kClaimed);
-    }
+BOOL WINAPI endOnConsoleEvent(DWORD) {
+    outputs::endOutputs(removeName);
     // Not handled: the system's own handler ends the process as the event would have.
     return FALSE;
 }
@@ -158,6 +86,8 @@ int descriptorFor(HANDLE handle) {
     return fd;
 }
 
+HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
 // A folder that refuses new files, as opposed to one that failed for another reason (a
 // full disk), where writing over the earlier file would only lose it.
 bool refusesNewFiles(DWORD error) {
@@ -165,33 +95,35 @@ bool refusesNewFiles(DWORD error) {
 }
 
 // A fresh hidden file in `folder` (ending in a separator, or empty for the current one),
-// created exclusively and published in `slot` before it exists. Read and removed by others
-// while it is written, so that the console handler can take it away at any moment.
-int createHidden(int slot, const std::string& folder, std::string& name) {
+// created exclusively; its name is in `entry` before it exists. Others may remove it while
+// it is written, so that an interrupt can take it away at any moment.
+int createHidden(int entry, const std::string& folder) {
     static std::atomic<unsigned> serial{0};
+    char name[outputs::kEntryPathBytes];
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char leaf[48];
-        std::snprintf(leaf, sizeof leaf, ".pelc-%lu-%u", GetCurrentProcessId(),
-                      serial.fetch_add(1));
-        name = folder + leaf;
-        if (!publish(slot, name, kHidden)) {
+        const int length = std::snprintf(name, sizeof name, "%s.pelc-%lu-%u", folder.c_str(),
+                                         GetCurrentProcessId(), serial.fetch_add(1));
+        const outputs::EntryLock lock(entry);
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof name ||
+            !outputs::setHiddenName(entry, name)) {
             SetLastError(ERROR_FILENAME_EXCED_RANGE); // not a folder that refuses files
             return -1;
         }
         // Not following a reparse point: a link of that name counts as existing.
         const HANDLE handle =
-            CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+            CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                         CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             const int fd = descriptorFor(handle);
             if (fd < 0) {
-                DeleteFileA(name.c_str());
+                DeleteFileA(name);
+                outputs::setHiddenName(entry, nullptr);
                 SetLastError(ERROR_TOO_MANY_OPEN_FILES);
             }
             return fd;
         }
         const DWORD error = GetLastError();
-        inFlight[slot].state.store(kClaimed);
+        outputs::setHiddenName(entry, nullptr);
         SetLastError(error);
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             return -1;
@@ -199,20 +131,16 @@ int createHidden(int slot, const std::string& folder, std::string& name) {
     return -1;
 }
 
-// The existing plain file itself, its read-only mark cleared and emptied, for a folder
-// that takes no new files.
-int openInPlace(int slot, const std::string& path, DWORD attributes) {
+// The existing plain file itself, its read-only mark cleared, for a folder that takes no
+// new files; the mark comes back when it cannot be opened.
+int openInPlace(const char* path, DWORD attributes) {
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (readOnly)
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const HANDLE handle = openExistingPlainFile(path.c_str());
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    const HANDLE handle = openExistingPlainFile(path);
     if (handle == INVALID_HANDLE_VALUE) {
         if (readOnly)
-            SetFileAttributesA(path.c_str(), attributes);
-        return -1;
-    }
-    if (!publish(slot, path, kInPlace) || !truncateToEmpty(handle)) {
-        CloseHandle(handle);
+            SetFileAttributesA(path, attributes);
         return -1;
     }
     return descriptorFor(handle);
@@ -220,150 +148,185 @@ int openInPlace(int slot, const std::string& path, DWORD attributes) {
 
 // An output is never hidden once it has its name.
 bool unhide(int fd) {
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     FILE_BASIC_INFO info{}; // zero times: left as they are
     info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    const HANDLE handle = handleOf(fd);
     return handle != INVALID_HANDLE_VALUE &&
            SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
 }
 
-// Replaces `target` by `source`. A read-only target is replaced all the same, its
-// attributes first set to normal (SetFileAttributesA, FILE_ATTRIBUTE_NORMAL); they come back
-// if the move fails.
-bool moveIntoPlace(const std::string& source, const std::string& target) {
-    const DWORD attributes = GetFileAttributesA(target.c_str());
+// Replaces `target` by `source`, through to the disk. A read-only target is replaced all
+// the same, its attributes first set to normal (SetFileAttributesA,
+// FILE_ATTRIBUTE_NORMAL); they come back if the move fails.
+bool moveIntoPlace(const char* source, const char* target) {
+    const DWORD attributes = GetFileAttributesA(target);
     const bool clearReadOnly = attributes != INVALID_FILE_ATTRIBUTES &&
                                (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
                                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
     if (clearReadOnly)
-        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+    if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     if (clearReadOnly)
-        SetFileAttributesA(target.c_str(), attributes);
+        SetFileAttributesA(target, attributes);
     return false;
+}
+
+// Room for `size` bytes on the open file, without changing its length or a byte of it: a
+// full disk fails here. A file system that cannot reserve room is written all the same.
+bool reserveRoom(HANDLE handle, uint64_t size) {
+    LARGE_INTEGER current;
+    if (!GetFileSizeEx(handle, &current))
+        return false;
+    FILE_ALLOCATION_INFO room{};
+    // Less than the present length would cut the file.
+    room.AllocationSize.QuadPart =
+        static_cast<LONGLONG>(std::max<uint64_t>(size, static_cast<uint64_t>(current.QuadPart)));
+    if (SetFileInformationByHandle(handle, FileAllocationInfo, &room, sizeof room))
+        return true;
+    const DWORD error = GetLastError();
+    return error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL;
+}
+
+bool setLength(HANDLE handle, uint64_t size) {
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
 }
 
 } // namespace
 
-void removeOutputsOnInterrupt() { SetConsoleCtrlHandler(removeOutputsInFlight, TRUE); }
+void handleInterrupts() { SetConsoleCtrlHandler(endOnConsoleEvent, TRUE); }
 
-OutputFile::OutputFile(const char* path) : finalPath_(path != nullptr ? path : "") {
-    if (finalPath_.empty() || isDeviceName(finalPath_))
-        return;
-    // Attributes of the name itself: a link is seen as a reparse point, not followed.
-    const DWORD attributes = GetFileAttributesA(finalPath_.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    const bool link = exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (exists && !link && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
-        return; // a folder or device: never opened
-    const bool plain = exists && !link;
-    slot_ = claimSlot();
-    if (slot_ < 0)
-        return;
-    SlotLock lock(slot_);
-    const PathSplit parts = splitPath(finalPath_);
-    std::string name;
-    fd_ = createHidden(slot_, finalPath_.substr(0, parts.drive.size() + parts.directory.size()),
-                       name);
-    if (fd_ >= 0) {
-        tempPath_ = name;
-        return;
-    }
-    if (plain && refusesNewFiles(GetLastError())) {
-        if (heldCommits != nullptr)
-            heldCommits->wantsInPlace_ = true;
-        else
-            fd_ = openInPlace(slot_, finalPath_, attributes);
-    }
-    if (fd_ < 0) {
-        freeSlot(slot_);
-        slot_ = -1;
-    }
-}
+bool makeOutputsDurable() { return true; } // each file was flushed before it took its name
+
+OutputFile::OutputFile(const char* path) : path_(path != nullptr ? path : "") {}
 
 OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::write(const void* bytes, size_t count) {
-    SlotLock lock(slot_);
-    return fd_ >= 0 && writeFully(fd_, bytes, count);
-}
-
-void OutputFile::discard() {
-    if (slot_ < 0)
-        return;
-    SlotLock lock(slot_);
-    const bool inPlace = tempPath_.empty();
-    // Emptied through its descriptor while there is one: the name may name another file by
-    // now.
-    if (fd_ >= 0 && inPlace)
-        (void)_chsize_s(fd_, 0);
-    else if (inPlace)
-        emptyFile(finalPath_.c_str());
-    if (fd_ >= 0)
-        _close(fd_);
-    fd_ = -1;
-    if (!inPlace)
-        DeleteFileA(tempPath_.c_str());
-    freeSlot(slot_);
-    slot_ = -1;
-}
-
-bool OutputFile::commit() {
-    if (slot_ < 0 || fd_ < 0)
+bool OutputFile::open() {
+    if (kind_ != Kind::None || path_[0] == '\0' || isDeviceName(path_))
         return false;
-    bool done;
-    {
-        SlotLock lock(slot_);
-        const bool inPlace = tempPath_.empty();
-        // Data still in flight can be lost at close: that is a failed write too.
-        const bool shown = inPlace || unhide(fd_);
-        const bool closed = _close(fd_) == 0;
-        fd_ = -1;
-        if (shown && closed && heldCommits != nullptr && !inPlace) {
-            // Still hidden and in the registry: the holder's thread puts it in place.
-            heldCommits->files_.push_back({tempPath_, finalPath_, slot_});
-            slot_ = -1;
-            return true;
-        }
-        done = shown && closed && (inPlace || moveIntoPlace(tempPath_, finalPath_));
-        if (done)
-            freeSlot(slot_);
-    }
-    if (!done) {
-        discard();
+    // Attributes of the name itself: a link is seen as a reparse point, not followed.
+    const DWORD attributes = GetFileAttributesA(path_);
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    const bool link = exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (exists && !link && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+        return false; // a folder or device: never opened
+    const bool plain = exists && !link;
+    entry_ = outputs::claimEntry();
+    if (entry_ < 0)
         return false;
+    const PathSplit parts = splitPath(path_);
+    fd_ = createHidden(entry_, std::string(path_, parts.drive.size() + parts.directory.size()));
+    if (fd_ >= 0) {
+        kind_ = Kind::Hidden;
+        return true;
     }
-    slot_ = -1;
+    const DWORD error = GetLastError();
+    outputs::releaseEntry(entry_);
+    entry_ = -1;
+    if (!plain || !refusesNewFiles(error))
+        return false;
+    fd_ = openInPlace(path_, attributes);
+    if (fd_ < 0)
+        return false;
+    kind_ = Kind::InPlace;
     return true;
 }
 
-bool HeldOutputs::putInPlace() {
-    bool allPlaced = true;
-    for (const Held& held : files_) {
-        SlotLock lock(held.slot);
-        if (!moveIntoPlace(held.hiddenPath, held.finalPath)) {
-            DeleteFileA(held.hiddenPath.c_str());
-            allPlaced = false;
+bool OutputFile::write(const void* bytes, size_t count) {
+    if (finished_ || kind_ == Kind::None)
+        return false;
+    if (kind_ == Kind::InPlace)
+        return inPlaceBytes_.append(bytes, count);
+    return writeFully(fd_, bytes, count);
+}
+
+bool OutputFile::finish() {
+    if (finished_ || kind_ == Kind::None)
+        return false;
+    if (kind_ == Kind::Hidden) {
+        // On the disk before it takes its name; data still in flight can be lost at close,
+        // which is a failed write too.
+        const bool flushed = FlushFileBuffers(handleOf(fd_)) && unhide(fd_);
+        const bool closed = _close(fd_) == 0;
+        fd_ = -1;
+        if (!flushed || !closed) {
+            discard();
+            return false;
         }
-        freeSlot(held.slot);
     }
-    files_.clear();
-    return allPlaced;
+    finished_ = true;
+    return true;
 }
 
-void HeldOutputs::clear() {
-    for (const Held& held : files_) {
-        SlotLock lock(held.slot);
-        DeleteFileA(held.hiddenPath.c_str());
-        freeSlot(held.slot);
+bool OutputFile::placeHidden() {
+    bool placed;
+    {
+        const outputs::EntryLock lock(entry_);
+        placed = moveIntoPlace(outputs::hiddenName(entry_), path_);
+        if (!placed)
+            DeleteFileA(outputs::hiddenName(entry_));
+        outputs::setHiddenName(entry_, nullptr);
     }
-    files_.clear();
-    wantsInPlace_ = false;
+    outputs::releaseEntry(entry_);
+    entry_ = -1;
+    return placed;
 }
 
-CommitHold::CommitHold(HeldOutputs& outputs) { heldCommits = &outputs; }
+bool OutputFile::writeInPlace() {
+    const int entry = outputs::claimEntry();
+    if (entry < 0)
+        return false;
+    const HANDLE handle = handleOf(fd_);
+    const uint64_t size = inPlaceBytes_.size();
+    bool written;
+    {
+        // The whole file goes in before an interrupt may end the run.
+        const outputs::EntryLock lock(entry);
+        written = handle != INVALID_HANDLE_VALUE && reserveRoom(handle, size) &&
+                  seekTo(fd_, 0) == 0 &&
+                  writeFully(fd_, inPlaceBytes_.data(), inPlaceBytes_.size()) &&
+                  setLength(handle, size) && FlushFileBuffers(handle);
+    }
+    outputs::releaseEntry(entry);
+    return written;
+}
 
-CommitHold::~CommitHold() { heldCommits = nullptr; }
+bool OutputFile::putInPlace() {
+    if (!finished_)
+        return false;
+    bool placed = false;
+    if (kind_ == Kind::Hidden)
+        placed = placeHidden();
+    else if (kind_ == Kind::InPlace)
+        placed = writeInPlace();
+    if (placed && fd_ >= 0 && _close(fd_) != 0)
+        placed = false;
+    fd_ = -1;
+    finished_ = false;
+    kind_ = placed ? Kind::None : kind_;
+    discard();
+    return placed;
+}
+
+void OutputFile::discard() {
+    if (entry_ >= 0) {
+        {
+            const outputs::EntryLock lock(entry_);
+            DeleteFileA(outputs::hiddenName(entry_));
+            outputs::setHiddenName(entry_, nullptr);
+        }
+        outputs::releaseEntry(entry_);
+        entry_ = -1;
+    }
+    // An earlier file written in place is left as it is.
+    if (fd_ >= 0)
+        _close(fd_);
+    fd_ = -1;
+    kind_ = Kind::None;
+    finished_ = false;
+}
 
 } // namespace platform

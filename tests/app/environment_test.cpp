@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -390,5 +391,126 @@ TEST(ProgramEnvironment, MemoryThatRunsOutFailsTheLargePageOnly) {
     for (const char* name : {"big_1.jpg", "big_3.jpg"}) {
         testsupport::DecodedJpeg jpeg;
         EXPECT_TRUE(testsupport::decodeJpegFile(dir.file(name), jpeg)) << name;
+    }
+}
+
+namespace {
+
+// How a run is cut short, and where its outputs go.
+struct CutRun {
+    const char* what;
+    std::string under;   // the file system of the run's folder; empty: the tests' own
+    bool inPlace;        // the folder refuses new files: outputs are written over the earlier ones
+    RunOptions options;  // the cut
+    int expectedSignal;  // 0: the run ends with its banner
+};
+
+RunOptions cutAfterLines(size_t lines, int signalNumber) {
+    RunOptions options;
+    options.interruptAfterLines = {lines, signalNumber};
+    return options;
+}
+
+RunOptions fileSizeLimit(uint64_t bytes) {
+    RunOptions options;
+    options.fileSizeLimit = bytes;
+    return options;
+}
+
+constexpr int kCutFiles = 4;
+constexpr int kCutPages = 4;
+
+std::string cutInput(int file) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%d.tif", file);
+    return name;
+}
+std::string cutOutput(int file, int page) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%d_%d.jpg", file, page);
+    return name;
+}
+
+// Pages of noise in several sizes: some above the size limit below, each long enough to
+// encode that a cut lands while pages are written.
+void placeCutInputs(const ScratchDir& dir, const std::string& folder) {
+    for (int file = 0; file < kCutFiles; ++file) {
+        std::vector<PageSpec> pages;
+        for (int page = 0; page < kCutPages; ++page) {
+            const uint32_t side = page % 2 == 0 ? 900 : 200;
+            pages.push_back(testsupport::rgbPage(side, side, uint32_t(file * kCutPages + page)));
+        }
+        ASSERT_TRUE(testsupport::writeTiffPages(dir.file(folder + cutInput(file)), pages));
+    }
+}
+
+} // namespace
+
+// Whatever cuts a run short (an interrupt while earlier outputs are written over in place, a
+// full disk, a kill on a journalling disk or on tmpfs), every page name holds its earlier
+// bytes or the page's whole JPEG, byte for byte the one an uncut run writes, and no hidden
+// file is left.
+TEST(ProgramEnvironment, ACutRunLeavesEachNameWithItsEarlierBytesOrTheWholePage) {
+    ScratchDir clean;
+    placeCutInputs(clean, "");
+    std::vector<std::string> args;
+    for (int file = 0; file < kCutFiles; ++file)
+        args.push_back(cutInput(file));
+    ASSERT_EQ(runPelc(args, clean.path()).exitCode, 0);
+
+    const size_t firstPageLine = 1 + kCutFiles;
+    const CutRun cases[] = {
+        {"SIGINT while pages are written in place", "", true,
+         cutAfterLines(firstPageLine + 3, SIGINT), SIGINT},
+        {"a full disk while pages are written in place", "", true, fileSizeLimit(200 * 1024), 0},
+        {"SIGKILL mid-run", "", false, cutAfterLines(firstPageLine + 3, SIGKILL), SIGKILL},
+        {"SIGKILL mid-run on tmpfs", "/dev/shm", false, cutAfterLines(firstPageLine + 3, SIGKILL),
+         SIGKILL},
+    };
+    for (const CutRun& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct stat base;
+        if (!c.under.empty() && stat(c.under.c_str(), &base) != 0) {
+            ADD_FAILURE() << c.under << " is missing";
+            continue;
+        }
+        ScratchDir dir = c.under.empty() ? ScratchDir() : ScratchDir(c.under);
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        const std::string folder = "out/";
+        ASSERT_EQ(mkdir(dir.file("out").c_str(), 0755), 0);
+        placeCutInputs(dir, folder);
+        for (int file = 0; file < kCutFiles; ++file)
+            for (int page = 1; page <= kCutPages; ++page)
+                writeWithMode(dir, folder + cutOutput(file, page), 0666);
+        RunOptions options = c.options;
+        if (c.inPlace) {
+            ASSERT_EQ(chmod(dir.file("out").c_str(), 0555), 0);
+            if (geteuid() == 0)
+                options.userId = kNobody;
+        }
+        ScopeExit writableAgain([&] { chmod(dir.file("out").c_str(), 0755); });
+        std::vector<std::string> cutArgs;
+        for (const std::string& arg : args)
+            cutArgs.push_back(folder + arg);
+        const RunResult run = runPelc(cutArgs, dir.path(), options);
+        ASSERT_NE(run.exitCode, kRunSetupFailed);
+        EXPECT_EQ(run.exitCode, c.expectedSignal == 0 ? 0 : 128 + c.expectedSignal);
+
+        int earlier = 0;
+        int renewed = 0;
+        for (int file = 0; file < kCutFiles; ++file) {
+            for (int page = 1; page <= kCutPages; ++page) {
+                const std::string name = cutOutput(file, page);
+                const std::string bytes = readFileBytes(dir.file(folder + name));
+                const bool isEarlier = bytes == kEarlierPage;
+                EXPECT_TRUE(isEarlier || bytes == readFileBytes(clean.file(name))) << name;
+                earlier += isEarlier ? 1 : 0;
+                renewed += isEarlier ? 0 : 1;
+            }
+        }
+        // The cut came while the run was under way: some pages were written, some not.
+        EXPECT_GT(earlier, 0);
+        EXPECT_GT(renewed, 0);
+        EXPECT_EQ(hiddenOutputs(dir.file("out")), std::vector<std::string>());
     }
 }

@@ -118,7 +118,7 @@ bool applyOptions(const RunOptions& options, const cpu_set_t* cpus) {
     }
     if (options.interruptWhileWriting && signal(*options.interruptWhileWriting, SIG_DFL) == SIG_ERR)
         return false;
-    if (options.interruptAfterLines &&
+    if (options.interruptAfterLines && options.interruptAfterLines->signalNumber != SIGKILL &&
         signal(options.interruptAfterLines->signalNumber, SIG_DFL) == SIG_ERR)
         return false;
     if (options.userId) {

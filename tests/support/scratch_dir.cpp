@@ -16,8 +16,10 @@ namespace {
 int removeEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
 } // namespace
 
-ScratchDir::ScratchDir() {
-    std::string base = ::testing::TempDir();
+ScratchDir::ScratchDir() : ScratchDir(::testing::TempDir()) {}
+
+ScratchDir::ScratchDir(const std::string& under) {
+    std::string base = under;
     if (base.empty() || base.back() != '/')
         base += '/';
     std::string pattern = base + "pelc-XXXXXX";

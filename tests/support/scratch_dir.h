@@ -7,10 +7,12 @@
 #include <string_view>
 #include <vector>
 
-/// A fresh, empty folder under ::testing::TempDir().
+/// A fresh, empty folder under ::testing::TempDir(), or under a base of the test's choice.
 class ScratchDir {
   public:
     ScratchDir();
+    /// A fresh, empty folder under `base` instead (another file system, such as tmpfs).
+    explicit ScratchDir(const std::string& base);
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;

@@ -1,5 +1,5 @@
 // The Win32 platform layer where the whole program does not show it: double-byte names
-// split, outputs hidden while written and refused at device names, held commits, the CPUs
+// split, outputs hidden until put in place and refused at device names, the CPUs
 // the process may use.
 #include <gtest/gtest.h>
 
@@ -17,7 +17,8 @@
 namespace {
 bool writeOutput(const std::string& path, const std::string& bytes) {
     platform::OutputFile file(path.c_str());
-    return file.write(bytes.data(), bytes.size()) && file.commit();
+    return file.open() && file.write(bytes.data(), bytes.size()) && file.finish() &&
+           file.putInPlace();
 }
 } // namespace
 
@@ -50,17 +51,20 @@ TEST(WindowsPaths, SplitAsTheRuntimeSplitsWithDrivesBothSeparatorsAndDoubleByteN
     EXPECT_EQ(platform::pathSeparator(), '\\');
 }
 
-TEST(WindowsOutputs, AFileIsWrittenHiddenAndTakesItsNameOnlyWhenCommitted) {
+TEST(WindowsOutputs, AFileIsWrittenHiddenAndTakesItsNameOnlyWhenPutInPlace) {
     ScratchDir dir;
     const std::string path = dir.file("page_1.jpg");
     {
         platform::OutputFile file(path.c_str());
-        ASSERT_TRUE(file.write("abc", 3));
+        ASSERT_TRUE(file.open() && file.write("abc", 3));
         const std::vector<std::string> hidden = hiddenOutputs(dir.path());
         ASSERT_EQ(hidden.size(), 1u);
         EXPECT_NE(GetFileAttributesA(dir.file(hidden[0]).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
         EXPECT_FALSE(pathExists(path));
-        // Dropped without a commit: nothing of it stays.
+        // Finished but dropped before its turn: nothing of it stays.
+        ASSERT_TRUE(file.finish());
+        EXPECT_EQ(hiddenOutputs(dir.path()).size(), 1u);
+        EXPECT_FALSE(pathExists(path));
     }
     EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
     EXPECT_FALSE(pathExists(path));
@@ -79,33 +83,9 @@ TEST(WindowsOutputs, FoldersAndDeviceNamesAreNeverOpened) {
           std::string("\\\\.\\pipe\\pelc-test")}) {
         SCOPED_TRACE(name);
         platform::OutputFile file(name.c_str());
-        EXPECT_EQ(file.descriptor(), -1);
-        EXPECT_FALSE(file.commit());
+        EXPECT_FALSE(file.open());
+        EXPECT_FALSE(file.finish());
     }
-    EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
-}
-
-TEST(WindowsOutputs, HeldCommitsStayHiddenUntilPutInPlaceInOrder) {
-    ScratchDir dir;
-    platform::HeldOutputs held;
-    {
-        platform::CommitHold hold(held);
-        ASSERT_TRUE(writeOutput(dir.file("a_1.jpg"), "first"));
-        ASSERT_TRUE(writeOutput(dir.file("a_2.jpg"), "second"));
-    }
-    EXPECT_FALSE(pathExists(dir.file("a_1.jpg")));
-    EXPECT_EQ(hiddenOutputs(dir.path()).size(), 2u);
-    EXPECT_TRUE(held.putInPlace());
-    EXPECT_EQ(readFileBytes(dir.file("a_1.jpg")), "first");
-    EXPECT_EQ(readFileBytes(dir.file("a_2.jpg")), "second");
-    EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
-
-    {
-        platform::CommitHold hold(held);
-        ASSERT_TRUE(writeOutput(dir.file("a_3.jpg"), "dropped"));
-    }
-    held.clear();
-    EXPECT_FALSE(pathExists(dir.file("a_3.jpg")));
     EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
 }
 
