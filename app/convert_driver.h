@@ -33,6 +33,8 @@ struct PageOutcome {
 };
 /// The page step for `page` of `inputPath` into `outputName`. Prints nothing. An old-style
 /// JPEG page is copied when its bytes are a JPEG of the page, else decoded as any other
-/// page; one that can be neither copied nor decoded fails as a write.
+/// page; one that can be neither copied nor decoded fails as a write. A page that would
+/// need more memory than the process may use (pageMemoryCeiling) is refused before it is
+/// decoded.
 PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
                                const char* outputName, readers::ConvertEngine& engine);
