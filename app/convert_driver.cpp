@@ -65,7 +65,8 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
     // memory limit, which would end the whole run.
     static const uint64_t ceiling = pageMemoryCeiling(platform::usableMemoryBytes());
     if (pageMemoryCost(page) > ceiling)
-        return {readers::kPageTooLarge, oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
+        return {readers::kPageTooLarge,
+                oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
 
     ImageRecord bitmap;
     clearRecord(bitmap);

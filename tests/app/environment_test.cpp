@@ -8,8 +8,8 @@
 #include <fstream>
 #include <optional>
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -421,9 +421,9 @@ TEST(ProgramEnvironment, PagesTooLargeForTheMemoryLimitAreRefusedAndTheOthersCon
         page.pixels.assign(testsupport::pixelRowBytes(page) * page.height, 200);
         return page;
     };
-    ASSERT_TRUE(testsupport::writeTiffPages(
-        dir.file("big.tif"),
-        {kDecodedPages[0], plain(8000, 8000), plain(2480, 3508), kDecodedPages[2]}));
+    ASSERT_TRUE(
+        testsupport::writeTiffPages(dir.file("big.tif"), {kDecodedPages[0], plain(8000, 8000),
+                                                          plain(2480, 3508), kDecodedPages[2]}));
     const std::string refused = consoleLine(sjis(messages::kLoadFailed));
     const std::string expected =
         consoleLine(sjis(messages::kStartBanner)) + consoleLine("big.tif") +
