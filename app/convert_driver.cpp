@@ -9,6 +9,7 @@
 #include "core/clear_record.h"
 #include "jpegout/jpeg_writer.h"
 #include "platform/device_context.h"
+#include "platform/machine.h"
 #include "readers/jpeg_copy.h"
 #include "tiff/directory_chain.h"
 
@@ -59,6 +60,13 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
     // An old-style page whose bytes are not its JPEG is decoded as any other page.
     if (oldStyle && result != readers::kNotAJpegOfThePage)
         return {result, result != 0 ? &messages::kWriteFailed : nullptr};
+
+    // A page that could not be held even alone is refused here rather than run into the
+    // memory limit, which would end the whole run.
+    static const uint64_t ceiling = pageMemoryCeiling(platform::usableMemoryBytes());
+    if (pageMemoryCost(page) > ceiling)
+        return {readers::kPageTooLarge,
+                oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
 
     ImageRecord bitmap;
     clearRecord(bitmap);

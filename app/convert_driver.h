@@ -35,6 +35,8 @@ struct PageOutcome {
 /// The page step for `page` of `inputPath` into `output`, finished but not yet in place
 /// when written. Prints nothing. An old-style
 /// JPEG page is copied when its bytes are a JPEG of the page, else decoded as any other
-/// page; one that can be neither copied nor decoded fails as a write.
+/// page; one that can be neither copied nor decoded fails as a write. A page that would
+/// need more memory than the process may use (pageMemoryCeiling) is refused before it is
+/// decoded.
 PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
                                platform::OutputFile& output, readers::ConvertEngine& engine);

@@ -1,9 +1,8 @@
 #include "platform/machine.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <sched.h>
 #include <string>
 #include <string_view>
@@ -14,20 +13,39 @@ namespace platform {
 
 namespace {
 
-// The number a cgroup file holds; 0 for "max", anything else or no file.
-uint64_t limitIn(const std::string& path) {
+std::string readSmallFile(const std::string& path) {
+    std::string text;
     std::FILE* file = std::fopen(path.c_str(), "re");
     if (file == nullptr)
-        return 0;
-    char text[32] = {};
-    const bool read = std::fgets(text, sizeof text, file) != nullptr;
+        return text;
+    char chunk[4096];
+    size_t got = 0;
+    // The files read here are a few kilobytes at most; more is not what they are.
+    while (text.size() < 65536 && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
     std::fclose(file);
-    if (!read)
-        return 0;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    return end != text && errno == 0 && (*end == '\n' || *end == '\0') ? value : 0;
+    return text;
+}
+
+// The number `text` starts with, up to the end of its line; 0 for "max" or anything else.
+uint64_t numberIn(std::string_view text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    const bool whole = end == text.data() + text.size() || *end == '\n';
+    return end != text.data() && error == std::errc() && whole ? value : 0;
+}
+
+// The value of the line "`key` N" of a memory.stat file; 0 when missing.
+uint64_t statValue(std::string_view stat, std::string_view key) {
+    while (!stat.empty()) {
+        const size_t lineEnd = stat.find('\n');
+        const std::string_view line = stat.substr(0, lineEnd);
+        if (line.size() > key.size() && line.substr(0, key.size()) == key &&
+            line[key.size()] == ' ')
+            return numberIn(line.substr(key.size() + 1));
+        stat.remove_prefix(lineEnd == std::string_view::npos ? stat.size() : lineEnd + 1);
+    }
+    return 0;
 }
 
 bool namesMemory(std::string_view controllers) {
@@ -40,18 +58,34 @@ bool namesMemory(std::string_view controllers) {
     return false;
 }
 
-// The smallest limit of the memory cgroups this process is in (v2 "0::/path" lines, v1
-// "N:memory:/path" ones); 0 when none is set or found.
-uint64_t cgroupMemoryLimit() {
-    std::FILE* file = std::fopen("/proc/self/cgroup", "re");
-    if (file == nullptr)
-        return 0;
+uint64_t smaller(uint64_t limit, uint64_t found) {
+    return found == 0 ? limit : limit == 0 ? found : std::min(limit, found);
+}
+
+// The group folder and each of its ancestors up to `top`, deepest first.
+template <typename Visit> void upFrom(const std::string& top, std::string_view path, Visit visit) {
+    for (;;) {
+        while (!path.empty() && path.back() == '/')
+            path.remove_suffix(1);
+        if (!visit(top + std::string(path)))
+            return;
+        if (path.empty())
+            return;
+        const size_t slash = path.rfind('/');
+        path = path.substr(0, slash == std::string_view::npos ? 0 : slash);
+    }
+}
+
+} // namespace
+
+uint64_t cgroupMemoryLimit(std::string_view root, std::string_view selfCgroup) {
     uint64_t limit = 0;
-    char line[4096];
-    while (std::fgets(line, sizeof line, file) != nullptr) {
-        std::string_view entry(line);
-        if (!entry.empty() && entry.back() == '\n')
-            entry.remove_suffix(1);
+    while (!selfCgroup.empty()) {
+        const size_t lineEnd = selfCgroup.find('\n');
+        const std::string_view entry = selfCgroup.substr(0, lineEnd);
+        selfCgroup.remove_prefix(lineEnd == std::string_view::npos ? selfCgroup.size()
+                                                                   : lineEnd + 1);
+        // "hierarchy-id:controllers:path"
         const size_t first = entry.find(':');
         if (first == std::string_view::npos)
             continue;
@@ -59,20 +93,28 @@ uint64_t cgroupMemoryLimit() {
         if (second == std::string_view::npos)
             continue;
         const std::string_view controllers = entry.substr(first + 1, second - first - 1);
-        const std::string path(entry.substr(second + 1));
-        uint64_t found = 0;
-        if (controllers.empty())
-            found = limitIn("/sys/fs/cgroup" + path + "/memory.max");
-        else if (namesMemory(controllers))
-            found = limitIn("/sys/fs/cgroup/memory" + path + "/memory.limit_in_bytes");
-        if (found != 0)
-            limit = limit == 0 ? found : std::min(limit, found);
+        const std::string_view path = entry.substr(second + 1);
+        if (controllers.empty()) {
+            // v2: a limit anywhere above the group holds it too.
+            upFrom(std::string(root), path, [&limit](const std::string& folder) {
+                limit = smaller(limit, numberIn(readSmallFile(folder + "/memory.max")));
+                return true;
+            });
+        } else if (namesMemory(controllers)) {
+            // v1: the group's hierarchical limit already folds in its ancestors. Where the
+            // group's own folder is not mounted (a container sees its group as the root),
+            // the nearest folder that is stands for it.
+            upFrom(std::string(root) + "/memory", path, [&limit](const std::string& folder) {
+                const std::string stat = readSmallFile(folder + "/memory.stat");
+                if (stat.empty())
+                    return true;
+                limit = smaller(limit, statValue(stat, "hierarchical_memory_limit"));
+                return false;
+            });
+        }
     }
-    std::fclose(file);
     return limit;
 }
-
-} // namespace
 
 int usableCpuCount() {
     cpu_set_t set;
@@ -96,7 +138,7 @@ uint64_t usableMemoryBytes() {
         if (limit != 0)
             memory = memory == 0 ? limit : std::min(memory, limit);
     };
-    holdTo(cgroupMemoryLimit());
+    holdTo(cgroupMemoryLimit("/sys/fs/cgroup", readSmallFile("/proc/self/cgroup")));
     struct rlimit addressSpace;
     if (::getrlimit(RLIMIT_AS, &addressSpace) == 0 && addressSpace.rlim_cur != RLIM_INFINITY)
         holdTo(static_cast<uint64_t>(addressSpace.rlim_cur));

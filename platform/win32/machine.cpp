@@ -24,4 +24,6 @@ uint64_t usableMemoryBytes() {
     return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
 
+uint64_t cgroupMemoryLimit(std::string_view, std::string_view) { return 0; }
+
 } // namespace platform

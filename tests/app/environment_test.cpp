@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -357,40 +360,108 @@ TEST(ProgramEnvironment, AFullDiskFailsThePagesThatDoNotFitAndKeepsTheirEarlierF
     EXPECT_TRUE(leftovers.empty()) << leftovers.front();
 }
 
-// A page whose buffers cannot be had is a load failure like any other; the smaller pages
-// around it still convert.
-TEST(ProgramEnvironment, MemoryThatRunsOutFailsTheLargePageOnly) {
-    if (sanitized())
-        GTEST_SKIP() << "an address-space limit cannot hold a sanitized process";
-    ScratchDir dir;
-    PageSpec large;
-    large.width = 8000;
-    large.height = 8000;
-    large.samplesPerPixel = 3;
-    large.photometric = 2;
-    large.compression = 8;
-    large.pixels.assign(testsupport::pixelRowBytes(large) * large.height, 200);
-    ASSERT_TRUE(testsupport::writeTiffPages(dir.file("big.tif"),
-                                            {kDecodedPages[0], large, kDecodedPages[2]}));
-    large.pixels.clear();
-    // The 192 MB page cannot have its buffer in 128 MB; the small pages fit easily.
-    RunOptions options;
-    options.addressSpaceLimit = 128u << 20;
-    const RunResult idle = runPelc({"/?"}, dir.path(), options);
-    if (idle.exitCode != 0)
-        GTEST_SKIP() << "pelc does not start within 128 MB of address space here";
+// A memory cgroup (v2) for one run: a group holding `limit` bytes with a group inside it,
+// which the run joins, so the limit pelc must see is its parent's. Empty `skipReason` when
+// made; removed when done.
+class MemoryCgroup {
+  public:
+    explicit MemoryCgroup(uint64_t limit) {
+        std::string self;
+        for (std::ifstream lines("/proc/self/cgroup"); std::getline(lines, self);)
+            if (self.rfind("0::", 0) == 0)
+                break;
+        const std::string folder = "/sys/fs/cgroup" + self.substr(std::min<size_t>(3, self.size()));
+        std::string controllers;
+        std::ifstream control(folder + "/cgroup.subtree_control");
+        std::getline(control, controllers);
+        if (self.rfind("0::", 0) != 0 ||
+            (" " + controllers + " ").find(" memory ") == std::string::npos) {
+            skipReason = "no cgroup v2 memory controller for the groups below " + folder;
+            return;
+        }
+        group_ = folder + "/pelc-test-" + std::to_string(getpid());
+        if (mkdir(group_.c_str(), 0755) != 0 || mkdir((group_ + "/run").c_str(), 0755) != 0 ||
+            !(std::ofstream(group_ + "/memory.max") << limit << std::flush)) {
+            skipReason = "cannot make a memory cgroup in " + folder + ": " + std::strerror(errno);
+            return;
+        }
+        // Without swap held too the group would swap rather than meet its limit.
+        std::ofstream(group_ + "/memory.swap.max") << 0 << std::flush;
+    }
+    ~MemoryCgroup() {
+        if (!group_.empty()) {
+            rmdir((group_ + "/run").c_str());
+            rmdir(group_.c_str());
+        }
+    }
+    MemoryCgroup(const MemoryCgroup&) = delete;
+    MemoryCgroup& operator=(const MemoryCgroup&) = delete;
+    std::string procs() const { return group_ + "/run/cgroup.procs"; }
 
-    const RunResult run = runPelc({"big.tif"}, dir.path(), options);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, consoleLine(sjis(messages::kStartBanner)) + consoleLine("big.tif") +
-                           consoleLine(dir.file("big_1.jpg")) + consoleLine(dir.file("big_2.jpg")) +
-                           consoleLine(sjis(messages::kLoadFailed)) +
-                           consoleLine(dir.file("big_3.jpg")) +
-                           consoleLine(sjis(messages::kEndBanner)) + consoleLine(""));
-    EXPECT_FALSE(pathExists(dir.file("big_2.jpg")));
-    for (const char* name : {"big_1.jpg", "big_3.jpg"}) {
-        testsupport::DecodedJpeg jpeg;
-        EXPECT_TRUE(testsupport::decodeJpegFile(dir.file(name), jpeg)) << name;
+    std::string skipReason;
+
+  private:
+    std::string group_;
+};
+
+// A page too large for the memory the process may use is refused before it is decoded, with
+// a load failure; the pages around it convert. The limit is an address-space limit or a
+// parent's memory cgroup; the A4 page would fit the limit itself but not the cost pelc must
+// allow for a page of its kind, the 192 MB page not at all (a cgroup would kill the run).
+TEST(ProgramEnvironment, PagesTooLargeForTheMemoryLimitAreRefusedAndTheOthersConvert) {
+    constexpr uint64_t kLimit = 128u << 20;
+    ScratchDir dir;
+    auto plain = [](uint32_t width, uint32_t height) {
+        PageSpec page;
+        page.width = width;
+        page.height = height;
+        page.samplesPerPixel = 3;
+        page.photometric = 2;
+        page.compression = 8;
+        page.pixels.assign(testsupport::pixelRowBytes(page) * page.height, 200);
+        return page;
+    };
+    ASSERT_TRUE(
+        testsupport::writeTiffPages(dir.file("big.tif"), {kDecodedPages[0], plain(8000, 8000),
+                                                          plain(2480, 3508), kDecodedPages[2]}));
+    const std::string refused = consoleLine(sjis(messages::kLoadFailed));
+    const std::string expected =
+        consoleLine(sjis(messages::kStartBanner)) + consoleLine("big.tif") +
+        consoleLine(dir.file("big_1.jpg")) + consoleLine(dir.file("big_2.jpg")) + refused +
+        consoleLine(dir.file("big_3.jpg")) + refused + consoleLine(dir.file("big_4.jpg")) +
+        consoleLine(sjis(messages::kEndBanner)) + consoleLine("");
+
+    std::string skipped;
+    for (const bool cgroup : {false, true}) {
+        SCOPED_TRACE(cgroup ? "memory cgroup" : "address-space limit");
+        RunOptions options;
+        std::optional<MemoryCgroup> group;
+        if (!cgroup) {
+            if (sanitized()) {
+                skipped = "an address-space limit cannot hold a sanitized process; ";
+                continue;
+            }
+            options.addressSpaceLimit = kLimit;
+        } else {
+            group.emplace(kLimit);
+            if (!group->skipReason.empty())
+                GTEST_SKIP() << skipped << group->skipReason;
+            options.cgroupProcs = group->procs();
+        }
+        ASSERT_EQ(runPelc({"/?"}, dir.path(), options).exitCode, 0)
+            << "pelc does not start within the limit";
+        for (const char* name : {"big_1.jpg", "big_4.jpg"})
+            std::remove(dir.file(name).c_str());
+
+        const RunResult run = runPelc({"big.tif"}, dir.path(), options);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, expected);
+        EXPECT_FALSE(pathExists(dir.file("big_2.jpg")));
+        EXPECT_FALSE(pathExists(dir.file("big_3.jpg")));
+        for (const char* name : {"big_1.jpg", "big_4.jpg"}) {
+            testsupport::DecodedJpeg jpeg;
+            EXPECT_TRUE(testsupport::decodeJpegFile(dir.file(name), jpeg)) << name;
+        }
     }
 }
 

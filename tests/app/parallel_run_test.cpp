@@ -177,3 +177,41 @@ TEST(ParallelRun, APageStartsBesideOthersOnlyWithinTheMemoryBudget) {
     for (const Case& c : cases)
         EXPECT_EQ(pageFitsBudget(c.inWork, c.cost, 1000), c.fits) << c.inWork << " + " << c.cost;
 }
+
+// The cost of an A4 page at 300 dpi of each kind covers the peak measured for it (pelc's
+// resident memory above a 16 x 16 page's, bench/results/page-memory-2026-12-08.txt), so a
+// page never takes more than the pipeline counts; the ceiling leaves the process its own.
+TEST(ParallelRun, APageCostsAtLeastItsMeasuredPeakAndTheCeilingLeavesTheProcessItsOwn) {
+    constexpr int32_t kWidth = 2480;
+    constexpr int32_t kHeight = 3508;
+    const struct {
+        const char* kind;
+        uint32_t bitsPerPixel;
+        double measuredBytesPerPixel; // the worst layout measured of the kind
+    } cases[] = {
+        {"bilevel, Deflate in one strip", 1, 6.31},
+        {"grey or palette, Deflate in one strip", 8, 8.03},
+        {"RGB, LZW in one strip", 24, 10.14},
+        {"YCbCr JPEG in one strip", 24, 10.10},
+        {"old-style JPEG, turned, decoded", 24, 8.49},
+        {"CMYK, LZW in one strip", 32, 15.51},
+        {"RGBA, Deflate in one strip", 32, 13.27},
+        {"16-bit RGB, Deflate in one strip", 48, 17.26},
+    };
+    for (const auto& c : cases) {
+        ImageRecord page{};
+        page.width = kWidth;
+        page.height = kHeight;
+        page.bitsPerPixel = c.bitsPerPixel;
+        EXPECT_GE(pageMemoryCost(page), uint64_t(c.measuredBytesPerPixel * kWidth * kHeight))
+            << c.kind;
+    }
+    ImageRecord huge{};
+    huge.width = huge.height = std::numeric_limits<int32_t>::max();
+    huge.bitsPerPixel = std::numeric_limits<uint32_t>::max();
+    EXPECT_EQ(pageMemoryCost(huge), std::numeric_limits<uint64_t>::max());
+
+    EXPECT_EQ(pageMemoryCeiling(0), std::numeric_limits<uint64_t>::max()); // nothing known
+    EXPECT_EQ(pageMemoryCeiling(kProcessBaselineBytes / 2), 0u);
+    EXPECT_EQ(pageMemoryCeiling(kProcessBaselineBytes + 5), 5u);
+}

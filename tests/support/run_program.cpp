@@ -116,6 +116,15 @@ bool applyOptions(const RunOptions& options, const cpu_set_t* cpus) {
         if (setrlimit(RLIMIT_AS, &limit) != 0)
             return false;
     }
+    if (options.cgroupProcs) {
+        // "0" is the writing process itself.
+        const int procs = open(options.cgroupProcs->c_str(), O_WRONLY | O_CLOEXEC);
+        const bool moved = procs >= 0 && write(procs, "0", 1) == 1;
+        if (procs >= 0)
+            close(procs);
+        if (!moved)
+            return false;
+    }
     if (options.interruptWhileWriting && signal(*options.interruptWhileWriting, SIG_DFL) == SIG_ERR)
         return false;
     if (options.interruptAfterLines && options.interruptAfterLines->signalNumber != SIGKILL &&

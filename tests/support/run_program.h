@@ -24,6 +24,9 @@ struct RunOptions {
     /// RLIMIT_AS in bytes: memory that runs out. Meaningless under AddressSanitizer, whose
     /// shadow memory alone exceeds any small limit.
     std::optional<uint64_t> addressSpaceLimit;
+    /// The cgroup.procs file of a cgroup the child moves into before pelc starts: memory that
+    /// a cgroup's limit holds, which pelc must see.
+    std::optional<std::string> cgroupProcs;
     /// User and group id the child runs as (root only): a read-only folder then really is
     /// one, since root writes into it regardless.
     std::optional<uint32_t> userId;
