@@ -14,7 +14,7 @@
 #include "readers/tiff_page_reader.h"
 
 namespace {
-// Pages done ahead of the oldest wait here with their files hidden; twice the workers keeps
+// Pages done ahead of the oldest wait here, their files not yet named; twice the workers keeps
 // every worker busy behind one slow page.
 constexpr int kWindowPerWorker = 2;
 } // namespace
