@@ -271,6 +271,7 @@ const OutputCase kOutputCases[] = {
     {"SIGTERM removes the output in flight", {}, placeSlowPage, nullptr, false, SIGTERM},
     {"SIGHUP removes the output in flight", {}, placeSlowPage, nullptr, false, SIGHUP},
     {"SIGQUIT removes the output in flight", {}, placeSlowPage, nullptr, false, SIGQUIT},
+    {"SIGXCPU removes the output in flight", {}, placeSlowPage, nullptr, false, SIGXCPU},
 };
 
 } // namespace
