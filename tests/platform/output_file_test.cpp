@@ -87,7 +87,8 @@ TEST(OutputFiles, EitherWayANameHoldsItsEarlierBytesOrTheWholeNewFile) {
             ASSERT_TRUE(dropped.open());
             ASSERT_TRUE(dropped.write("cut", 3));
             EXPECT_EQ(hiddenOutputs(dir.path()).size(), unnamed ? 0u : 1u);
-            platform::OutputFile waiting(dir.file("new.jpg").c_str());
+            const std::string fresh = dir.file("new.jpg");
+            platform::OutputFile waiting(fresh.c_str());
             ASSERT_TRUE(waiting.open() && waiting.write("x", 1) && waiting.finish());
             EXPECT_FALSE(pathExists(dir.file("new.jpg")));
         }
