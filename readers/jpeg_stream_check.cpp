@@ -15,7 +15,12 @@ namespace readers {
 
 namespace {
 
-constexpr size_t kReadBufferSize = 16384;
+// libjpeg-turbo's Huffman decoder takes a fast path, which neither reports a bad code nor
+// reads ahead as far, whenever its input buffer holds a few kilobytes; so what it warns about
+// depends on how its input comes in pieces. The stream is handed over as libjpeg's own file
+// reader hands over the copied file: in windows of 4096 bytes counted from its first byte.
+constexpr size_t kFileReaderWindow = 4096;
+constexpr size_t kReadBufferSize = 4 * kFileReaderWindow;
 // A progressive stream may repeat its scans without end, each a pass over the whole page;
 // a real one has a dozen or so.
 constexpr int kMaxScans = 256;
@@ -29,36 +34,57 @@ struct BlockSource {
     size_t blockCount;
     size_t block;  // the block read next
     uint64_t done; // bytes of that block already read
+    size_t held;   // bytes in the buffer
+    size_t handed; // of which libjpeg has had these
     JOCTET buffer[kReadBufferSize];
 };
 
 void startNothing(j_decompress_ptr) {}
 
-boolean fillFromBlocks(j_decompress_ptr info) {
-    BlockSource& source = *reinterpret_cast<BlockSource*>(info->src);
-    for (; source.block < source.blockCount; ++source.block, source.done = 0) {
+// Fills the buffer from the blocks, as the copy reads them: whole, unless the blocks end.
+void readBlocks(BlockSource& source) {
+    source.held = 0;
+    source.handed = 0;
+    while (source.held < kReadBufferSize && source.block < source.blockCount) {
         const FileBlock& block = source.blocks[source.block];
-        if (source.done == block.count)
+        if (source.done == block.count) {
+            ++source.block;
+            source.done = 0;
             continue;
+        }
         const uint64_t at = block.offset + source.done;
-        if (source.done == 0 && platform::seekTo(source.fd, at) != static_cast<int64_t>(at))
+        const bool placed =
+            source.done != 0 || platform::seekTo(source.fd, at) == static_cast<int64_t>(at);
+        const size_t want = static_cast<size_t>(
+            std::min<uint64_t>(block.count - source.done, kReadBufferSize - source.held));
+        const ssize_t got =
+            placed ? platform::readFully(source.fd, source.buffer + source.held, want) : -1;
+        if (got < 0) {
+            source.block = source.blockCount; // the stream ends at a failed seek or read
             break;
-        const size_t want =
-            static_cast<size_t>(std::min<uint64_t>(block.count - source.done, kReadBufferSize));
-        const ssize_t got = platform::readFully(source.fd, source.buffer, want);
-        if (got <= 0)
-            break;
+        }
+        source.held += static_cast<size_t>(got);
         // A block cut short by the end of the file ends here; the next one still follows.
         source.done = static_cast<size_t>(got) < want ? block.count
                                                       : source.done + static_cast<uint64_t>(got);
-        source.base.next_input_byte = source.buffer;
-        source.base.bytes_in_buffer = static_cast<size_t>(got);
+    }
+}
+
+boolean fillFromBlocks(j_decompress_ptr info) {
+    BlockSource& source = *reinterpret_cast<BlockSource*>(info->src);
+    if (source.handed == source.held)
+        readBlocks(source);
+    if (source.held == 0) {
+        // The data end before EOI: libjpeg's own remedy, a warning and a made-up EOI.
+        WARNMS(info, JWRN_JPEG_EOF);
+        source.base.next_input_byte = kEndOfImage;
+        source.base.bytes_in_buffer = sizeof kEndOfImage;
         return TRUE;
     }
-    // The data end before EOI: libjpeg's own remedy, a warning and a made-up EOI.
-    WARNMS(info, JWRN_JPEG_EOF);
-    source.base.next_input_byte = kEndOfImage;
-    source.base.bytes_in_buffer = sizeof kEndOfImage;
+    const size_t window = std::min(kFileReaderWindow, source.held - source.handed);
+    source.base.next_input_byte = source.buffer + source.handed;
+    source.base.bytes_in_buffer = window;
+    source.handed += window;
     return TRUE;
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/clear_record.h"
+#include "tests/support/jpeg_decode.h"
 #include "tests/support/jpeg_encode.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
@@ -30,6 +31,10 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 Bytes slice(const Bytes& bytes, size_t from, size_t count) {
     return Bytes(bytes.begin() + static_cast<long>(from),
                  bytes.begin() + static_cast<long>(from + count));
+}
+
+Bytes inserted(const Bytes& bytes, size_t at, const Bytes& more) {
+    return concat({slice(bytes, 0, at), more, slice(bytes, at, bytes.size() - at)});
 }
 
 // The page `builder` describes, its last directory copied to a fresh "out.jpg".
@@ -339,6 +344,11 @@ TEST(JpegCopy, ReadsOnlyThePagesOwnDirectory) {
 TEST(JpegCopy, TheCheckedCopyTakesOnlyACompleteJpegOfThePage) {
     const Bytes jpeg = testsupport::encodeJpeg(64, 48);
     const Bytes grey = testsupport::encodeJpeg(64, 48, 1);
+    // Damage that libjpeg reports only where its input buffer runs low, as it does every few
+    // kilobytes when reading a file: here within the first 4 KiB of a 6 KiB stream, and
+    // before the end marker of a stream followed by more bytes.
+    const Bytes large = testsupport::encodeJpeg(256, 256);
+    const Bytes ones = {0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00}; // no Huffman code is all ones
     const struct {
         const char* what;
         Bytes payload;
@@ -357,6 +367,11 @@ TEST(JpegCopy, TheCheckedCopyTakesOnlyACompleteJpegOfThePage) {
         {"tables only", slice(jpeg, 0, 300), 64, 48, false},
         {"arithmetic-coded", testsupport::encodeJpeg(64, 48, 3, 0, true), 64, 48, false},
         {"chroma sampled by fractions", testsupport::encodeFractionalChromaJpeg(48, 16), 48, 16,
+         false},
+        {"large, then other bytes", concat({large, patternBytes(700)}), 256, 256, true},
+        {"a bad Huffman code", inserted(large, 1200, ones), 256, 256, false},
+        {"two bytes before its end marker, then other bytes",
+         concat({inserted(large, large.size() - 2, {0x12, 0x34}), patternBytes(700)}), 256, 256,
          false},
     };
     for (const auto& c : cases) {
@@ -379,6 +394,12 @@ TEST(JpegCopy, TheCheckedCopyTakesOnlyACompleteJpegOfThePage) {
         EXPECT_EQ(pathExists(output), c.copied);
         if (c.copied) {
             EXPECT_EQ(readWholeFile(output), c.payload);
+        }
+        // Whatever is copied must read without a corrupt-data warning.
+        if (pathExists(output)) {
+            testsupport::DecodedJpeg decoded;
+            std::string error;
+            EXPECT_TRUE(testsupport::decodeJpegFile(output, decoded, &error)) << error;
         }
     }
 }
