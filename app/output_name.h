@@ -43,7 +43,7 @@ size_t composeOutputName(const char* inputPath, const char* outputFolder, int32_
 /// The whole name, whatever its length (shown when it does not fit a path buffer).
 std::string composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
                               int32_t pageNumber);
-/// The name into `outputName` (platform::kMaxPath bytes). 0, kNoPath, or kNameTooLong when the name
-/// would not fit: `outputName` is then left empty.
+/// The name into `outputName` (platform::kMaxPath bytes). 0, kNoPath, or kNameTooLong when
+/// the name would not fit: `outputName` is then left empty.
 int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
                        int32_t pageCount, int32_t pageNumber);
