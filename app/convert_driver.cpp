@@ -10,6 +10,7 @@
 #include "jpegout/jpeg_writer.h"
 #include "platform/device_context.h"
 #include "platform/machine.h"
+#include "platform/paths.h"
 #include "readers/jpeg_copy.h"
 #include "tiff/directory_chain.h"
 
@@ -88,7 +89,7 @@ namespace {
 void convertFile(const char* path, uint32_t fileTurn, FileList& pageList, PagePipeline& pipeline) {
     PathParts parts;
     parts.split(path);
-    char outputFolder[260];
+    char outputFolder[platform::kMaxPath];
     std::memcpy(outputFolder, parts.folder, sizeof outputFolder);
     stripTrailingSeparator(outputFolder);
 
@@ -104,7 +105,7 @@ void convertFile(const char* path, uint32_t fileTurn, FileList& pageList, PagePi
         if (pageList.next() != 0)
             break;
         const auto* page = reinterpret_cast<const ImageRecord*>(pageList.current);
-        char outputName[260];
+        char outputName[platform::kMaxPath];
         if (makeOutputName(path, outputFolder, outputName, page->pageCount, page->pageNumber + 1) !=
             0) {
             // The name would not fit: show what it would have been and touch no file.

@@ -8,8 +8,6 @@
 #include "platform/paths.h"
 
 namespace {
-constexpr size_t kNameCapacity = 260;
-
 // Copies `text` into a field of `N` bytes; a text that does not fit leaves it empty.
 template <size_t N> bool setField(char (&field)[N], std::string_view text) {
     field[0] = '\0';
@@ -99,7 +97,7 @@ int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* ou
     if (inputPath == nullptr || outputFolder == nullptr)
         return kNoPath;
     if (composeOutputName(inputPath, outputFolder, pageCount, pageNumber, outputName,
-                          kNameCapacity) >= kNameCapacity) {
+                          platform::kMaxPath) >= platform::kMaxPath) {
         outputName[0] = '\0';
         return kNameTooLong;
     }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/paths.h"
+
 inline constexpr int32_t kNoPath = -1;      // a path or name argument is null
 inline constexpr int32_t kNameTooLong = -1; // a name or path part would not fit its buffer
 
@@ -20,12 +22,12 @@ class PathParts {
     /// kNameTooLong when a part would not fit its field (such parts come back empty).
     int32_t split(const char* path);
 
-    // Every field holds any accepted path (under 260 bytes) whole.
+    // Every field holds any accepted path (under platform::kMaxPath bytes) whole.
     char drive[3];
-    char directory[260];
-    char baseName[260];
-    char extension[260];
-    char folder[260];
+    char directory[platform::kMaxPath];
+    char baseName[platform::kMaxPath];
+    char extension[platform::kMaxPath];
+    char folder[platform::kMaxPath];
 };
 
 /// Removes one trailing separator ("/"; on Windows "\") from `folder` when it is its last
@@ -41,7 +43,7 @@ size_t composeOutputName(const char* inputPath, const char* outputFolder, int32_
 /// The whole name, whatever its length (shown when it does not fit a path buffer).
 std::string composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
                               int32_t pageNumber);
-/// The name into `outputName` (260 bytes). 0, kNoPath, or kNameTooLong when the name would
-/// not fit: `outputName` is then left empty.
+/// The name into `outputName` (platform::kMaxPath bytes). 0, kNoPath, or kNameTooLong when
+/// the name would not fit: `outputName` is then left empty.
 int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
                        int32_t pageCount, int32_t pageNumber);

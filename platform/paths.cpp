@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 namespace platform {
+static_assert(kMaxPath == PATH_MAX);
+
 namespace {
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }

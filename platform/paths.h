@@ -7,7 +7,13 @@
 #include <string_view>
 
 namespace platform {
-inline constexpr size_t kMaxPath = 260;
+/// The longest full path the system takes, terminating zero included: every path buffer of
+/// the program holds this many bytes, and a path that would need more is refused, never cut.
+#ifdef _WIN32
+inline constexpr size_t kMaxPath = 260; // MAX_PATH
+#else
+inline constexpr size_t kMaxPath = 4096; // PATH_MAX on Linux
+#endif
 
 /// The full form of `path` as the system gives it: on Linux the current folder joined with a
 /// relative `path`, normalised lexically ("." and ".." resolved, repeated "/" collapsed;

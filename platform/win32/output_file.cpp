@@ -30,12 +30,38 @@ bool equalsIgnoringCase(std::string_view a, const char* b) {
 }
 
 // Names Windows gives to devices in every folder, whatever their extension ("NUL.jpg" is
-// the null device), and paths in the device namespace: none of them is ever an output.
+// the null device), and paths in the device namespace other than files on a drive or a
+// share ("\\.\pipe\x", "\\.\COM1", "\\.\PhysicalDrive0"): none of them is ever an output.
 bool isDeviceName(const std::string& path) {
-    if (path.size() >= 4 && (path[0] == '\\' || path[0] == '/') &&
-        (path[1] == '\\' || path[1] == '/') && (path[2] == '.' || path[2] == '?') &&
-        (path[3] == '\\' || path[3] == '/'))
-        return true;
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (path.size() >= 4 && separator(path[0]) && separator(path[1]) &&
+        (path[2] == '.' || path[2] == '?') && separator(path[3])) {
+        // After "\\?\" or "\\.\" only "X:\<name>" and "UNC\<server>\<share>\<name>" are
+        // files. A "." or ".." there could climb from the drive to another device.
+        std::string_view first;
+        size_t components = 0;
+        size_t start = 4;
+        for (size_t i = 4; i <= path.size(); ++i) {
+            if (i < path.size() && IsDBCSLeadByte(static_cast<BYTE>(path[i])) &&
+                i + 1 < path.size()) {
+                ++i; // a double-byte character: its second byte may be "\" or "."
+                continue;
+            }
+            if (i < path.size() && !separator(path[i]))
+                continue;
+            const std::string_view part(path.data() + start, i - start);
+            if (part.empty() || part == "." || part == "..")
+                return true;
+            if (components++ == 0)
+                first = part;
+            start = i + 1;
+        }
+        const bool onDrive =
+            first.size() == 2 && first[1] == ':' &&
+            ((first[0] >= 'A' && first[0] <= 'Z') || (first[0] >= 'a' && first[0] <= 'z'));
+        if (!(onDrive && components >= 2) && !(equalsIgnoringCase(first, "UNC") && components >= 4))
+            return true;
+    }
     const PathSplit parts = splitPath(path);
     std::string_view stem = parts.baseName.substr(0, parts.baseName.find('.'));
     while (!stem.empty() && stem.back() == ' ')

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 namespace platform {
+static_assert(kMaxPath == MAX_PATH);
+
 namespace {
 // In the ANSI code page's double-byte names (Shift-JIS on Japanese Windows) the second byte
 // of a character may be "\" (0x5C) or any other ASCII byte: only a byte that starts a

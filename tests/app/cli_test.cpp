@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "platform/paths.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_pages.h"
@@ -89,9 +90,11 @@ TEST(CommandLine, RootFolderAloneIsAcceptedAndSkipped) {
 TEST(CommandLine, EachBadArgumentEndsTheRunWithAFormatError) {
     ScratchDir dir;
     dir.write("a.tif", "not a tiff");
-    const std::string longRelative(259, 'r');                     // full form cannot fit
-    const std::string longAbsolute = "/" + std::string(258, 'n'); // fits, but nothing there
-    const std::string tooLong(260, 'x');
+    // Arguments are paths: each may take the system's longest path, kMaxPath - 1 bytes.
+    const std::string longRelative(platform::kMaxPath - 1, 'r'); // full form cannot fit
+    const std::string longAbsolute =
+        "/" + std::string(platform::kMaxPath - 2, 'n'); // nothing there
+    const std::string tooLong(platform::kMaxPath, 'x');
     const struct {
         const char* name;
         std::vector<std::string> args;
@@ -105,11 +108,11 @@ TEST(CommandLine, EachBadArgumentEndsTheRunWithAFormatError) {
         {"empty argument after a good one",
          {"a.tif", "", "a.tif"},
          formatErrorRun({"a.tif", ""}, "")},
-        {"argument of 260 bytes", {tooLong}, formatErrorRun({tooLong}, "")},
-        {"full path of 260 bytes or more",
+        {"argument of kMaxPath bytes", {tooLong}, formatErrorRun({tooLong}, "")},
+        {"full path of kMaxPath bytes or more",
          {longRelative},
          formatErrorRun({longRelative}, pathLine(longRelative, messages::kPathFailed))},
-        {"argument of 259 bytes naming nothing",
+        {"argument of kMaxPath - 1 bytes naming nothing",
          {longAbsolute},
          formatErrorRun({longAbsolute}, pathLine(longAbsolute, messages::kNotFound))},
         {"second of three missing",
@@ -209,6 +212,34 @@ TEST(CommandLine, ASuccessfulRunNamesEveryOutputAndEndsWithTheEndBanner) {
         ASSERT_GE(jpeg.size(), 4u);
         EXPECT_EQ(jpeg.substr(0, 2), "\xff\xd8");
     }
+}
+
+TEST(CommandLine, LongPathsAreConvertedAndNamedBesideTheirInput) {
+    ScratchDir dir;
+    // Folders named in Japanese, 80 characters (240 bytes in UTF-8) each, until the input's
+    // full path is about 3000 bytes.
+    std::string folderName;
+    for (int i = 0; i < 40; ++i)
+        folderName += "\xe5\x8e\x9f\xe7\xa8\xbf"; // 原稿
+    std::string relative;
+    while (dir.path().size() + relative.size() < 2750)
+        relative += folderName + "/";
+    const std::string folder = dir.makeFolders(relative);
+    const std::string input = relative + "doc.tif";
+    ASSERT_TRUE(writeTiffPages(dir.file(input), {greyPage(8, 8), greyPage(12, 12)}));
+    ASSERT_GT(dir.file(input).size(), 2900u);
+
+    // Once relative to the current folder, once as the full path.
+    const RunResult run = runPelc({input, dir.file(input)}, dir.path());
+    const std::string names = lines({folder + "doc_1.jpg", folder + "doc_2.jpg"});
+    EXPECT_EQ(run.out, lines({sjis(kStartBanner), input, dir.file(input)}) + names + names +
+                           lines({sjis(kEndBanner), ""}));
+    EXPECT_EQ(run.exitCode, 0);
+    for (const char* name : {"doc_1.jpg", "doc_2.jpg"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(readFileBytes(folder + name).substr(0, 2), "\xff\xd8");
+    }
+    EXPECT_TRUE(hiddenOutputs(folder).empty());
 }
 
 TEST(CommandLine, FailedPagesNeverChangeTheExitCode) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "platform/paths.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/jpeg_encode.h"
 #include "tests/support/run_program.h"
@@ -175,21 +176,27 @@ TEST(ConversionDriver, FilesThatCannotBeListedAreReportedByFullPath) {
 
 TEST(ConversionDriver, ANameTooLongForItsBufferIsRefusedWithoutTouchingAFile) {
     ScratchDir dir;
-    // Input path just under the limit; "_1.jpg" pushes the output name over it.
-    const size_t room = 258 - dir.path().size() - 1;
-    ASSERT_GT(room, 10u);
-    const std::string base(room - 4, 'n');
+    // Input path of kMaxPath - 2 bytes, in folders of 200 bytes; "_1.jpg" pushes the output
+    // name over the limit.
+    std::string relative;
+    while (dir.path().size() + relative.size() < platform::kMaxPath - 250)
+        relative += std::string(199, 'f') + "/";
+    const std::string folder = dir.makeFolders(relative);
+    const std::string input =
+        relative + std::string(platform::kMaxPath - 2 - folder.size() - 4, 'n') + ".tif";
+    ASSERT_EQ(dir.file(input).size(), platform::kMaxPath - 2);
     TiffBuilder builder;
     builder.blob(8, pageJpeg());
     addStripsPage(builder, {8}, {sizeOf(pageJpeg())});
-    dir.write(base + ".tif", builder.build());
+    dir.write(input, builder.build());
 
-    const RunResult run = runPelc({base + ".tif"}, dir.path());
+    const RunResult run = runPelc({input}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
-    const std::string wouldBe = dir.file(base + "_1.jpg");
-    EXPECT_EQ(run.out, runOutputLines({consoleLine(base + ".tif"), consoleLine(wouldBe),
+    const std::string wouldBe = dir.file(input.substr(0, input.size() - 4) + "_1.jpg");
+    EXPECT_EQ(run.out, runOutputLines({consoleLine(input), consoleLine(wouldBe),
                                        consoleLine(sjis(messages::kWriteFailed))}));
     EXPECT_FALSE(pathExists(wouldBe));
+    EXPECT_TRUE(hiddenOutputs(folder).empty());
 }
 
 TEST(ConversionDriver, AFailedPageDoesNotStopThePagesAfterIt) {

@@ -5,15 +5,17 @@
 #include <cstring>
 #include <string>
 
+#include "platform/paths.h"
+
 namespace {
 // The name of one page as the driver forms it: folder of the input, one "/" stripped.
 std::string outputNameFor(const std::string& input, int32_t pageCount, int32_t pageNumber) {
     PathParts parts;
     EXPECT_EQ(parts.split(input.c_str()), 0);
-    char folder[260];
+    char folder[platform::kMaxPath];
     std::memcpy(folder, parts.folder, sizeof folder);
     stripTrailingSeparator(folder);
-    char name[260];
+    char name[platform::kMaxPath];
     if (makeOutputName(input.c_str(), folder, name, pageCount, pageNumber) != 0)
         return "<refused>";
     EXPECT_EQ(name, composeOutputName(input.c_str(), folder, pageCount, pageNumber));
@@ -73,18 +75,22 @@ TEST(OutputName, NameComesFromTheInputsFolderAndBaseName) {
 }
 
 TEST(OutputName, ANameThatWouldNotFitIsRefusedWithoutOverrun) {
-    // A folder of 238 bytes and a base name of 10: "<folder>/<base>_<n>.jpg" takes 254
-    // bytes and the n digits of the page number, and needs a zero behind them.
-    const std::string folder = "/" + std::string(237, 'd');
+    // A folder of kMaxPath - 22 bytes in folders of 200 and a base name of 10:
+    // "<folder>/<base>_<n>.jpg" takes kMaxPath - 6 bytes and the n digits of the page
+    // number, and needs a zero behind them.
+    std::string folder;
+    while (folder.size() < platform::kMaxPath - 22)
+        folder += "/" + std::string(199, 'd');
+    folder.resize(platform::kMaxPath - 22);
     const std::string input = folder + "/" + std::string(10, 'b') + ".tif";
-    char name[260 + 16];
+    char name[platform::kMaxPath + 16];
     const struct {
         int32_t pageCount;
         bool fits;
     } cases[] = {
-        {1, true},         // 255 bytes
-        {10000, true},     // 5 digits: 259 bytes, the last that fits
-        {100000, false},   // 6 digits: 260 bytes
+        {1, true},         // kMaxPath - 5 bytes
+        {10000, true},     // 5 digits: kMaxPath - 1 bytes, the last that fits
+        {100000, false},   // 6 digits: kMaxPath bytes
         {1000000, false},  // 7 digits
         {INT32_MAX, true}, // from 8 digits on the number is not padded
     };
@@ -96,13 +102,13 @@ TEST(OutputName, ANameThatWouldNotFitIsRefusedWithoutOverrun) {
         if (c.fits) {
             EXPECT_EQ(result, 0);
             EXPECT_EQ(std::string(name), whole);
-            EXPECT_LT(whole.size(), 260u);
+            EXPECT_LT(whole.size(), platform::kMaxPath);
         } else {
             EXPECT_EQ(result, kNameTooLong);
             EXPECT_EQ(name[0], '\0');
-            EXPECT_GE(whole.size(), 260u);
+            EXPECT_GE(whole.size(), platform::kMaxPath);
         }
-        for (size_t i = 260; i < sizeof name; ++i)
+        for (size_t i = platform::kMaxPath; i < sizeof name; ++i)
             ASSERT_EQ(name[i], '#') << "byte " << i << " written";
     }
     // Null arguments are refused, and leave the name empty.
@@ -143,12 +149,16 @@ TEST(PathParts, SplitsALinuxPath) {
     }
 }
 
-TEST(PathParts, ADirectoryLongerThan256BytesIsKeptWhole) {
-    // Accepted paths are shorter than 260 bytes; a directory part of 257 or more bytes
-    // (over the 256 of the runtime's path splitting) still fits.
-    const std::string directory = "/" + std::string(256, 'd') + "/";
+TEST(PathParts, AnyAcceptedPathIsKeptWhole) {
+    // Accepted paths are shorter than kMaxPath bytes: a directory part of that size (far over
+    // the 256 of the runtime's path splitting) still fits.
+    std::string directory;
+    while (directory.size() < platform::kMaxPath - 3)
+        directory += "/" + std::string(250, 'd');
+    directory.resize(platform::kMaxPath - 3);
+    directory += "/";
     const std::string path = directory + "a";
-    ASSERT_LT(path.size(), 260u);
+    ASSERT_EQ(path.size(), platform::kMaxPath - 1);
     PathParts parts;
     EXPECT_EQ(parts.split(path.c_str()), 0);
     EXPECT_EQ(std::string(parts.directory), directory);
@@ -164,8 +174,8 @@ TEST(PathParts, PartsThatDoNotFitComeBackEmpty) {
     } guarded;
     std::memset(guarded.guard, '#', sizeof guarded.guard);
 
-    const std::string longDirectory = "/" + std::string(300, 'd') + "/";
-    const std::string longName(300, 'n');
+    const std::string longDirectory = "/" + std::string(platform::kMaxPath, 'd') + "/";
+    const std::string longName(platform::kMaxPath, 'n');
     const struct {
         std::string path;
         std::string directory, baseName, extension;

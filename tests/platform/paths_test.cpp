@@ -83,10 +83,10 @@ TEST_F(Paths, FullPathRefusesEmptyPathsAndResultsThatDoNotFit) {
     EXPECT_FALSE(platform::fullPath("/a", nullptr, sizeof out));
     EXPECT_FALSE(platform::fullPath("/a", out, 0));
 
-    // Room for 259 bytes and the zero: 259 fits, 260 does not. The bytes behind the
-    // capacity stay untouched.
-    const std::string fits = "/" + std::string(258, 'f');
-    const std::string tooLong = "/" + std::string(259, 'f');
+    // Room for kMaxPath - 1 bytes and the zero: that many fit, one more does not. The bytes
+    // behind the capacity stay untouched.
+    const std::string fits = "/" + std::string(platform::kMaxPath - 2, 'f');
+    const std::string tooLong = fits + "f";
     char buffer[platform::kMaxPath + 16];
     std::memset(buffer, '#', sizeof buffer);
     ASSERT_TRUE(platform::fullPath(fits.c_str(), buffer, platform::kMaxPath));
@@ -97,7 +97,7 @@ TEST_F(Paths, FullPathRefusesEmptyPathsAndResultsThatDoNotFit) {
         EXPECT_EQ(buffer[i], '#') << "byte " << i;
 
     // Only the normalised result counts, not the length of the argument.
-    const std::string shrinks = "/" + std::string(400, 'x') + "/../doc.tif";
+    const std::string shrinks = "/" + std::string(platform::kMaxPath, 'x') + "/../doc.tif";
     EXPECT_TRUE(platform::fullPath(shrinks.c_str(), buffer, platform::kMaxPath));
     EXPECT_STREQ(buffer, "/doc.tif");
     // A relative argument that fits alone but not behind the current folder.

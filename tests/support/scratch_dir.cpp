@@ -66,6 +66,18 @@ std::string ScratchDir::write(std::string_view name, std::string_view bytes) con
     return target;
 }
 
+std::string ScratchDir::makeFolders(std::string_view relative) const {
+    for (size_t end = 0; end <= relative.size(); ++end) {
+        if (end < relative.size() && relative[end] != '/')
+            continue;
+        const std::string folder = file(relative.substr(0, end));
+        if (end > 0 && relative[end - 1] != '/' && mkdir(folder.c_str(), 0755) != 0 &&
+            errno != EEXIST)
+            ADD_FAILURE() << "cannot create " << folder;
+    }
+    return file(relative);
+}
+
 std::string readFileBytes(const std::string& path) {
     std::string bytes;
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -25,6 +25,9 @@ class ScratchDir {
     /// Writes `bytes` to `name` inside the folder (created or truncated); returns its path.
     std::string write(std::string_view name, std::string_view bytes) const;
     std::string write(std::string_view name, const std::vector<uint8_t>& bytes) const;
+    /// Creates every folder along `relative` inside the folder (as `mkdir -p`); returns the
+    /// path of the last one.
+    std::string makeFolders(std::string_view relative) const;
 
   private:
     std::string path_;

@@ -78,15 +78,27 @@ TEST(WindowsOutputs, AFileIsWrittenHiddenAndTakesItsNameOnlyWhenPutInPlace) {
 TEST(WindowsOutputs, FoldersAndDeviceNamesAreNeverOpened) {
     ScratchDir dir;
     ASSERT_TRUE(CreateDirectoryA(dir.file("taken.jpg").c_str(), nullptr));
+    const std::string drive = dir.path().substr(0, 2);
     for (const std::string& name :
          {dir.file("taken.jpg"), dir.file("NUL.jpg"), dir.file("com1.jpg"), dir.file("CON .jpg"),
-          std::string("\\\\.\\pipe\\pelc-test")}) {
+          "\\\\?\\" + dir.file("NUL.jpg"), "\\\\.\\" + dir.file("lpt1.a.jpg"),
+          std::string("\\\\.\\pipe\\pelc-test"), std::string("\\\\.\\NUL"),
+          std::string("\\\\.\\COM1"), std::string("\\\\.\\PhysicalDrive0"), "\\\\.\\" + drive,
+          std::string("\\\\?\\GLOBALROOT\\Device\\Null"),
+          "\\\\.\\" + drive + "\\..\\pipe\\pelc-test", std::string("\\\\?\\UNC\\server\\share")}) {
         SCOPED_TRACE(name);
         platform::OutputFile file(name.c_str());
         EXPECT_FALSE(file.open());
         EXPECT_FALSE(file.finish());
     }
     EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
+    // Files on a drive are files in the device namespace too.
+    for (const char* prefix : {"\\\\?\\", "\\\\.\\", "//?/"}) {
+        SCOPED_TRACE(prefix);
+        ASSERT_TRUE(writeOutput(prefix + dir.file("page_1.jpg"), prefix));
+        EXPECT_EQ(readFileBytes(dir.file("page_1.jpg")), prefix);
+        EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
+    }
 }
 
 TEST(WindowsMachine, UsableCpusFollowTheAffinityMask) {

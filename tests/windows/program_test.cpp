@@ -146,6 +146,25 @@ TEST(WindowsProgram, InputsAreStoredInTheirFullWindowsForm) {
     EXPECT_EQ(run.exitCode, 0);
 }
 
+TEST(WindowsProgram, InputsInTheDeviceNamespaceGetTheirOutputsBesideThem) {
+    ScratchDir dir;
+    ASSERT_TRUE(testsupport::writeTiffPages(
+        dir.file("doc.tif"), {testsupport::greyPage(8, 8), testsupport::greyPage(12, 12)}));
+    for (const std::string prefix : {"\\\\?\\", "\\\\.\\"}) {
+        SCOPED_TRACE(prefix);
+        const std::string input = prefix + dir.file("doc.tif");
+        const RunResult run = runPelc({input}, dir.path());
+        EXPECT_EQ(run.out, completeRun({input}, lines({prefix + dir.file("doc_1.jpg"),
+                                                       prefix + dir.file("doc_2.jpg")})));
+        EXPECT_EQ(run.exitCode, 0);
+        for (const char* name : {"doc_1.jpg", "doc_2.jpg"}) {
+            EXPECT_EQ(readFileBytes(dir.file(name)).substr(0, 2), "\xff\xd8") << name;
+            ASSERT_TRUE(DeleteFileA(dir.file(name).c_str()));
+        }
+        EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
+    }
+}
+
 TEST(WindowsProgram, WildcardsAreMatchedAsWindowsDoesAndKeptInThePath) {
     ScratchDir dir;
     dir.write("ab.tif", "");
