@@ -1,0 +1,183 @@
+// Linked into a test copy of pelc, these definitions of the C allocation functions come
+// before the C library's (and the sanitizer runtime's) for every caller in the process:
+// pelc, the C++ library's operator new, libtiff and libjpeg. Each call is counted and
+// forwarded to the next definition, except those the environment asks to fail:
+//   PELC_FAIL_ALLOC_AT=k    the k-th call (from 1) returns null;
+//   PELC_FAIL_ALLOC_FROM=k  the k-th and every later call return null;
+//   PELC_ALLOC_COUNT=1      the number of calls made is written to stderr at exit, as
+//                           "allocations N".
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdatomic.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+typedef void* (*MallocFn)(size_t);
+typedef void* (*CallocFn)(size_t, size_t);
+typedef void* (*ReallocFn)(void*, size_t);
+typedef void (*FreeFn)(void*);
+typedef int (*PosixMemalignFn)(void**, size_t, size_t);
+typedef void* (*AlignedFn)(size_t, size_t);
+typedef void* (*VallocFn)(size_t);
+
+static MallocFn nextMalloc;
+static CallocFn nextCalloc;
+static ReallocFn nextRealloc;
+static FreeFn nextFree;
+static PosixMemalignFn nextPosixMemalign;
+static AlignedFn nextAlignedAlloc;
+static AlignedFn nextMemalign;
+static VallocFn nextValloc;
+
+// dlsym may allocate while the next definitions are being looked up: such calls are served
+// from here and never freed.
+static _Alignas(16) unsigned char bootstrap[16384];
+static atomic_size_t bootstrapUsed;
+static _Thread_local int resolving;
+
+static atomic_ulong calls;
+static unsigned long failAt;
+static unsigned long failFrom;
+static int settingsRead;
+
+static unsigned long readSetting(const char* name) {
+    const char* value = getenv(name);
+    return value != NULL ? strtoul(value, NULL, 10) : 0;
+}
+
+static void reportCount(void) {
+    char line[64];
+    const int length = snprintf(line, sizeof line, "allocations %lu\n", atomic_load(&calls));
+    if (length > 0 && write(STDERR_FILENO, line, (size_t)length) < 0)
+        return;
+}
+
+static void resolve(void) {
+    if (nextMalloc != NULL)
+        return;
+    resolving = 1;
+    nextCalloc = (CallocFn)dlsym(RTLD_NEXT, "calloc");
+    nextRealloc = (ReallocFn)dlsym(RTLD_NEXT, "realloc");
+    nextFree = (FreeFn)dlsym(RTLD_NEXT, "free");
+    nextPosixMemalign = (PosixMemalignFn)dlsym(RTLD_NEXT, "posix_memalign");
+    nextAlignedAlloc = (AlignedFn)dlsym(RTLD_NEXT, "aligned_alloc");
+    nextMemalign = (AlignedFn)dlsym(RTLD_NEXT, "memalign");
+    nextValloc = (VallocFn)dlsym(RTLD_NEXT, "valloc");
+    nextMalloc = (MallocFn)dlsym(RTLD_NEXT, "malloc");
+    resolving = 0;
+    if (!settingsRead) {
+        // Read once, before any call is counted: the environment does not change in a run.
+        failAt = readSetting("PELC_FAIL_ALLOC_AT");
+        failFrom = readSetting("PELC_FAIL_ALLOC_FROM");
+        if (readSetting("PELC_ALLOC_COUNT") != 0)
+            atexit(reportCount);
+        settingsRead = 1;
+    }
+}
+
+static void* bootstrapAlloc(size_t size) {
+    const size_t rounded = (size + 15) & ~(size_t)15;
+    const size_t at = atomic_fetch_add(&bootstrapUsed, rounded);
+    if (at + rounded > sizeof bootstrap)
+        return NULL;
+    return bootstrap + at;
+}
+
+static int fromBootstrap(const void* p) {
+    return (const unsigned char*)p >= bootstrap &&
+           (const unsigned char*)p < bootstrap + sizeof bootstrap;
+}
+
+// True when this call is to fail.
+static int failsNow(void) {
+    const unsigned long call = atomic_fetch_add(&calls, 1) + 1;
+    return (failAt != 0 && call == failAt) || (failFrom != 0 && call >= failFrom);
+}
+
+void* malloc(size_t size) {
+    if (resolving)
+        return bootstrapAlloc(size);
+    resolve();
+    if (failsNow()) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return nextMalloc(size);
+}
+
+void* calloc(size_t count, size_t size) {
+    if (resolving) {
+        // The static buffer is zero and never reused.
+        if (size != 0 && count > SIZE_MAX / size)
+            return NULL;
+        return bootstrapAlloc(count * size);
+    }
+    resolve();
+    if (failsNow()) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return nextCalloc(count, size);
+}
+
+void* realloc(void* p, size_t size) {
+    resolve();
+    if (fromBootstrap(p)) {
+        void* moved = malloc(size);
+        const size_t left = (size_t)(bootstrap + sizeof bootstrap - (unsigned char*)p);
+        if (moved != NULL)
+            memcpy(moved, p, size < left ? size : left);
+        return moved;
+    }
+    if (failsNow()) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return nextRealloc(p, size);
+}
+
+void free(void* p) {
+    if (p == NULL || fromBootstrap(p))
+        return;
+    resolve();
+    nextFree(p);
+}
+
+int posix_memalign(void** out, size_t alignment, size_t size) {
+    resolve();
+    if (failsNow())
+        return ENOMEM;
+    return nextPosixMemalign(out, alignment, size);
+}
+
+void* aligned_alloc(size_t alignment, size_t size) {
+    resolve();
+    if (failsNow()) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return nextAlignedAlloc(alignment, size);
+}
+
+void* memalign(size_t alignment, size_t size) {
+    resolve();
+    if (failsNow()) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return nextMemalign(alignment, size);
+}
+
+void* valloc(size_t size) {
+    resolve();
+    if (failsNow()) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return nextValloc(size);
+}
