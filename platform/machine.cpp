@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sched.h>
-#include <string>
 #include <string_view>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -14,9 +13,17 @@ namespace platform {
 
 namespace {
 
-// The number a cgroup file holds; 0 for "max", anything else or no file.
-uint64_t limitIn(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "re");
+// The number the cgroup file `prefix` + `group` + `suffix` holds; 0 for "max", anything
+// else or no file. The name is put together in place: finding the budget takes no heap.
+uint64_t limitIn(std::string_view prefix, std::string_view group, std::string_view suffix) {
+    char path[4096 + 64];
+    if (prefix.size() + group.size() + suffix.size() >= sizeof path)
+        return 0;
+    char* at = std::copy(prefix.begin(), prefix.end(), path);
+    at = std::copy(group.begin(), group.end(), at);
+    at = std::copy(suffix.begin(), suffix.end(), at);
+    *at = '\0';
+    std::FILE* file = std::fopen(path, "re");
     if (file == nullptr)
         return 0;
     char text[32] = {};
@@ -59,12 +66,12 @@ uint64_t cgroupMemoryLimit() {
         if (second == std::string_view::npos)
             continue;
         const std::string_view controllers = entry.substr(first + 1, second - first - 1);
-        const std::string path(entry.substr(second + 1));
+        const std::string_view group = entry.substr(second + 1);
         uint64_t found = 0;
         if (controllers.empty())
-            found = limitIn("/sys/fs/cgroup" + path + "/memory.max");
+            found = limitIn("/sys/fs/cgroup", group, "/memory.max");
         else if (namesMemory(controllers))
-            found = limitIn("/sys/fs/cgroup/memory" + path + "/memory.limit_in_bytes");
+            found = limitIn("/sys/fs/cgroup/memory", group, "/memory.limit_in_bytes");
         if (found != 0)
             limit = limit == 0 ? found : std::min(limit, found);
     }

@@ -161,8 +161,9 @@ int32_t copyPage(const char* tiffPath, const char* outputPath, uint64_t director
     // Only the page's own directory is read: the page list already walked the chain.
     if (tiffdir::readDirectory(reader, directoryOffset) != 0)
         return kCopyFailed;
-    tiffdir::loadDirectory(
-        reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
+    if (tiffdir::loadDirectory(reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(
+                                           reader.directories.data)) != 0)
+        return kCopyFailed;
 
     if (reader.jpegInterchangeFormat == 0)
         return copyPlanned(reader, outputPath, Blocks::Strips, checked);

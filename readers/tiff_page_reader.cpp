@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "bitmap/bitmap_storage.h"
 #include "core/checked_math.h"
@@ -180,7 +181,9 @@ TiffHandle openTiff(const char* path) {
     if (options == nullptr)
         return nullptr;
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxBitmapBytes));
-    TiffCloser closer{std::make_unique<LibtiffMessages>()};
+    TiffCloser closer{std::unique_ptr<LibtiffMessages>(new (std::nothrow) LibtiffMessages{})};
+    if (closer.messages == nullptr)
+        return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), countError, closer.messages.get());
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), countWarning, closer.messages.get());
     // "m": a mapped file that shrinks under us would end the process with SIGBUS.

@@ -127,6 +127,7 @@ class AllocationFailure : public testing::Test {
   public:
     void SetUp() override {
         inputs = writeInputs(dir);
+        if (getenv("TMPKEEP")) { std::system(("cp " + dir.path() + "/*.tif " + getenv("TMPKEEP")).c_str()); } // TMPHACK
         const RunResult clean = run({"PELC_ALLOC_COUNT=1"});
         ASSERT_EQ(clean.exitCode, 0) << clean.err;
         ASSERT_EQ(std::sscanf(clean.err.c_str(), "allocations %lu", &allocations), 1) << clean.err;

@@ -93,10 +93,19 @@ static int fromBootstrap(const void* p) {
            (const unsigned char*)p < bootstrap + sizeof bootstrap;
 }
 
+// Called for each call made to fail: a place for a debugger to stop and show the caller.
+__attribute__((noinline)) void pelcAllocationFailed(unsigned long call) {
+    __asm__ volatile("" : : "r"(call) : "memory");
+}
+
 // True when this call is to fail.
 static int failsNow(void) {
     const unsigned long call = atomic_fetch_add(&calls, 1) + 1;
-    return (failAt != 0 && call == failAt) || (failFrom != 0 && call >= failFrom);
+    if ((failAt != 0 && call == failAt) || (failFrom != 0 && call >= failFrom)) {
+        pelcAllocationFailed(call);
+        return 1;
+    }
+    return 0;
 }
 
 void* malloc(size_t size) {
