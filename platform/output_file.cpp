@@ -218,7 +218,7 @@ OutputFile::OutputFile(const char* path) : finalPath_(path != nullptr ? path : "
     std::string name;
     fd_ = createHidden(slot_, folderOf(finalPath_), regular ? int(info.st_mode & 0777) : -1, name);
     if (fd_ >= 0) {
-        tempPath_ = name;
+        tempPath_ = std::move(name); // no copy: nothing may throw once the file exists
         return;
     }
     if (regular && refusesNewFiles(errno)) {

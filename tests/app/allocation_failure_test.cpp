@@ -127,7 +127,6 @@ class AllocationFailure : public testing::Test {
   public:
     void SetUp() override {
         inputs = writeInputs(dir);
-        if (getenv("TMPKEEP")) { std::system(("cp " + dir.path() + "/*.tif " + getenv("TMPKEEP")).c_str()); } // TMPHACK
         const RunResult clean = run({"PELC_ALLOC_COUNT=1"});
         ASSERT_EQ(clean.exitCode, 0) << clean.err;
         ASSERT_EQ(std::sscanf(clean.err.c_str(), "allocations %lu", &allocations), 1) << clean.err;
@@ -148,6 +147,9 @@ class AllocationFailure : public testing::Test {
     }
 
     void clearOutputs() { removeOutputs(dir, outputs); }
+    bool anyOutputWritten() const {
+        return std::any_of(outputs.begin(), outputs.end(), pathExists);
+    }
 
     RunResult run(std::vector<std::string> environment) {
         RunOptions options;
@@ -232,6 +234,23 @@ class AllocationFailure : public testing::Test {
 };
 
 
+// Whether the run stopped at the arguments, before converting anything, as a run does
+// whose input list cannot be stored: the banner, the arguments up to the one that could
+// not be taken (its path message, when its full path could not be formed), and the format
+// error.
+bool refusedTheArguments(const RunResult& result, const std::vector<std::string>& cleanLines) {
+    const std::vector<std::string> got = lines(result.out);
+    if (result.exitCode != 1 || got.size() < 2 || got.back() != sjis(messages::kFormatError))
+        return false;
+    size_t echoed = got.size() - 1;
+    if (echoed >= 2 && got[echoed - 1] == got[echoed - 2] + sjis(messages::kPathFailed))
+        --echoed;
+    for (size_t i = 0; i < echoed; ++i)
+        if (i >= cleanLines.size() || got[i] != cleanLines[i] || isJpegName(got[i]))
+            return false;
+    return true;
+}
+
 Verdict judgeEnd(const RunResult& result, const std::string& folder) {
     if (result.exitCode > 128)
         return {"signal " + std::to_string(result.exitCode - 128), result.err};
@@ -252,8 +271,14 @@ void expectEveryRunSound(AllocationFailure& test, const std::vector<unsigned lon
     const auto start = std::chrono::steady_clock::now();
     std::map<std::string, int> badRuns;
     std::vector<std::string> examples;
+    int refused = 0;
     for (unsigned long k : calls) {
         const RunResult result = test.run({setting + std::to_string(k)});
+        if (refusedTheArguments(result, test.cleanLines) && !test.anyOutputWritten()) {
+            ++refused;
+            test.clearOutputs();
+            continue;
+        }
         const Verdict verdict = judge(result);
         if (!verdict.kind.empty()) {
             if (badRuns[verdict.kind]++ == 0)
@@ -262,7 +287,8 @@ void expectEveryRunSound(AllocationFailure& test, const std::vector<unsigned lon
         }
         test.clearOutputs();
     }
-    std::printf("%zu runs with %s..., %.1f s\n", calls.size(), setting.c_str(),
+    std::printf("%zu runs with %s..., %d stopped at the arguments, %.1f s\n", calls.size(),
+                setting.c_str(), refused,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     for (const auto& [kind, count] : badRuns)
         ADD_FAILURE() << count << " runs: " << kind;
@@ -284,7 +310,7 @@ TEST_F(AllocationFailure, EachFailedAllocationFailsOnlyItsPage) {
 
 TEST_F(AllocationFailure, EveryAllocationFailingFromOneOnStillEndsTheRun) {
     const std::string endBanner(messages::kEndBanner.sjis);
-    expectEveryRunSound(*this, chosenCalls(sanitized() ? 40 : 150), "PELC_FAIL_ALLOC_FROM=",
+    expectEveryRunSound(*this, chosenCalls(sanitized() ? 400 : 2000), "PELC_FAIL_ALLOC_FROM=",
                         [&](const RunResult& result) {
                             Verdict verdict = judgeEnd(result, dir.path());
                             const std::vector<std::string> got = lines(result.out);

@@ -1,13 +1,17 @@
 // Linked into a test copy of pelc, these definitions of the C allocation functions come
 // before the C library's (and the sanitizer runtime's) for every caller in the process:
-// pelc, the C++ library's operator new, libtiff and libjpeg. Each call is counted and
+// pelc, operator new (operator_new.cpp), libtiff and libjpeg. Each call is counted and
 // forwarded to the next definition, except those the environment asks to fail:
 //   PELC_FAIL_ALLOC_AT=k    the k-th call (from 1) returns null;
 //   PELC_FAIL_ALLOC_FROM=k  the k-th and every later call return null;
 //   PELC_ALLOC_COUNT=1      the number of calls made is written to stderr at exit, as
-//                           "allocations N".
+//                           "allocations N";
+//   PELC_FAIL_ALLOC_TRACE=1 the stack of each failed call is written to stderr (frames in
+//                           the executable as offsets, for addr2line), to find the caller
+//                           of a failure that did harm.
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <execinfo.h>
 #include <errno.h>
 #include <stdatomic.h>
 #include <stddef.h>
@@ -43,7 +47,7 @@ static _Thread_local int resolving;
 static atomic_ulong calls;
 static unsigned long failAt;
 static unsigned long failFrom;
-static int settingsRead;
+static int traceFailures;
 
 static unsigned long readSetting(const char* name) {
     const char* value = getenv(name);
@@ -70,14 +74,20 @@ static void resolve(void) {
     nextValloc = (VallocFn)dlsym(RTLD_NEXT, "valloc");
     nextMalloc = (MallocFn)dlsym(RTLD_NEXT, "malloc");
     resolving = 0;
-    if (!settingsRead) {
-        // Read once, before any call is counted: the environment does not change in a run.
-        failAt = readSetting("PELC_FAIL_ALLOC_AT");
-        failFrom = readSetting("PELC_FAIL_ALLOC_FROM");
-        if (readSetting("PELC_ALLOC_COUNT") != 0)
-            atexit(reportCount);
-        settingsRead = 1;
-    }
+}
+
+// Read once the C library is up (the first calls may come before the environment is
+// there); calls before it are counted and never fail.
+__attribute__((constructor)) static void readSettings(void) {
+    // backtrace() loads its unwinder on first use, allocating: done here, before any call
+    // is made to fail.
+    void* frame[1];
+    (void)backtrace(frame, 1);
+    failAt = readSetting("PELC_FAIL_ALLOC_AT");
+    failFrom = readSetting("PELC_FAIL_ALLOC_FROM");
+    traceFailures = readSetting("PELC_FAIL_ALLOC_TRACE") != 0;
+    if (readSetting("PELC_ALLOC_COUNT") != 0)
+        atexit(reportCount);
 }
 
 static void* bootstrapAlloc(size_t size) {
@@ -93,16 +103,53 @@ static int fromBootstrap(const void* p) {
            (const unsigned char*)p < bootstrap + sizeof bootstrap;
 }
 
+// Calls whose failure no program could survive, for reasons outside it, are let through:
+// - realloc by libtiff: libtiff 4.5 loses its array of field descriptions when one fails
+//   (_TIFFMergeFields) and then reads through a null pointer, or leaks the old block;
+// - what a sanitizer runtime asks for on its own (a new thread's start, before any code of
+//   the program runs on it): it stops the process when refused.
+// Frames 0 to 2 are this function, failsNow and the allocation function.
+__attribute__((noinline)) static int beyondTheProgram(const void* caller, int isRealloc) {
+    Dl_info info;
+    if (isRealloc && dladdr(caller, &info) != 0 && info.dli_fname != NULL &&
+        strstr(info.dli_fname, "libtiff") != NULL)
+        return 1;
+    Dl_info self;
+    if (dladdr((void*)&beyondTheProgram, &self) == 0)
+        return 0;
+    void* frames[64];
+    const int depth = backtrace(frames, 64);
+    int runtime = 0;
+    for (int i = 3; i < depth; ++i) {
+        if (dladdr(frames[i], &info) == 0 || info.dli_fname == NULL)
+            continue;
+        if (info.dli_fbase == self.dli_fbase)
+            return 0; // the program's own call
+        if (strstr(info.dli_fname, "libasan") != NULL || strstr(info.dli_fname, "libtsan") != NULL)
+            runtime = 1;
+    }
+    return runtime;
+}
+
 // Called for each call made to fail: a place for a debugger to stop and show the caller.
 __attribute__((noinline)) void pelcAllocationFailed(unsigned long call) {
     __asm__ volatile("" : : "r"(call) : "memory");
 }
 
-// True when this call is to fail.
-static int failsNow(void) {
+// True when this call, from `caller`, is to fail.
+__attribute__((noinline)) static int failsNow(const void* caller, int isRealloc) {
     const unsigned long call = atomic_fetch_add(&calls, 1) + 1;
-    if ((failAt != 0 && call == failAt) || (failFrom != 0 && call >= failFrom)) {
+    if (((failAt != 0 && call == failAt) || (failFrom != 0 && call >= failFrom)) &&
+        !beyondTheProgram(caller, isRealloc)) {
         pelcAllocationFailed(call);
+        if (traceFailures) {
+            // backtrace() may allocate on its first use: those calls go through here too.
+            void* frames[32];
+            const int depth = backtrace(frames, 32);
+            static const char line[] = "failed allocation:\n";
+            if (write(STDERR_FILENO, line, sizeof line - 1) >= 0)
+                backtrace_symbols_fd(frames, depth, STDERR_FILENO);
+        }
         return 1;
     }
     return 0;
@@ -112,7 +159,7 @@ void* malloc(size_t size) {
     if (resolving)
         return bootstrapAlloc(size);
     resolve();
-    if (failsNow()) {
+    if (failsNow(__builtin_return_address(0), 0)) {
         errno = ENOMEM;
         return NULL;
     }
@@ -127,7 +174,7 @@ void* calloc(size_t count, size_t size) {
         return bootstrapAlloc(count * size);
     }
     resolve();
-    if (failsNow()) {
+    if (failsNow(__builtin_return_address(0), 0)) {
         errno = ENOMEM;
         return NULL;
     }
@@ -143,7 +190,7 @@ void* realloc(void* p, size_t size) {
             memcpy(moved, p, size < left ? size : left);
         return moved;
     }
-    if (failsNow()) {
+    if (failsNow(__builtin_return_address(0), 1)) {
         errno = ENOMEM;
         return NULL;
     }
@@ -159,14 +206,14 @@ void free(void* p) {
 
 int posix_memalign(void** out, size_t alignment, size_t size) {
     resolve();
-    if (failsNow())
+    if (failsNow(__builtin_return_address(0), 0))
         return ENOMEM;
     return nextPosixMemalign(out, alignment, size);
 }
 
 void* aligned_alloc(size_t alignment, size_t size) {
     resolve();
-    if (failsNow()) {
+    if (failsNow(__builtin_return_address(0), 0)) {
         errno = ENOMEM;
         return NULL;
     }
@@ -175,7 +222,7 @@ void* aligned_alloc(size_t alignment, size_t size) {
 
 void* memalign(size_t alignment, size_t size) {
     resolve();
-    if (failsNow()) {
+    if (failsNow(__builtin_return_address(0), 0)) {
         errno = ENOMEM;
         return NULL;
     }
@@ -184,7 +231,7 @@ void* memalign(size_t alignment, size_t size) {
 
 void* valloc(size_t size) {
     resolve();
-    if (failsNow()) {
+    if (failsNow(__builtin_return_address(0), 0)) {
         errno = ENOMEM;
         return NULL;
     }
