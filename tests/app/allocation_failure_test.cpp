@@ -299,7 +299,7 @@ void expectEveryRunSound(AllocationFailure& test, const std::vector<unsigned lon
 } // namespace
 
 TEST_F(AllocationFailure, EachFailedAllocationFailsOnlyItsPage) {
-    expectEveryRunSound(*this, chosenCalls(sanitized() ? 400 : 2000), "PELC_FAIL_ALLOC_AT=",
+    expectEveryRunSound(*this, chosenCalls(2000), "PELC_FAIL_ALLOC_AT=",
                         [&](const RunResult& result) {
                             Verdict verdict = judgeEnd(result, dir.path());
                             if (verdict.kind.empty())
@@ -310,7 +310,7 @@ TEST_F(AllocationFailure, EachFailedAllocationFailsOnlyItsPage) {
 
 TEST_F(AllocationFailure, EveryAllocationFailingFromOneOnStillEndsTheRun) {
     const std::string endBanner(messages::kEndBanner.sjis);
-    expectEveryRunSound(*this, chosenCalls(sanitized() ? 400 : 2000), "PELC_FAIL_ALLOC_FROM=",
+    expectEveryRunSound(*this, chosenCalls(2000), "PELC_FAIL_ALLOC_FROM=",
                         [&](const RunResult& result) {
                             Verdict verdict = judgeEnd(result, dir.path());
                             const std::vector<std::string> got = lines(result.out);

@@ -106,9 +106,10 @@ static int fromBootstrap(const void* p) {
 // Calls whose failure no program could survive, for reasons outside it, are let through:
 // - realloc by libtiff: libtiff 4.5 loses its array of field descriptions when one fails
 //   (_TIFFMergeFields) and then reads through a null pointer, or leaks the old block;
+// - libjpeg's, while libtiff's old-style JPEG decoder creates its session: libtiff never
+//   destroys a session whose creation failed, whose memory manager is then lost;
 // - what a sanitizer runtime asks for on its own (a new thread's start, before any code of
 //   the program runs on it): it stops the process when refused.
-// Frames 0 to 2 are this function, failsNow and the allocation function.
 __attribute__((noinline)) static int beyondTheProgram(const void* caller, int isRealloc) {
     Dl_info info;
     if (isRealloc && dladdr(caller, &info) != 0 && info.dli_fname != NULL &&
@@ -119,12 +120,21 @@ __attribute__((noinline)) static int beyondTheProgram(const void* caller, int is
         return 0;
     void* frames[64];
     const int depth = backtrace(frames, 64);
+    // The stack above the allocation function: from its caller's frame on.
+    int first = 0;
+    while (first < depth && frames[first] != caller)
+        ++first;
     int runtime = 0;
-    for (int i = 3; i < depth; ++i) {
+    for (int i = first; i < depth; ++i) {
         if (dladdr(frames[i], &info) == 0 || info.dli_fname == NULL)
             continue;
         if (info.dli_fbase == self.dli_fbase)
             return 0; // the program's own call
+        Dl_info next;
+        if (info.dli_sname != NULL && strcmp(info.dli_sname, "jpeg_CreateDecompress") == 0 &&
+            i + 1 < depth && dladdr(frames[i + 1], &next) != 0 && next.dli_fname != NULL &&
+            strstr(next.dli_fname, "libtiff") != NULL)
+            return 1;
         if (strstr(info.dli_fname, "libasan") != NULL || strstr(info.dli_fname, "libtsan") != NULL)
             runtime = 1;
     }
