@@ -19,8 +19,8 @@
 /// pipeline takes no memory that could run out.
 struct PageTask {
     char inputPath[platform::kMaxPath]; // full path of the TIFF file
-    uint32_t fileTurn;                  // which file of the list: a file named twice is opened afresh
-    ImageRecord page;                   // as the page list gives it
+    uint32_t fileTurn; // which file of the list: a file named twice is opened afresh
+    ImageRecord page;  // as the page list gives it
     char outputName[platform::kMaxPath];
 };
 

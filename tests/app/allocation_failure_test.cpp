@@ -84,14 +84,14 @@ Inputs writeInputs(const ScratchDir& dir) {
     tiled.tileLength = 16;
     PageSpec turned = spec(24, 16, 8, 1, 1, 1);
     turned.orientation = 6;
-    EXPECT_TRUE(testsupport::writeTiffPages(
-        dir.file("mixed.tif"), {fax, spec(24, 16, 8, 1, 1, 5), palette}));
+    EXPECT_TRUE(testsupport::writeTiffPages(dir.file("mixed.tif"),
+                                            {fax, spec(24, 16, 8, 1, 1, 5), palette}));
     EXPECT_TRUE(testsupport::writeTiffPages(
         dir.file("colour.tif"), {spec(24, 16, 8, 3, 2, 1), spec(16, 8, 16, 1, 1, 1), cmyk},
         /*bigEndian=*/true));
     EXPECT_TRUE(testsupport::writeTiffPages(dir.file("tiled.tif"), {tiled, turned}));
-    EXPECT_TRUE(testsupport::writeTiffPages(dir.file("big.tif"), {spec(24, 16, 8, 1, 1, 8)},
-                                            false, /*bigTiff=*/true));
+    EXPECT_TRUE(testsupport::writeTiffPages(dir.file("big.tif"), {spec(24, 16, 8, 1, 1, 8)}, false,
+                                            /*bigTiff=*/true));
     dir.write("copied.tif", oldStyleJpegPage(1));
     dir.write("decoded.tif", oldStyleJpegPage(8));
     return {{"mixed.tif", "colour.tif", "tiled.tif", "copied.tif", "big.tif", "decoded.tif"}};
@@ -233,7 +233,6 @@ class AllocationFailure : public testing::Test {
     std::vector<std::string> outputs;
 };
 
-
 // Whether the run stopped at the arguments, before converting anything, as a run does
 // whose input list cannot be stored: the banner, the arguments up to the one that could
 // not be taken (its path message, when its full path could not be formed), and the format
@@ -299,8 +298,8 @@ void expectEveryRunSound(AllocationFailure& test, const std::vector<unsigned lon
 } // namespace
 
 TEST_F(AllocationFailure, EachFailedAllocationFailsOnlyItsPage) {
-    expectEveryRunSound(*this, chosenCalls(2000), "PELC_FAIL_ALLOC_AT=",
-                        [&](const RunResult& result) {
+    expectEveryRunSound(*this, chosenCalls(2000),
+                        "PELC_FAIL_ALLOC_AT=", [&](const RunResult& result) {
                             Verdict verdict = judgeEnd(result, dir.path());
                             if (verdict.kind.empty())
                                 verdict = matchesCleanRun(result);
@@ -310,15 +309,14 @@ TEST_F(AllocationFailure, EachFailedAllocationFailsOnlyItsPage) {
 
 TEST_F(AllocationFailure, EveryAllocationFailingFromOneOnStillEndsTheRun) {
     const std::string endBanner(messages::kEndBanner.sjis);
-    expectEveryRunSound(*this, chosenCalls(2000), "PELC_FAIL_ALLOC_FROM=",
-                        [&](const RunResult& result) {
-                            Verdict verdict = judgeEnd(result, dir.path());
-                            const std::vector<std::string> got = lines(result.out);
-                            if (verdict.kind.empty() &&
-                                !(got.size() >= 2 && got[got.size() - 2] == endBanner))
-                                verdict = {"no end banner", result.out};
-                            return verdict;
-                        });
+    expectEveryRunSound(
+        *this, chosenCalls(2000), "PELC_FAIL_ALLOC_FROM=", [&](const RunResult& result) {
+            Verdict verdict = judgeEnd(result, dir.path());
+            const std::vector<std::string> got = lines(result.out);
+            if (verdict.kind.empty() && !(got.size() >= 2 && got[got.size() - 2] == endBanner))
+                verdict = {"no end banner", result.out};
+            return verdict;
+        });
 }
 
 #endif

@@ -11,8 +11,8 @@
 //                           of a failure that did harm.
 #define _GNU_SOURCE
 #include <dlfcn.h>
-#include <execinfo.h>
 #include <errno.h>
+#include <execinfo.h>
 #include <stdatomic.h>
 #include <stddef.h>
 #include <stdint.h>
