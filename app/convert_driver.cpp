@@ -1,6 +1,7 @@
 #include "app/convert_driver.h"
 
 #include <cstring>
+#include <new>
 
 #include "app/messages.h"
 #include "app/output_name.h"
@@ -56,8 +57,14 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
                                platform::OutputFile& output, readers::ConvertEngine& engine) {
     const bool oldStyle = page.compression == tiffdir::kCompressionOldJpeg;
     int32_t result = 0;
-    if (oldStyle)
-        result = readers::copyPageJpeg(inputPath, output, page.directoryOffset);
+    if (oldStyle) {
+        // Memory that runs out where the standard library allocates fails the page.
+        try {
+            result = readers::copyPageJpeg(inputPath, output, page.directoryOffset);
+        } catch (const std::bad_alloc&) {
+            return {-1, &messages::kWriteFailed};
+        }
+    }
     // An old-style page whose bytes are not its JPEG is decoded as any other page.
     if (oldStyle && result != readers::kNotAJpegOfThePage)
         return {result, result != 0 ? &messages::kWriteFailed : nullptr};
@@ -79,7 +86,11 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
         releaseImageRecord(&bitmap);
         return {loaded, oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
     }
-    result = writeJpeg(&bitmap, output);
+    try {
+        result = writeJpeg(&bitmap, output);
+    } catch (const std::bad_alloc&) {
+        result = -1;
+    }
     releaseImageRecord(&bitmap);
     return {result, result != 0 ? &messages::kWriteFailed : nullptr};
 }
@@ -95,8 +106,7 @@ void convertFile(const char* path, uint32_t fileTurn, FileList& pageList, PagePi
 
     pageList.clear();
     if (tiffdir::listPages(path, pageList) != 0) {
-        pipeline.report(
-            [name = std::string(path)] { printPathMessage(name, messages::kFileFailed); });
+        pipeline.reportFile(path, messages::kFileFailed);
         return;
     }
     pageList.rewind();
@@ -109,14 +119,13 @@ void convertFile(const char* path, uint32_t fileTurn, FileList& pageList, PagePi
         if (makeOutputName(path, outputFolder, outputName, page->pageCount, page->pageNumber + 1) !=
             0) {
             // The name would not fit: show what it would have been and touch no file.
-            pipeline.report([name = composeOutputName(path, outputFolder, page->pageCount,
-                                                      page->pageNumber + 1)] {
-                printRaw(name);
-                printMessage(messages::kWriteFailed);
-            });
+            char name[kReportNameCapacity];
+            composeOutputName(path, outputFolder, page->pageCount, page->pageNumber + 1, name,
+                              sizeof name);
+            pipeline.reportPage(name, messages::kWriteFailed);
             continue;
         }
-        pipeline.convert({path, fileTurn, *page, outputName});
+        pipeline.convert(path, fileTurn, *page, outputName);
     }
 }
 

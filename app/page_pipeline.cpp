@@ -1,7 +1,9 @@
 #include "app/page_pipeline.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <new>
 #include <optional>
 #include <system_error>
 
@@ -17,11 +19,24 @@ namespace {
 // Pages done ahead of the oldest wait here, their files not yet named; twice the workers keeps
 // every worker busy behind one slow page.
 constexpr int kWindowPerWorker = 2;
+
+// Copies `text` whole into `out`; false, leaving it empty, when it does not fit.
+template <size_t N> bool copyName(char (&out)[N], const char* text) {
+    const size_t length = text != nullptr ? std::strlen(text) : 0;
+    out[0] = '\0';
+    if (length >= N)
+        return false;
+    std::memcpy(out, text, length);
+    out[length] = '\0';
+    return true;
+}
 } // namespace
 
 struct PagePipeline::Slot {
     PageTask task{};
-    std::function<void()> printLines; // set: a report, no page
+    const Message* report = nullptr; // set: a report, no page
+    bool reportOnOneLine = false;
+    char reportName[kReportNameCapacity] = {};
     uint64_t cost = 0;
     bool done = false;
     PageOutcome outcome{};
@@ -36,9 +51,14 @@ struct PagePipeline::Worker {
 
 PagePipeline::PagePipeline(int workers, uint64_t memoryBudget)
     : maxWorkers_(std::clamp(workers, 1, kMaxWorkers)), memoryBudget_(memoryBudget) {
-    window_.resize(static_cast<size_t>(maxWorkers_ * kWindowPerWorker));
-    for (auto& slot : window_)
-        slot = std::make_unique<Slot>();
+    const auto wanted = static_cast<size_t>(maxWorkers_ * kWindowPerWorker);
+    while (windowSize_ < wanted) {
+        window_[windowSize_].reset(new (std::nothrow) Slot);
+        if (window_[windowSize_] == nullptr)
+            break;
+        ++windowSize_;
+    }
+    maxWorkers_ = std::max<int>(1, static_cast<int>(windowSize_) / kWindowPerWorker);
     // libtiff's process-wide handlers are set before any worker could read them.
     readers::quietLibtiff();
 }
@@ -50,21 +70,40 @@ PagePipeline::~PagePipeline() {
         stopping_ = true;
     }
     pageWaiting_.notify_all();
-    for (auto& worker : workers_)
-        worker->thread.join();
+    for (int i = 0; i < workerCount_; ++i)
+        workers_[i]->thread.join();
 }
 
-PagePipeline::Slot& PagePipeline::slotAt(uint64_t turn) { return *window_[turn % window_.size()]; }
+PagePipeline::Slot& PagePipeline::slotAt(uint64_t turn) { return *window_[turn % windowSize_]; }
 
 bool PagePipeline::oldestDone() const {
-    return oldest_ < next_ && window_[oldest_ % window_.size()]->done;
+    return oldest_ < next_ && window_[oldest_ % windowSize_]->done;
 }
 
-void PagePipeline::convert(PageTask task) {
-    const uint64_t cost = pageMemoryCost(task.page);
+void PagePipeline::convert(const char* inputPath, uint32_t fileTurn, const ImageRecord& page,
+                           const char* outputName) {
+    if (windowSize_ == 0) {
+        // Not one slot to be had: the page is converted and shown here, as it comes.
+        Worker here;
+        printRaw(outputName != nullptr ? outputName : "");
+        platform::OutputFile output(outputName != nullptr ? outputName : "");
+        PageOutcome outcome = convertPageQuietly(page, inputPath, output, here.engine);
+        if (outcome.failure == nullptr && !output.putInPlace())
+            outcome = {-1, &messages::kWriteFailed};
+        if (outcome.failure != nullptr)
+            printMessage(*outcome.failure);
+        return;
+    }
+    const uint64_t cost = pageMemoryCost(page);
     waitForRoom(cost);
     Slot& slot = slotAt(next_);
-    slot.task = std::move(task);
+    if (!copyName(slot.task.inputPath, inputPath) || !copyName(slot.task.outputName, outputName)) {
+        // Names longer than any accepted path never come here; still, none is cut short.
+        report(outputName != nullptr ? outputName : "", messages::kWriteFailed, false);
+        return;
+    }
+    slot.task.fileTurn = fileTurn;
+    slot.task.page = page;
     slot.cost = cost;
     {
         std::lock_guard lock(mutex_);
@@ -73,19 +112,44 @@ void PagePipeline::convert(PageTask task) {
     }
     pageWaiting_.notify_one();
     startWorkerIfNeeded();
-    if (workers_.empty()) {
-        // Not one thread to be had: this one converts the page.
+    if (workerCount_ == 0) {
+        // Not one thread to be had: this one converts the page, with an engine kept for
+        // the pages after it when there is memory for one.
         if (!fallback_)
-            fallback_ = std::make_unique<Worker>();
+            fallback_.reset(new (std::nothrow) Worker);
+        Worker here;
         std::unique_lock lock(mutex_);
-        convertNext(lock, *fallback_);
+        convertNext(lock, fallback_ ? *fallback_ : here);
     }
 }
 
-void PagePipeline::report(std::function<void()> printLines) {
+void PagePipeline::reportFile(const char* path, const Message& message) {
+    report(path, message, true);
+}
+
+void PagePipeline::reportPage(const char* name, const Message& message) {
+    report(name, message, false);
+}
+
+void PagePipeline::report(const char* name, const Message& message, bool oneLine) {
+    char shown[kReportNameCapacity];
+    // A longer name is shown cut: its message still comes.
+    std::strncpy(shown, name != nullptr ? name : "", sizeof shown - 1);
+    shown[sizeof shown - 1] = '\0';
+    if (windowSize_ == 0) {
+        if (oneLine) {
+            printPathMessage(shown, message);
+        } else {
+            printRaw(shown);
+            printMessage(message);
+        }
+        return;
+    }
     waitForRoom(0);
     Slot& slot = slotAt(next_);
-    slot.printLines = std::move(printLines);
+    std::memcpy(slot.reportName, shown, sizeof shown);
+    slot.reportOnOneLine = oneLine;
+    slot.report = &message;
     std::lock_guard lock(mutex_);
     slot.done = true;
     // Nothing for a worker: a page given after it is the next to claim, unless one waits.
@@ -97,7 +161,7 @@ void PagePipeline::report(std::function<void()> printLines) {
 void PagePipeline::waitForRoom(uint64_t cost) {
     std::unique_lock lock(mutex_);
     for (;;) {
-        const bool windowFree = next_ - oldest_ < window_.size();
+        const bool windowFree = next_ - oldest_ < windowSize_;
         const bool memoryFree = pageFitsBudget(costInWork_, cost, memoryBudget_);
         if (windowFree && memoryFree && !oldestDone())
             return;
@@ -123,8 +187,13 @@ void PagePipeline::finish() {
 
 void PagePipeline::finishOldest() {
     Slot& slot = slotAt(oldest_);
-    if (slot.printLines) {
-        slot.printLines();
+    if (slot.report != nullptr) {
+        if (slot.reportOnOneLine) {
+            printPathMessage(slot.reportName, *slot.report);
+        } else {
+            printRaw(slot.reportName);
+            printMessage(*slot.report);
+        }
     } else {
         printRaw(slot.task.outputName);
         PageOutcome outcome = slot.outcome;
@@ -134,8 +203,7 @@ void PagePipeline::finishOldest() {
             printMessage(*outcome.failure);
     }
     slot.output.reset();
-    slot.printLines = nullptr;
-    slot.task = PageTask{};
+    slot.report = nullptr;
     std::lock_guard lock(mutex_);
     slot.done = false;
     ++oldest_;
@@ -147,15 +215,19 @@ void PagePipeline::startWorkerIfNeeded() {
         if (idleWorkers_ > 0 || claimed_ == next_)
             return;
     }
-    if (static_cast<int>(workers_.size()) >= maxWorkers_)
+    if (workerCount_ >= maxWorkers_)
         return;
-    auto worker = std::make_unique<Worker>();
+    std::unique_ptr<Worker> worker(new (std::nothrow) Worker);
+    if (worker == nullptr)
+        return; // the pages wait for the workers there are
     try {
         worker->thread = std::thread(&PagePipeline::work, this, std::ref(*worker));
     } catch (const std::system_error&) {
-        return; // the pages wait for the workers there are
+        return;
+    } catch (const std::bad_alloc&) {
+        return; // std::thread allocates its start-up state on the heap
     }
-    workers_.push_back(std::move(worker));
+    workers_[workerCount_++] = std::move(worker);
 }
 
 void PagePipeline::work(Worker& worker) {
@@ -174,7 +246,7 @@ void PagePipeline::convertNext(std::unique_lock<std::mutex>& lock, Worker& worke
     {
         Slot& slot = slotAt(claimed_++);
         // Reports in between need no worker.
-        while (claimed_ < next_ && slotAt(claimed_).printLines)
+        while (claimed_ < next_ && slotAt(claimed_).report != nullptr)
             ++claimed_;
         lock.unlock();
 
@@ -182,9 +254,9 @@ void PagePipeline::convertNext(std::unique_lock<std::mutex>& lock, Worker& worke
             worker.engine.finishFile();
             worker.fileTurn = slot.task.fileTurn;
         }
-        slot.output.emplace(slot.task.outputName.c_str());
+        slot.output.emplace(slot.task.outputName);
         slot.outcome =
-            convertPageQuietly(slot.task.page, slot.task.inputPath.c_str(), *slot.output, worker.engine);
+            convertPageQuietly(slot.task.page, slot.task.inputPath, *slot.output, worker.engine);
 
         lock.lock();
         slot.done = true;

@@ -5,23 +5,30 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "app/messages.h"
 #include "core/image_record.h"
+#include "platform/paths.h"
 
-/// One page to convert, named in advance.
+/// One page to convert, named in advance. Fixed-size, so that giving a page to the
+/// pipeline takes no memory that could run out.
 struct PageTask {
-    std::string inputPath; // full path of the TIFF file
-    uint32_t fileTurn;     // which file of the list: a file named twice is opened afresh
-    ImageRecord page;      // as the page list gives it
-    std::string outputName;
+    char inputPath[platform::kMaxPath]; // full path of the TIFF file
+    uint32_t fileTurn; // which file of the list: a file named twice is opened afresh
+    ImageRecord page;  // as the page list gives it
+    char outputName[platform::kMaxPath];
 };
+
+/// The most workers a run uses.
+inline constexpr int kMaxWorkers = 64;
+/// Room for any name a report shows: an output name that did not fit a path buffer is
+/// made of a folder and a base name that each did.
+inline constexpr size_t kReportNameCapacity = 2 * platform::kMaxPath + 64;
 
 class PagePipeline {
   public:
@@ -34,11 +41,15 @@ class PagePipeline {
     PagePipeline(const PagePipeline&) = delete;
     PagePipeline& operator=(const PagePipeline&) = delete;
 
-    /// Converts `task` on a worker; its line, its failure message and its output come in
-    /// turn. Waits while the window of pages in work is full.
-    void convert(PageTask task);
-    /// Runs `printLines` on this thread in turn: a report that needs no worker.
-    void report(std::function<void()> printLines);
+    /// Converts the page on a worker; its line, its failure message and its output come in
+    /// turn. Waits while the window of pages in work is full. The names are copied.
+    void convert(const char* inputPath, uint32_t fileTurn, const ImageRecord& page,
+                 const char* outputName);
+    /// Prints, in turn, `path` and `message` on one line: a file that failed as a whole.
+    void reportFile(const char* path, const Message& message);
+    /// Prints, in turn, `name` and then `message` on a line of its own: a page that failed
+    /// before it could be converted.
+    void reportPage(const char* name, const Message& message);
     /// Prints and puts in place everything given so far.
     void finish();
 
@@ -47,6 +58,8 @@ class PagePipeline {
     struct Worker;
 
     Slot& slotAt(uint64_t turn);
+    /// Queues a report of `name` and `message`, printed in turn.
+    void report(const char* name, const Message& message, bool oneLine);
     /// Waits for room in the window (and in the memory budget, for `cost`), printing the
     /// pages that finish meanwhile.
     void waitForRoom(uint64_t cost);
@@ -60,10 +73,19 @@ class PagePipeline {
     /// entry and on return, not in between.
     void convertNext(std::unique_lock<std::mutex>& lock, Worker& worker);
 
-    const int maxWorkers_;
+    // Pages done ahead of the oldest wait here with their files hidden; twice the workers
+    // keeps every worker busy behind one slow page.
+    static constexpr int kWindowPerWorker = 2;
+
+    int maxWorkers_;
     const uint64_t memoryBudget_;
-    std::vector<std::unique_ptr<Slot>> window_;
-    std::vector<std::unique_ptr<Worker>> workers_;
+    // Fixed arrays: only the slots and workers themselves are allocated, each without
+    // throwing. A window smaller than asked for (memory ran out) takes fewer workers; with
+    // none at all, each page is converted and printed as it is given.
+    std::unique_ptr<Slot> window_[kMaxWorkers * kWindowPerWorker];
+    size_t windowSize_ = 0;
+    std::unique_ptr<Worker> workers_[kMaxWorkers];
+    int workerCount_ = 0;
     std::unique_ptr<Worker> fallback_; // this thread's, when no thread can be started
     std::mutex mutex_;
     std::condition_variable pageWaiting_;
@@ -80,7 +102,6 @@ class PagePipeline {
 
 /// The workers a run uses: the CPUs it may use, at most kMaxWorkers.
 int pageWorkerCount();
-inline constexpr int kMaxWorkers = 64;
 /// The memory the decoded pages in work may take together: half what the process may use.
 uint64_t pageMemoryBudget();
 /// Whether a page costing `cost` may start beside pages in work costing `inWork` together:

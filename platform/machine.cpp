@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <new>
 #include <sched.h>
 #include <string>
 #include <string_view>
@@ -138,7 +139,12 @@ uint64_t usableMemoryBytes() {
         if (limit != 0)
             memory = memory == 0 ? limit : std::min(memory, limit);
     };
-    holdTo(cgroupMemoryLimit("/sys/fs/cgroup", readSmallFile("/proc/self/cgroup")));
+    // The cgroup files are read into strings: memory too short for them leaves the limits
+    // that need no heap.
+    try {
+        holdTo(cgroupMemoryLimit("/sys/fs/cgroup", readSmallFile("/proc/self/cgroup")));
+    } catch (const std::bad_alloc&) {
+    }
     struct rlimit addressSpace;
     if (::getrlimit(RLIMIT_AS, &addressSpace) == 0 && addressSpace.rlim_cur != RLIM_INFINITY)
         holdTo(static_cast<uint64_t>(addressSpace.rlim_cur));

@@ -43,19 +43,20 @@ void addBlock(CopyPlan& plan, uint64_t fileSize, uint64_t offset, uint64_t count
     plan.total += clipped;
 }
 
-// True when two strips share a byte. A real page's strips are disjoint slices of the
+// Whether two strips share a byte. A real page's strips are disjoint slices of the
 // file; strips that repeat or overlap would let a small file grow a huge output.
-bool stripsOverlap(const Block* strips, size_t count) {
+enum class Overlap { None, Found, NoMemory };
+Overlap stripsOverlap(const Block* strips, size_t count) {
     HeapArray<Block> sorted(static_cast<Block*>(std::malloc(count * sizeof(Block) + 1)));
     if (!sorted)
-        return true; // cannot check, so the copy is refused
+        return Overlap::NoMemory; // cannot check: the copy fails
     std::copy(strips, strips + count, sorted.get());
     std::sort(sorted.get(), sorted.get() + count,
               [](const Block& a, const Block& b) { return a.offset < b.offset; });
     for (size_t i = 1; i < count; ++i)
         if (sorted[i].offset < sorted[i - 1].offset + sorted[i - 1].count)
-            return true;
-    return false;
+            return Overlap::Found;
+    return Overlap::None;
 }
 
 // Plans the interchange block (when asked) and then the strips (when asked). The output's
@@ -81,8 +82,14 @@ int32_t planCopy(const tiffdir::TiffReader& reader, bool interchange, bool strip
         return kNotAJpegOfThePage;
     if (plan.total > 2 * reader.fileSize)
         return kNotAJpegOfThePage;
-    if (stripsOverlap(plan.blocks.get() + firstStrip, plan.blockCount - firstStrip))
+    switch (stripsOverlap(plan.blocks.get() + firstStrip, plan.blockCount - firstStrip)) {
+    case Overlap::Found:
         return kNotAJpegOfThePage;
+    case Overlap::NoMemory:
+        return kCopyFailed;
+    case Overlap::None:
+        break;
+    }
     return 0;
 }
 
@@ -143,9 +150,12 @@ int32_t copyPlanned(tiffdir::TiffReader& reader, platform::OutputFile& output, B
     // Unchecked copies report a refused plan as any other failure.
     if (planned != 0)
         return checked || planned != kNotAJpegOfThePage ? planned : kCopyFailed;
+    // Memory that runs out during the check fails the page; it does not make the stream
+    // another page's, to be decoded instead.
+    bool outOfMemory = false;
     if (checked && !isJpegOfSize(reader.fileHandle, plan.blocks.get(), plan.blockCount,
-                                 reader.imageWidth, reader.imageLength))
-        return kNotAJpegOfThePage;
+                                 reader.imageWidth, reader.imageLength, &outOfMemory))
+        return outOfMemory ? kCopyFailed : kNotAJpegOfThePage;
     return runPlan(reader, output, plan);
 }
 
@@ -159,8 +169,9 @@ int32_t copyPage(const char* tiffPath, platform::OutputFile& output, uint64_t di
     // Only the page's own directory is read: the page list already walked the chain.
     if (tiffdir::readDirectory(reader, directoryOffset) != 0)
         return kCopyFailed;
-    tiffdir::loadDirectory(
-        reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
+    if (tiffdir::loadDirectory(reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(
+                                           reader.directories.data)) != 0)
+        return kCopyFailed;
 
     if (reader.jpegInterchangeFormat == 0)
         return copyPlanned(reader, output, Blocks::Strips, checked);

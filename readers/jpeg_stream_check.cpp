@@ -146,7 +146,9 @@ void walkStream(jpeg_decompress_struct& info) {
 // Holds only plain data, so the longjmp out of libjpeg skips no destructor; everything
 // libjpeg allocates goes with jpeg_destroy_decompress.
 bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t width,
-                  uint32_t height) {
+                  uint32_t height, bool* outOfMemory) {
+    if (outOfMemory != nullptr)
+        *outOfMemory = false;
     BlockSource source{};
     source.base.init_source = startNothing;
     source.base.fill_input_buffer = fillFromBlocks;
@@ -166,6 +168,8 @@ bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t w
     errors.base.emit_message = escapeOnWarning;
     errors.base.output_message = stayQuiet;
     if (setjmp(errors.escape)) {
+        if (outOfMemory != nullptr)
+            *outOfMemory = errors.base.msg_code == JERR_OUT_OF_MEMORY;
         jpeg_destroy_decompress(&info);
         return false;
     }

@@ -18,8 +18,9 @@ struct FileBlock {
 /// pieces its own file reader would cut the copied file into, so the check meets exactly the
 /// warnings of a full decode of that file. All but the last row are entropy-decoded only (no
 /// inverse DCT), so the check costs a fraction of decoding the page. Bytes after EOI are not
-/// read. Moves the file position; prints nothing.
+/// read. Moves the file position; prints nothing. False too when libjpeg runs out of memory,
+/// which `outOfMemory` (when given) then tells apart.
 bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t width,
-                  uint32_t height);
+                  uint32_t height, bool* outOfMemory = nullptr);
 
 } // namespace readers

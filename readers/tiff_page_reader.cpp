@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "bitmap/bitmap_storage.h"
 #include "core/checked_math.h"
@@ -151,6 +152,15 @@ class ExactTileBuffer {
 // the orientation the page already has, libtiff neither flips nor turns, and the writer
 // turns every page alike. The raster's first row is the page's first stored row.
 bool renderStoredOrder(TIFF* tif, uint32_t width, uint32_t height, uint32_t* raster) {
+    // libtiff makes a YCbCr page's default ReferenceBlackWhite on the heap when first asked,
+    // and its renderer quietly takes other colours when that fails: asked here first, no
+    // memory fails the page instead.
+    uint16_t photometric = 0;
+    float* referenceBlackWhite = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) == 1 &&
+        photometric == PHOTOMETRIC_YCBCR &&
+        TIFFGetFieldDefaulted(tif, TIFFTAG_REFERENCEBLACKWHITE, &referenceBlackWhite) != 1)
+        return false;
     ExactTileBuffer tileBuffer(tif);
     char message[1024] = "";
     TIFFRGBAImage image;
@@ -180,7 +190,9 @@ TiffHandle openTiff(const char* path) {
     if (options == nullptr)
         return nullptr;
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxBitmapBytes));
-    TiffCloser closer{std::make_unique<LibtiffMessages>()};
+    TiffCloser closer{std::unique_ptr<LibtiffMessages>(new (std::nothrow) LibtiffMessages{})};
+    if (closer.messages == nullptr)
+        return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), countError, closer.messages.get());
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), countWarning, closer.messages.get());
     // "m": a mapped file that shrinks under us would end the process with SIGBUS.

@@ -31,22 +31,22 @@ constexpr uint64_t kMaxEntries = 0x7FFF;
 
 // Offsets of the directories met so far, so that a chain pointing back into itself ends.
 // Open addressing over a table that doubles when half full; offset 0 never enters (it
-// ends the chain), so 0 marks an empty slot. Out of memory is a failed insert, not a throw.
+// ends the chain), so 0 marks an empty slot. Out of memory is a result, not a throw.
 class OffsetSet {
   public:
-    /// True when `offset` was not there and is now; false for a repeat or no memory.
-    bool insert(uint64_t offset) {
+    enum class Insert { Added, Repeat, NoMemory };
+    Insert insert(uint64_t offset) {
         if ((used_ + 1) * 2 > capacity_ && !grow())
-            return false;
+            return Insert::NoMemory;
         size_t slot = indexOf(offset);
         while (slots_[slot] != 0) {
             if (slots_[slot] == offset)
-                return false;
+                return Insert::Repeat;
             slot = (slot + 1) & (capacity_ - 1);
         }
         slots_[slot] = offset;
         ++used_;
-        return true;
+        return Insert::Added;
     }
 
   private:
@@ -149,10 +149,19 @@ int32_t readDirectoryChain(TiffReader& reader) {
     int count = 0;
     // A loop ends at its first repeated offset; a chain of distinct offsets ends after
     // kMaxDirectories. Either way the directories read so far stand as pages.
+    // Memory that runs out fails the file instead: the pages after it would go unsaid.
     uint64_t entries = 0;
-    while (offset != 0 && count < kMaxDirectories && visited.insert(offset)) {
-        if (readDirectory(reader, offset) != 0)
+    while (offset != 0 && count < kMaxDirectories) {
+        const OffsetSet::Insert met = visited.insert(offset);
+        if (met == OffsetSet::Insert::NoMemory)
+            return kDirectoryStoreError;
+        if (met == OffsetSet::Insert::Repeat)
             break;
+        if (int32_t status = readDirectory(reader, offset); status != 0) {
+            if (status == kDirectoryStoreError)
+                return status;
+            break;
+        }
         ++count;
         // Directories may overlap, so the file's size alone does not bound what they hold:
         // a chain ends once it holds far more entries than the file has room for.
@@ -165,11 +174,15 @@ int32_t readDirectoryChain(TiffReader& reader) {
     return count > 0 ? 0 : kNoDirectory;
 }
 
-void loadDirectory(TiffReader& reader, const DirectoryBlock& block) {
+int32_t loadDirectory(TiffReader& reader, const DirectoryBlock& block) {
     resetDirectoryValues(reader);
+    int32_t result = 0;
     for (uint16_t i = 0; i < block.entryCount; ++i)
-        decodeEntry(reader, block.entries[i]);
-    deriveDirectoryValues(reader);
+        if (decodeEntry(reader, block.entries[i]) == kKbfNoMemory)
+            result = kDirectoryStoreError;
+    if (deriveDirectoryValues(reader) == kKbfNoMemory)
+        result = kDirectoryStoreError;
+    return result;
 }
 
 int32_t listPages(const char* path, FileList& pageList) {
@@ -186,7 +199,8 @@ int32_t listPages(const char* path, FileList& pageList) {
         if (int32_t status = KbfNext(&reader.directories); status != 0)
             return status;
         const auto& block = *reinterpret_cast<const DirectoryBlock*>(reader.directories.data);
-        loadDirectory(reader, block);
+        if (int32_t status = loadDirectory(reader, block); status != 0)
+            return status;
 
         ImageRecord page;
         clearRecord(page);

@@ -33,10 +33,12 @@ struct DirectoryBlock {
 /// Reads the directory at `offset` into a new block. 0, kNoEntries, -301, -302, -304.
 int32_t readDirectory(TiffReader& reader, uint64_t offset);
 /// Reads the whole chain (ending at a repeated offset or after kMaxDirectories) and sets
-/// directoryCount. 0 when at least one directory was read, else -306.
+/// directoryCount. 0 when at least one directory was read, -304 when memory ran out, else
+/// -306.
 int32_t readDirectoryChain(TiffReader& reader);
-/// Makes the directory in `block` current: reset, decode every entry, derive.
-void loadDirectory(TiffReader& reader, const DirectoryBlock& block);
+/// Makes the directory in `block` current: reset, decode every entry, derive. 0, or -304
+/// when a value could not be stored for want of memory (the directory is then incomplete).
+int32_t loadDirectory(TiffReader& reader, const DirectoryBlock& block);
 /// Fills the empty `pageList` with one ImageRecord per directory of the file at `path`, in
 /// page order. 0, a reader status (-300 ... -306) or a list status.
 int32_t listPages(const char* path, FileList& pageList);

@@ -72,9 +72,12 @@ template <class T> int32_t createArray(TiffReader& reader, uint64_t count, T** a
     if (count == 0)
         return kDataBufferError;
     void* block = nullptr;
-    // count is at most kMaxArrayValues here, so the size fits easily.
-    if (KbfCreate(&reader.tagData, static_cast<int32_t>(count * sizeof(T)), &block) != 0)
-        return kDataBufferError;
+    // count is at most kMaxArrayValues here, so the size fits easily. No memory is told
+    // apart (kKbfNoMemory): it fails the page instead of leaving a value out.
+    if (int32_t status =
+            KbfCreate(&reader.tagData, static_cast<int32_t>(count * sizeof(T)), &block);
+        status != 0)
+        return status == kKbfNoMemory ? status : kDataBufferError;
     *array = static_cast<T*>(block);
     return 0;
 }
@@ -254,7 +257,7 @@ int32_t deriveDirectoryValues(TiffReader& reader) {
         const bool big = reader.bigEndian;
         for (int i = 0; i < 4; ++i)
             entry.valueField[i] = static_cast<uint8_t>(v >> (big ? 24 - 8 * i : 8 * i));
-        decodeEntry(reader, entry);
+        return decodeEntry(reader, entry) == kKbfNoMemory ? kKbfNoMemory : 0;
     }
     return 0;
 }

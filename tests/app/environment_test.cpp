@@ -489,7 +489,7 @@ RunOptions fileSizeLimit(uint64_t bytes) {
     return options;
 }
 
-constexpr int kCutFiles = 4;
+constexpr int kCutFiles = 6;
 constexpr int kCutPages = 4;
 
 std::string cutInput(int file) {

@@ -149,12 +149,19 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
 RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir,
                   const RunOptions& options) {
     RunResult result;
-    const std::string binary = pelcBinary();
+    const std::string binary = options.program.empty() ? pelcBinary() : options.program;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(binary.c_str()));
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    // The environment is built before the fork: the child may only make system calls.
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        envp.push_back(*entry);
+    for (const std::string& entry : options.environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
 
     int outPipe[2];
     int errPipe[2];
@@ -188,7 +195,7 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
         if (chdir(workDir.c_str()) != 0 || dup2(devNull.get(), STDIN_FILENO) < 0 ||
             dup2(outWrite.get(), STDOUT_FILENO) < 0 || dup2(errWrite.get(), STDERR_FILENO) < 0)
             _exit(126);
-        execv(argv[0], argv.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     outWrite.reset();

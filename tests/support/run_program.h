@@ -42,6 +42,10 @@ struct RunOptions {
     std::optional<LinesThenSignal> interruptAfterLines;
     /// Runs the child on only this many of the CPUs the test may use (as `taskset` would).
     std::optional<unsigned> cpuCount;
+    /// The program started instead of the built pelc (e.g. an instrumented copy of it).
+    std::string program;
+    /// "NAME=value" entries added to the child's environment.
+    std::vector<std::string> environment;
 };
 
 /// Exit code of a child that could not apply its RunOptions (it never ran pelc).
