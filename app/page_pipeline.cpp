@@ -16,10 +16,6 @@
 #include "readers/tiff_page_reader.h"
 
 namespace {
-// Pages done ahead of the oldest wait here, their files not yet named; twice the workers keeps
-// every worker busy behind one slow page.
-constexpr int kWindowPerWorker = 2;
-
 // Copies `text` whole into `out`; false, leaving it empty, when it does not fit.
 template <size_t N> bool copyName(char (&out)[N], const char* text) {
     const size_t length = text != nullptr ? std::strlen(text) : 0;

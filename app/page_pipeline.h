@@ -73,7 +73,7 @@ class PagePipeline {
     /// entry and on return, not in between.
     void convertNext(std::unique_lock<std::mutex>& lock, Worker& worker);
 
-    // Pages done ahead of the oldest wait here with their files hidden; twice the workers
+    // Pages done ahead of the oldest wait here, their files not yet named; twice the workers
     // keeps every worker busy behind one slow page.
     static constexpr int kWindowPerWorker = 2;
 
