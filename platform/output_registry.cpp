@@ -27,12 +27,16 @@ struct Entry {
 
 Entry entries[kEntries];
 std::atomic<bool> ending{false};
+// Held by the ending for good: whoever comes for an entry afterwards waits for the end.
+std::mutex endingLock;
 
 } // namespace
 
 int claimEntry() {
-    if (ending.load())
+    if (ending.load()) {
+        endingLock.lock(); // never returns: the process ends meanwhile
         return -1;
+    }
     for (int i = 0; i < kEntries; ++i) {
         bool expected = false;
         if (entries[i].taken.compare_exchange_strong(expected, true))
@@ -74,6 +78,7 @@ const char* hiddenName(int entry) {
 }
 
 void endOutputs(void (*removeName)(const char* path)) {
+    endingLock.lock();
     ending.store(true);
     const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
     for (Entry& e : entries) {

@@ -14,7 +14,8 @@ namespace platform::outputs {
 /// Room for the longest path either system forms, with a hidden name's suffix.
 inline constexpr size_t kEntryPathBytes = 4096 + 64;
 
-/// A free entry, or -1 when all are taken or the run is ending.
+/// A free entry, or -1 when all are taken. Once the run is ending it never returns, so
+/// nothing is named after the last line an interrupted run printed.
 int claimEntry();
 void releaseEntry(int entry);
 
