@@ -1,5 +1,8 @@
 #include "app/messages.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/console.h"
 
 // The Shift-JIS bytes are what the program writes; the UTF-8 form beside each is the same
@@ -10,9 +13,9 @@ const Message kStartBanner = {"Pelinor Lite \x8a\x4a\x8e\x6e", "Pelinor Lite 開
 const Message kFrameworkFailed = {"Fatal Error: MFC initialization failed",
                                   "Fatal Error: MFC initialization failed"};
 const Message kUsageTitle = {"Pelinor Lite - \x8e\x67\x97\x70\x96\x40", "Pelinor Lite - 使用法"};
-const Message kUsageSyntax = {
-    "\x8f\x91\x8e\xae\x81\x46pelc.exe \x93\xfc\x97\xcd\x83\x74\x83\x40\x83\x43\x83\x8b...",
-    "書式：pelc.exe 入力ファイル..."};
+const Message kUsageSyntax = {"\x8f\x91\x8e\xae\x81\x46", "書式："};
+const Message kUsageArguments = {" \x93\xfc\x97\xcd\x83\x74\x83\x40\x83\x43\x83\x8b...",
+                                 " 入力ファイル..."};
 const Message kUsageInputs = {
     "\x81\x45\x93\xfc\x97\xcd\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcd\x81\x41tiff\x83\x74\x83\x40"
     "\x83\x43\x83\x8b \x82\xf0\x97\xf1\x8b\x93\x82\xb5\x82\xdc\x82\xb7\x81\x42",
@@ -30,9 +33,10 @@ const Message kLoadFailed = {"-->TIFF\xb2\xd2\xb0\xbc\xde\x8e\xe6\x93\xbe\xb4\xd
                              "-->TIFFｲﾒｰｼﾞ取得ｴﾗｰ"};
 const Message kWriteFailed = {"-->JPEG\x8f\x6f\x97\xcd\xb4\xd7\xb0", "-->JPEG出力ｴﾗｰ"};
 
-const Message* const kAll[] = {&kStartBanner, &kFrameworkFailed, &kUsageTitle, &kUsageSyntax,
-                               &kUsageInputs, &kFormatError,     &kEndBanner,  &kPathFailed,
-                               &kNotFound,    &kFileFailed,      &kLoadFailed, &kWriteFailed};
+const Message* const kAll[] = {&kStartBanner,    &kFrameworkFailed, &kUsageTitle,  &kUsageSyntax,
+                               &kUsageArguments, &kUsageInputs,     &kFormatError, &kEndBanner,
+                               &kPathFailed,     &kNotFound,        &kFileFailed,  &kLoadFailed,
+                               &kWriteFailed};
 const int kAllCount = static_cast<int>(sizeof kAll / sizeof kAll[0]);
 } // namespace messages
 
@@ -51,6 +55,18 @@ void printMessage(const Message& message) {
 
 void printPathMessage(std::string_view path, const Message& message) {
     platform::writeOutputLine(path, shown(message));
+}
+
+void printNamedMessage(const Message& head, std::string_view name, const Message& tail) {
+    // Built in place: the usage must print even when no memory is left to allocate.
+    char line[128];
+    size_t length = 0;
+    for (const std::string_view part : {shown(head), name, shown(tail)}) {
+        const size_t taken = std::min(part.size(), sizeof line - length);
+        std::memcpy(line + length, part.data(), taken);
+        length += taken;
+    }
+    platform::writeOutputLine({}, std::string_view(line, length));
 }
 
 void printRaw(std::string_view bytes) { platform::writeOutputLine(bytes); }

@@ -27,7 +27,7 @@ int formatError() {
 
 int printUsage() {
     printMessage(messages::kUsageTitle);
-    printMessage(messages::kUsageSyntax);
+    printNamedMessage(messages::kUsageSyntax, platform::kProgramName, messages::kUsageArguments);
     printMessage(messages::kUsageInputs);
     return 0;
 }

@@ -1,8 +1,9 @@
 // The console: one line per message through the standard streams, each ended and flushed
 // (Windows' text streams end it with CR LF). The system's texts are Shift-JIS bytes, except
-// where the console would not show them: on a Linux terminal whose locale is UTF-8 they are
-// written in UTF-8, on a Windows console whose output code page is not 932 through
-// WriteConsoleW. A closed pipe or failed write never stops the run.
+// where the reader would not show them: on Linux, when the locale's character set is UTF-8,
+// they are written in UTF-8 to a terminal, a pipe or a file alike; on a Windows console whose
+// output code page is not 932, through WriteConsoleW. A closed pipe or failed write never
+// stops the run.
 #pragma once
 
 #include <string_view>
@@ -20,4 +21,7 @@ bool consoleShowsUtf8();
 void writeOutputLine(std::string_view userBytes, std::string_view text = {});
 /// Writes one of the system's texts on its own line of the error stream.
 void writeErrorLine(std::string_view text);
+
+/// The program's name as users of this system type it, for the usage.
+extern const std::string_view kProgramName;
 } // namespace platform

@@ -7,7 +7,6 @@
 #include <initializer_list>
 #include <langinfo.h>
 #include <strings.h>
-#include <unistd.h>
 
 namespace {
 bool showsUtf8 = false;
@@ -23,8 +22,8 @@ bool localeIsUtf8() {
     return utf8;
 }
 
-// A failed write (closed pipe, full disk) loses the line but never stops the run. The
-// terminal shows UTF-8 arguments and UTF-8 texts alike, so both go out as they are.
+// A failed write (closed pipe, full disk) loses the line but never stops the run. A UTF-8
+// reader shows UTF-8 arguments and UTF-8 texts alike, so both go out as they are.
 void writeLine(std::FILE* stream, std::string_view userBytes, std::string_view text) {
     for (const std::string_view part : {userBytes, text})
         if (!part.empty())
@@ -36,10 +35,13 @@ void writeLine(std::FILE* stream, std::string_view userBytes, std::string_view t
 } // namespace
 
 namespace platform {
+const std::string_view kProgramName = "pelc";
+
 void initConsole() {
     // A reader that goes away (pelc | head) must not kill the conversion half-way.
     std::signal(SIGPIPE, SIG_IGN);
-    showsUtf8 = isatty(STDOUT_FILENO) == 1 && localeIsUtf8();
+    // Logs, pipes and cron mail are read in the locale too, not only terminals.
+    showsUtf8 = localeIsUtf8();
 }
 
 bool consoleShowsUtf8() { return showsUtf8; }

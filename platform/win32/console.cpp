@@ -60,6 +60,8 @@ void writeLine(DWORD standardHandle, std::FILE* stream, std::string_view userByt
 } // namespace
 
 namespace platform {
+const std::string_view kProgramName = "pelc.exe";
+
 void initConsole() {
     showsReadable = isConsole(GetStdHandle(STD_OUTPUT_HANDLE)) && GetConsoleOutputCP() != kShiftJis;
 }

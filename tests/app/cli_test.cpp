@@ -20,8 +20,10 @@ using messages::kStartBanner;
 using testsupport::greyPage;
 using testsupport::writeTiffPages;
 
+// The usage as a pipe in the POSIX locale shows it, naming the program as Linux users type it.
 std::string usageLines() {
-    return consoleLine(sjis(messages::kUsageTitle)) + consoleLine(sjis(messages::kUsageSyntax)) +
+    return consoleLine(sjis(messages::kUsageTitle)) +
+           consoleLine(sjis(messages::kUsageSyntax) + "pelc" + sjis(messages::kUsageArguments)) +
            consoleLine(sjis(messages::kUsageInputs));
 }
 
@@ -158,15 +160,30 @@ TEST(CommandLine, FilesOfOtherKindsAreAcceptedAndSkippedSilently) {
     EXPECT_EQ(run.exitCode, 0);
 }
 
-TEST(CommandLine, ArgumentsAreEchoedAsTheirOwnBytes) {
+// Texts follow the locale's character set, whatever reads them (here a pipe); arguments are
+// echoed as their own bytes in either.
+TEST(CommandLine, TextsAreInTheLocalesCharacterSetAndArgumentsTheirOwnBytes) {
     ScratchDir dir;
     const std::string utf8Name = "\xe5\x8e\x9f\xe7\xa8\xbf.txt"; // 原稿.txt in UTF-8
     const std::string sjisName = "\x8c\xb4\x8d\x65.txt";         // 原稿.txt in Shift-JIS
     dir.write(utf8Name, "");
     dir.write(sjisName, "");
-    const RunResult run = runPelc({utf8Name, sjisName}, dir.path());
-    EXPECT_EQ(run.out, lines({sjis(kStartBanner), utf8Name, sjisName, sjis(kEndBanner), ""}));
-    EXPECT_EQ(run.exitCode, 0);
+    for (const bool utf8 : {false, true}) {
+        SCOPED_TRACE(utf8 ? "C.UTF-8" : "POSIX");
+        RunOptions options;
+        options.environment = {utf8 ? "LC_ALL=C.UTF-8" : "LC_ALL=POSIX"};
+        const auto text = [utf8](const Message& message) {
+            return std::string(utf8 ? message.utf8 : message.sjis);
+        };
+        const RunResult run = runPelc({utf8Name, sjisName}, dir.path(), options);
+        EXPECT_EQ(run.out, lines({text(kStartBanner), utf8Name, sjisName, text(kEndBanner), ""}));
+        EXPECT_EQ(run.exitCode, 0);
+        const RunResult usage = runPelc({"-h"}, dir.path(), options);
+        EXPECT_EQ(usage.out,
+                  lines({text(kStartBanner), "-h", text(messages::kUsageTitle),
+                         text(messages::kUsageSyntax) + "pelc" + text(messages::kUsageArguments),
+                         text(messages::kUsageInputs)}));
+    }
 }
 
 TEST(CommandLine, InputsAreStoredAsFullPaths) {

@@ -115,7 +115,7 @@ TEST(Console, AClosedReaderDoesNotStopTheRun) {
     EXPECT_EQ(status, 7);
 }
 
-TEST(Console, TextsAreShiftJisUnlessOnAUtf8Terminal) {
+TEST(Console, TextsAreUtf8ExactlyWhenTheLocalesCharacterSetIs) {
     int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(terminal, 0);
     UniqueFd master(terminal);
@@ -134,7 +134,8 @@ TEST(Console, TextsAreShiftJisUnlessOnAUtf8Terminal) {
     } cases[] = {
         {"UTF-8 terminal", secondary.get(), "C.UTF-8", 1},
         {"terminal in the C locale", secondary.get(), "C", 0},
-        {"pipe with a UTF-8 locale", pipe.write.get(), "C.UTF-8", 0},
+        {"pipe with a UTF-8 locale", pipe.write.get(), "C.UTF-8", 1},
+        {"pipe in the POSIX locale", pipe.write.get(), "POSIX", 0},
         {"terminal with an unknown locale", secondary.get(), "xx_NOWHERE.UTF-8", 0},
     };
     for (const auto& c : cases) {

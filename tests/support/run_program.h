@@ -28,7 +28,8 @@ struct RunOptions {
     /// a cgroup's limit holds, which pelc must see.
     std::optional<std::string> cgroupProcs;
     /// User and group id the child runs as (root only): a read-only folder then really is
-    /// one, since root writes into it regardless.
+    /// one, since root writes into it regardless. The child starts a copy of pelc that any
+    /// user can reach; `workDir` must be reachable by that user too.
     std::optional<uint32_t> userId;
     /// A signal sent to the run as soon as it writes an output in the run's folder (a hidden
     /// ".pelc-..." file, or one without a name yet), that is while a page is being written;
@@ -44,7 +45,8 @@ struct RunOptions {
     std::optional<unsigned> cpuCount;
     /// The program started instead of the built pelc (e.g. an instrumented copy of it).
     std::string program;
-    /// "NAME=value" entries added to the child's environment.
+    /// "NAME=value" entries added to the child's environment, which otherwise has the POSIX
+    /// locale (LC_ALL=POSIX).
     std::vector<std::string> environment;
 };
 

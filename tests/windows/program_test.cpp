@@ -28,8 +28,9 @@ std::string lines(std::initializer_list<std::string> texts) {
 }
 
 std::string usageLines() {
-    return lines(
-        {sjis(messages::kUsageTitle), sjis(messages::kUsageSyntax), sjis(messages::kUsageInputs)});
+    return lines({sjis(messages::kUsageTitle),
+                  sjis(messages::kUsageSyntax) + "pelc.exe" + sjis(messages::kUsageArguments),
+                  sjis(messages::kUsageInputs)});
 }
 
 // A run that stopped on its last echoed argument.

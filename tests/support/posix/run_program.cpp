@@ -13,10 +13,12 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/unique_fd.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 constexpr int kRunLimitMs = 120'000;
@@ -26,6 +28,24 @@ constexpr const char* kBinary = PELC_BINARY;
 #else
 constexpr const char* kBinary = "pelc";
 #endif
+
+// Another user may not reach the build folder (a clone in a folder only its owner may
+// enter, such as root's home): runs as that user start a copy of pelc in a folder open to
+// all, made once per test program. Empty when none could be made.
+const std::string& pelcReachableByAll() {
+    static const ScratchDir folder;
+    static const std::string copy = [] {
+        const std::string path = folder.file("pelc");
+        const std::string bytes = readFileBytes(kBinary);
+        if (bytes.empty() || chmod(folder.path().c_str(), 0755) != 0)
+            return std::string();
+        folder.write("pelc", bytes);
+        if (chmod(path.c_str(), 0755) != 0)
+            return std::string();
+        return path;
+    }();
+    return copy;
+}
 
 // Drains both pipes together, so a child that fills one while we wait on the other cannot
 // stall; `watch`, when given, is called at least every millisecond. Returns false when
@@ -149,18 +169,24 @@ RunResult runPelc(const std::vector<std::string>& args, const std::string& workD
 RunResult runPelc(const std::vector<std::string>& args, const std::string& workDir,
                   const RunOptions& options) {
     RunResult result;
-    const std::string binary = options.program.empty() ? pelcBinary() : options.program;
+    const std::string binary = !options.program.empty() ? options.program
+                               : options.userId         ? pelcReachableByAll()
+                                                        : std::string(pelcBinary());
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(binary.c_str()));
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     // The environment is built before the fork: the child may only make system calls.
+    // The first entry of a name wins, so the options' locale overrides the POSIX one every
+    // run starts in whatever the tester's own.
     std::vector<char*> envp;
-    for (char** entry = environ; *entry != nullptr; ++entry)
-        envp.push_back(*entry);
     for (const std::string& entry : options.environment)
         envp.push_back(const_cast<char*>(entry.c_str()));
+    static char posixLocale[] = "LC_ALL=POSIX";
+    envp.push_back(posixLocale);
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        envp.push_back(*entry);
     envp.push_back(nullptr);
 
     int outPipe[2];
