@@ -36,7 +36,7 @@ sources="$build/deps-src"
 toolchain="$repo/cmake/mingw-w64-$arch.cmake"
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 # No build folder in the objects, so two builds give the same bytes.
-cflags=(-O2 -DNDEBUG "-ffile-prefix-map=$build=.")
+cflags=(-O2 "-ffile-prefix-map=$build=.")
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -195,9 +195,10 @@ cmake_library() {
     local work="$build/deps-build/$name"
     rm -rf "$work"
     cmake -S "$src" -B "$work" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="${cflags[*]}" \
-        -DCMAKE_CXX_FLAGS_RELEASE="${cflags[*]}" --no-warn-unused-cli -DCMAKE_INSTALL_PREFIX="$deps" \
-        -DCMAKE_FIND_ROOT_PATH="$deps" -DBUILD_SHARED_LIBS=OFF -Wno-dev "${options[@]}" >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="${cflags[*]} -DNDEBUG" \
+        -DCMAKE_CXX_FLAGS_RELEASE="${cflags[*]} -DNDEBUG" --no-warn-unused-cli \
+        -DCMAKE_INSTALL_PREFIX="$deps" -DCMAKE_FIND_ROOT_PATH="$deps" -DBUILD_SHARED_LIBS=OFF \
+        -Wno-dev "${options[@]}" >/dev/null
     cmake --build "$work" -j "$jobs" "${targets[@]}" >/dev/null
 }
 
@@ -257,7 +258,6 @@ build_libwebp() {
     local work="$build/deps-build/libwebp"
     mkdir -p "$deps/include/webp" "$deps/lib"
     cp "$work"/libwebp.a "$deps/lib/"
-    [ ! -f "$work/libsharpyuv.a" ] || cp "$work/libsharpyuv.a" "$deps/lib/"
     cp "$src"/src/webp/decode.h "$src"/src/webp/encode.h "$src"/src/webp/types.h \
         "$deps/include/webp/"
     mark_built libwebp "$src" COPYING PATENTS
@@ -307,7 +307,7 @@ build_libtiff() {
     # A codec whose library was not found would silently be left out.
     for codec in ZIP_SUPPORT LIBDEFLATE_SUPPORT PIXARLOG_SUPPORT JPEG_SUPPORT OJPEG_SUPPORT \
         JBIG_SUPPORT LERC_SUPPORT LZMA_SUPPORT ZSTD_SUPPORT WEBP_SUPPORT; do
-        grep -q "^#define $codec 1" "$work/libtiff/tif_config.h" ||
+        grep -Eqx "#define $codec( 1)?" "$work/libtiff/tif_config.h" "$work/libtiff/tiffconf.h" ||
             { echo "libtiff for Windows was configured without $codec" >&2; return 1; }
     done
     mkdir -p "$deps/include" "$deps/lib"
