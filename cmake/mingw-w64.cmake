@@ -29,7 +29,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # follow the Unix locale: a Japanese one gives code page 932, the system pelc's users run
 # (scripts/build-win.sh generates the locale).
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-  find_program(PELC_WINE NAMES wine64 wine)
+  # Debian's wine command takes the 32-bit loader whenever wine32 is installed, which
+  # cannot start a 64-bit-only Windows folder: the 64-bit loader is named.
+  find_program(PELC_WINE NAMES wine64 PATHS /usr/lib/wine)
   set(pelc_winearch win64)
 else()
   find_program(PELC_WINE NAMES wine)

@@ -78,7 +78,9 @@ read_versions() {
     local entry source runtime name v
     for entry in "${libraries[@]}"; do
         read -r source runtime name <<<"$entry"
-        v=$(dpkg-query -W -f='${source:Version}' "$runtime" 2>/dev/null) ||
+        # The machine's own architecture: wine32 brings i386 twins of some.
+        v=$(dpkg-query -W -f='${source:Version}' "$runtime:$(dpkg --print-architecture)" \
+            2>/dev/null) ||
             { echo "$runtime is not installed: no version to build $name from" >&2; exit 1; }
         version[$name]=$v
     done
@@ -352,10 +354,12 @@ copy_runtime_notices() {
 prepare_wine() {
     [ -f "$build/wine/system.reg" ] && return
     mkdir -p "$build"
-    local winearch=win64
+    # The loader the tests run with (cmake/mingw-w64.cmake).
+    local winearch=win64 loader
+    loader=$(grep -m1 '^PELC_WINE:' "$build/CMakeCache.txt" | cut -d= -f2-)
     [ "$arch" = i686 ] && winearch=win32
     WINEPREFIX="$build/wine" WINEARCH=$winearch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-        wineboot -i >/dev/null 2>&1
+        "${loader:-wine}" wineboot.exe -i >/dev/null 2>&1
     WINEPREFIX="$build/wine" wineserver -w
 }
 
