@@ -44,9 +44,9 @@ TESTS='^(ParallelRun|ConversionDriver|ProgramEnvironment)\.' \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_SANITIZE=OFF -DPELC_TSAN=ON -DPELC_TEST_AREAS=app
 fuzz/run.sh --short
 
-# windows NAME FOLDER ARCH: builds pelc.exe for ARCH into FOLDER and runs its tests under wine, among
-# them the check that pages of every compression in ../shared/corpus give the Linux build's
-# JPEG bytes (the plain build's pelc).
+# windows NAME FOLDER ARCH: builds pelc.exe for ARCH into FOLDER and runs its tests under
+# wine, among them the check that pages of every compression in ../shared/corpus give the
+# Linux build's JPEG bytes (the plain build's pelc).
 windows() {
     local name=$1 folder=$2 arch=$3 start status=0
     start=$(date +%s)
