@@ -13,7 +13,11 @@ set(CMAKE_RC_COMPILER ${pelc_mingw}-windres)
 # folder names in the objects (the toolchain serves pelc and the libraries it builds, each
 # with its own source folder).
 set(CMAKE_C_FLAGS_INIT "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.")
-set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.")
+if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  # Floating point in SSE registers, as on x86_64, so that both give the same pixels.
+  string(APPEND CMAKE_C_FLAGS_INIT " -msse2 -mfpmath=sse")
+endif()
+set(CMAKE_CXX_FLAGS_INIT "${CMAKE_C_FLAGS_INIT}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 
 # Headers and libraries come only from the Windows side; programs from the host.

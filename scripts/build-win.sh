@@ -37,6 +37,9 @@ toolchain="$repo/cmake/mingw-w64-$arch.cmake"
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 # No build folder in the objects, so two builds give the same bytes.
 cflags=(-O2 "-ffile-prefix-map=$build=.")
+# Floating point in SSE registers, as on x86_64: the x87 unit's wider intermediates would
+# round libtiff's colour conversions (CIE L*a*b*) differently from the other builds.
+[ "$arch" = x86_64 ] || cflags+=(-msse2 -mfpmath=sse)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -146,10 +149,14 @@ fetch_source() {
     echo "$folder"
 }
 
-# built NAME: true when NAME was built into $deps from the wanted version, its licence
-# texts beside it for the Windows package.
+# What a library was built by besides its version: this script and the toolchain files,
+# so that a change to a flag rebuilds them.
+recipe=$(cat "$repo/scripts/build-win.sh" "$repo"/cmake/mingw-w64*.cmake | sha256sum | cut -c1-16)
+
+# built NAME: true when NAME was built into $deps from the wanted version by this recipe,
+# its licence texts beside it for the Windows package.
 built() {
-    [ -f "$deps/built/$1" ] && [ "$(cat "$deps/built/$1")" = "${version[$1]}" ] &&
+    [ -f "$deps/built/$1" ] && [ "$(cat "$deps/built/$1")" = "${version[$1]} $recipe" ] &&
         [ -d "$deps/licenses/$1" ]
 }
 # mark_built NAME SOURCE LICENCE_FILES...
@@ -160,7 +167,7 @@ mark_built() {
     mkdir -p "$deps/built" "$deps/licenses/$name"
     local file
     for file in "$@"; do cp "$src/$file" "$deps/licenses/$name/"; done
-    echo "${version[$name]}" >"$deps/built/$name"
+    echo "${version[$name]} $recipe" >"$deps/built/$name"
 }
 
 # compile_archive NAME LIBRARY SOURCE_FILES... (after --, compiler options): compiles C

@@ -32,6 +32,7 @@ picked=(
     pillow/hopper_lzma.tif                                        # LZMA
     gdal/byte_lerc.tif                                            # LERC
     libtiff/logluv-3c-16b.tiff                                    # SGILog
+    sharp/cielab-dagams.tiff                   # CIE L*a*b*: floating point in libtiff
 )
 if [ "$all" = yes ]; then
     mapfile -t picked < <(cd "$corpus" && find . -type f ! -name MANIFEST.tsv ! -name README.md |
