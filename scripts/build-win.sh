@@ -374,11 +374,11 @@ packages=("g++-mingw-w64-$mingw_package-posix" dpkg-dev xz-utils nasm libtiff6)
 if [ "$wine" = yes ]; then
     if [ "$arch" = i686 ]; then
         enable_i386
-        packages+=(wine wine32 locales libgtest-dev)
+        packages+=(wine wine32 locales)
     else
-        packages+=(wine wine64 locales libgtest-dev)
+        packages+=(wine wine64 locales)
     fi
-    scripts/setup.sh "${packages[@]}"
+    scripts/setup.sh "${packages[@]}" # with GoogleTest
     generate_japanese_locale
 else
     scripts/setup.sh --only cmake ninja-build "${packages[@]}"
