@@ -11,7 +11,9 @@ namespace platform {
 int usableCpuCount();
 /// The memory this process may use, in bytes: the smallest of the machine's physical
 /// memory, the address-space limit (RLIMIT_AS) and every memory cgroup limit from the
-/// process's group up to the root; on Windows the physical memory. 0 when it cannot be told.
+/// process's group up to the root; on Windows the smaller of the physical memory and the
+/// free part of the process's address space (which bounds a 32-bit process). 0 when it
+/// cannot be told.
 uint64_t usableMemoryBytes();
 /// The smallest memory limit of a process whose /proc/self/cgroup reads `selfCgroup`, in the
 /// cgroup tree mounted at `root` (as /sys/fs/cgroup): for cgroup v2 the memory.max of its

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up and runs the whole suite: plain, then under AddressSanitizer and UBSan, then the
 # runs that convert pages on several threads under ThreadSanitizer, then a short seeded fuzz
-# run of every fuzz target, then the Windows build's tests under wine
+# run of every fuzz target, then the 64-bit and 32-bit Windows builds' tests under wine
 # (scripts/build-win.sh). Every build option a step relies on is set
 # here, whatever a folder was configured with before (scripts/run-sample.sh shares build/),
 # and a step that ran no test fails the command.
@@ -44,11 +44,25 @@ TESTS='^(ParallelRun|ConversionDriver|ProgramEnvironment)\.' \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELC_SANITIZE=OFF -DPELC_TSAN=ON -DPELC_TEST_AREAS=app
 fuzz/run.sh --short
 
-windows_start=$(date +%s)
-scripts/build-win.sh "${options[@]}" -DPELC_SANITIZE=OFF -DPELC_TSAN=OFF -DPELC_TEST_AREAS=windows
+# windows NAME FOLDER ARCH: builds pelc.exe for ARCH into FOLDER and runs its tests under
+# wine, among them the check that pages of every compression in ../shared/corpus give the
+# Linux build's JPEG bytes (the plain build's pelc).
+windows() {
+    local name=$1 folder=$2 arch=$3 start status=0
+    start=$(date +%s)
+    scripts/build-win.sh --arch "$arch" "${options[@]}" -DPELC_SANITIZE=OFF -DPELC_TSAN=OFF \
+        -DPELC_TEST_AREAS=windows "-DPELC_LINUX_PELC=$PWD/build/pelc"
+    run_tests "$name" "$folder" || status=$?
+    if [ -z "${TESTS:-}" ] && ! grep -q 'CorpusParity.*Passed' "$folder/ctest.log"; then
+        echo "$name: the corpus check against the Linux build did not pass"
+        status=1
+    fi
+    # wine's server outlives the last test by a few seconds; the step ends after it.
+    WINEPREFIX="$PWD/$folder/wine" wineserver -w
+    echo "$name: $(($(date +%s) - start)) s (build and tests under wine)"
+    return "$status"
+}
 status=0
-run_tests windows build-win || status=$?
-# wine's server outlives the last test by a few seconds; the command ends after it.
-WINEPREFIX="$PWD/build-win/wine" wineserver -w
-echo "windows: $(($(date +%s) - windows_start)) s (build and tests under wine)"
+windows windows build-win x86_64 || status=$?
+windows windows32 build-win32 i686 || status=$?
 exit "$status"

@@ -1,5 +1,6 @@
 #include "platform/machine.h"
 
+#include <algorithm>
 #include <bit>
 
 #include <windows.h>
@@ -21,7 +22,11 @@ int usableCpuCount() {
 uint64_t usableMemoryBytes() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
-    return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+    if (!GlobalMemoryStatusEx(&status))
+        return 0;
+    // A 32-bit process cannot hold more than its user address space (2 to 4 GiB), however
+    // much memory the machine has; what is still free of it is what pages can take.
+    return std::min(status.ullTotalPhys, status.ullAvailVirtual);
 }
 
 uint64_t cgroupMemoryLimit(std::string_view, std::string_view) { return 0; }

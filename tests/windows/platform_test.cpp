@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstdint>
 #include <string>
 
 #include <windows.h>
@@ -109,4 +110,15 @@ TEST(WindowsMachine, UsableCpusFollowTheAffinityMask) {
     ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), process));
     EXPECT_EQ(platform::usableCpuCount(), std::popcount(static_cast<unsigned long long>(process)));
     EXPECT_GT(platform::usableMemoryBytes(), uint64_t{1} << 20);
+}
+
+TEST(WindowsMachine, UsableMemoryFitsTheAddressSpace) {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+    const uint64_t usable = platform::usableMemoryBytes();
+    EXPECT_LE(usable, status.ullTotalVirtual);
+    EXPECT_LE(usable, status.ullTotalPhys);
+    // A 32-bit process's pages are bounded by its address space, not the machine's memory.
+    EXPECT_LE(usable, uint64_t{SIZE_MAX});
 }
