@@ -9,18 +9,21 @@
 # Usage: scripts/build-win.sh [--arch x86_64|i686] [--no-wine] [cmake options...]
 #   --no-wine  builds pelc.exe only, for packaging: no wine, GoogleTest or locale set-up
 #              (pass -DPELC_TESTS=OFF with it)
+#   --release  fails unless every library is built from exactly the installed version
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
 arch=x86_64
 wine=yes
+release=no
 cmake_options=()
 while [ $# -gt 0 ]; do
     case $1 in
     --arch) arch=${2:-}; shift 2 || { echo "--arch needs x86_64 or i686" >&2; exit 2; } ;;
     --arch=*) arch=${1#--arch=}; shift ;;
     --no-wine) wine=no; shift ;;
+    --release) release=yes; shift ;;
     *) cmake_options+=("$1"); shift ;;
     esac
 done
@@ -119,33 +122,55 @@ enable_debian_sources() {
     as_root apt-get update -qq
 }
 
-# fetch_source PACKAGE VERSION RUNTIME_PACKAGE: unpacks the Debian source package of exactly that version
-# (patches applied) under $sources once and prints its folder.
+# fetch_source PACKAGE VERSION RUNTIME_PACKAGE: unpacks the Debian source package of that
+# version (patches applied) under $sources once and prints its folder. An archive may list
+# a version without serving its files (the security archive, for some sources): a release
+# build then fails; a test build takes the newest older version served and says so, since
+# its tests check pelc, not the library's fixes.
 fetch_source() {
-    local package=$1 version=$2
-    local upstream=${version#*:}
-    upstream=${upstream%-*}
-    local folder="$sources/$package-$upstream"
-    [ -f "$sources/$package.fetched" ] && [ "$(cat "$sources/$package.fetched")" = "$version" ] &&
+    local package=$1 version=$2 runtime=$3
+    local record="$sources/$package.fetched"
+    if [ -f "$record" ] && [ "$(head -n 1 "$record")" = "$version" ]; then
+        local folder
+        folder=$(sed -n 2p "$record")
         [ -d "$folder" ] && { echo "$folder"; return; }
-    if ! apt-cache showsrc "$package" | grep -x "Version: $version" >/dev/null; then
-        echo "no Debian source of $package $version, the version of $3 installed here" \
-            "(the archives offer: $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' |
-                sort -u | tr '\n' ' '| sed 's/ $//')); bring $3 up to date" \
-            "(apt-get install --only-upgrade $3) and run this again" >&2
-        return 1
     fi
-    rm -rf "$folder" "$sources/$package.fetched"
+    rm -rf "$sources/$package"-* "$record"
     mkdir -p "$sources"
-    local log="$sources/$package.log"
-    if ! (cd "$sources" && apt-get source -qq "$package=$version") >"$log" 2>&1; then
-        echo "apt-get source $package=$version failed: the archive lists that version, the" \
-            "one of $3 installed here, but did not give its files:" >&2
+    local candidates=("$version") listed
+    listed=$(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -u)
+    if [ "$release" = no ]; then
+        local v
+        for v in $listed; do
+            dpkg --compare-versions "$v" lt "$version" && candidates+=("$v")
+        done
+        # Newest first after the wanted one.
+        mapfile -t candidates < <(printf '%s\n' "${candidates[0]}"
+            printf '%s\n' "${candidates[@]:1}" | sort -rV | sed '/^$/d')
+    fi
+    local log="$sources/$package.log" taken=""
+    for v in "${candidates[@]}"; do
+        if (cd "$sources" && apt-get source -qq "$package=$v") >"$log" 2>&1; then
+            taken=$v
+            break
+        fi
+    done
+    if [ -z "$taken" ]; then
+        echo "no source of $package $version, the version of $runtime installed here, can be" \
+            "fetched (the archives list: $(echo $listed)):" >&2
         grep '^E:' "$log" | head -n 3 >&2
         return 1
     fi
-    [ -d "$folder" ] || { echo "apt-get source $package=$version gave no $folder" >&2; return 1; }
-    echo "$version" >"$sources/$package.fetched"
+    if [ "$taken" != "$version" ]; then
+        echo "WARNING: the archive does not serve the source of $package $version (the version" \
+            "of $runtime installed here); built from $taken for the tests." \
+            "A release build (--release) refuses this." >&2
+    fi
+    local upstream=${taken#*:}
+    upstream=${upstream%-*}
+    local folder="$sources/$package-$upstream"
+    [ -d "$folder" ] || { echo "apt-get source $package=$taken gave no $folder" >&2; return 1; }
+    printf '%s\n%s\n%s\n' "$version" "$folder" "$taken" >"$record"
     echo "$folder"
 }
 
@@ -157,7 +182,8 @@ recipe=$(cat "$repo/scripts/build-win.sh" "$repo"/cmake/mingw-w64*.cmake | sha25
 # its licence texts beside it for the Windows package.
 built() {
     [ -f "$deps/built/$1" ] && [ "$(cat "$deps/built/$1")" = "${version[$1]} $recipe" ] &&
-        [ -d "$deps/licenses/$1" ]
+        [ -d "$deps/licenses/$1" ] && [ -f "$deps/built/$1.from" ] &&
+        { [ "$release" = no ] || [ "$(cat "$deps/built/$1.from")" = "${version[$1]}" ]; }
 }
 # mark_built NAME SOURCE LICENCE_FILES...
 mark_built() {
@@ -363,7 +389,7 @@ prepare_wine() {
     mkdir -p "$build"
     # The loader the tests run with (cmake/mingw-w64.cmake).
     local winearch=win64 loader
-    loader=$(grep -m1 '^PELC_WINE:' "$build/CMakeCache.txt" | cut -d= -f2-)
+    loader=$(grep -m1 '^PELC_WINE\(32\|64\):' "$build/CMakeCache.txt" | cut -d= -f2-)
     [ "$arch" = i686 ] && winearch=win32
     WINEPREFIX="$build/wine" WINEARCH=$winearch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
         "${loader:-wine}" wineboot.exe -i >/dev/null 2>&1
@@ -385,12 +411,6 @@ else
 fi
 
 read_versions
-summary=""
-for entry in "${libraries[@]}"; do
-    read -r source _ name <<<"$entry"
-    summary+="${summary:+, }$name ${version[$name]}"
-done
-echo "windows libraries ($arch): $summary"
 
 missing=()
 for entry in "${libraries[@]}"; do
@@ -406,8 +426,15 @@ for entry in "${missing[@]}"; do
     start=$(date +%s)
     src=$(fetch_source "$source" "${version[$name]}" "$runtime")
     "build_${name//-/_}" "$src"
-    echo "built $name ${version[$name]} for $arch in $(($(date +%s) - start)) s"
+    sed -n 3p "$sources/$source.fetched" >"$deps/built/$name.from"
+    echo "built $name $(cat "$deps/built/$name.from") for $arch in $(($(date +%s) - start)) s"
 done
+summary=""
+for entry in "${libraries[@]}"; do
+    read -r source _ name <<<"$entry"
+    summary+="${summary:+, }$name $(cat "$deps/built/$name.from")"
+done
+echo "windows libraries ($arch): $summary"
 copy_runtime_notices
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
