@@ -1,22 +1,129 @@
 #!/usr/bin/env bash
-# Builds both release packages into build-package/: pelc_<version>_amd64.deb (/usr/bin/pelc
-# and its manual page) from a Release build in build-package/, and pelc-<version>-win64.zip
-# (pelc.exe, the README, the licence texts of libtiff, libjpeg-turbo and zlib) from
-# build-win/, which scripts/build-win.sh makes.
+# Builds the release packages into build-package/, the same bytes from the same commit:
+#   pelc_<version>_amd64.deb   /usr/bin/pelc (Debian's hardening flags), its manual page, the
+#                              copyright file and the changelog
+#   pelc-<version>-win64.zip   pelc.exe for 64-bit Windows (build-win/), and
+#   pelc-<version>-win32.zip   for 32-bit Windows (build-win32/), each with a README for
+#                              Windows users, the licence and every linked library's notices
+# The Windows libraries are built from exactly the versions installed here; the script fails
+# when the archive does not serve one of their sources (--test-libraries takes the newest
+# older one instead, for zips that are not released).
+# MAINTAINER="Name <address>" sets the .deb's Maintainer (whoever publishes it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=build-package
+repo=$(pwd)
+out="$repo/build-package"
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
+release=--release
+[ "${1:-}" = --test-libraries ] && release=
+maintainer=${MAINTAINER:-pelc maintainers <pelc@example.org>}
+version=$(sed -n 's/^project(pelc VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
-# dpkg-shlibdeps (dpkg-dev, with file) finds the library packages the .deb depends on.
-scripts/setup.sh dpkg-dev file
-cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELC_TESTS=OFF -DPELC_BENCH=OFF \
-    -DPELC_FUZZ=OFF -DPELC_SANITIZE=OFF >/dev/null
-cmake --build "$out" -j "$jobs"
-(cd "$out" && cpack -G DEB >/dev/null)
+# dpkg-dev: dpkg-buildflags, dpkg-shlibdeps (with file); zip for the Windows packages.
+scripts/setup.sh --only g++ cmake ninja-build pkg-config libtiff-dev libjpeg62-turbo-dev \
+    dpkg-dev file zip
+# Every date in the packages is the last commit's.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt)
+fi
+export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
+rm -rf "$out"
+mkdir -p "$out"
 
-scripts/build-win.sh -DPELC_TESTS=OFF
-cpack --config build-win/CPackConfig.cmake -G ZIP -B "$out" >/dev/null
+# stamp FOLDER: the same owner-independent modes and dates on everything in FOLDER.
+stamp() {
+    find "$1" -type d -exec chmod 0755 {} +
+    find "$1" -type f -exec chmod 0644 {} +
+    find "$1" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+}
 
-rm -rf "$out/_CPack_Packages"
-ls -l "$out"/pelc_*_amd64.deb "$out"/pelc-*-win64.zip
+build_deb() {
+    local build="$out/linux" root="$out/deb"
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    local cppflags
+    cppflags=$(dpkg-buildflags --get CPPFLAGS)
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELC_TESTS=OFF \
+        -DPELC_BENCH=OFF -DPELC_FUZZ=OFF -DPELC_SANITIZE=OFF -DPELC_TSAN=OFF \
+        "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CXXFLAGS) $cppflags -ffile-prefix-map=$repo=." \
+        "-DCMAKE_C_FLAGS=$(dpkg-buildflags --get CFLAGS) $cppflags -ffile-prefix-map=$repo=." \
+        "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+    cmake --build "$build" -j "$jobs" --target pelc
+
+    local doc="$root/usr/share/doc/pelc"
+    mkdir -p "$root/DEBIAN" "$root/usr/bin" "$root/usr/share/man/man1" "$doc"
+    strip --strip-unneeded --remove-section=.comment --remove-section=.note \
+        -o "$root/usr/bin/pelc" "$build/pelc"
+    gzip -9n -c docs/pelc.1 >"$root/usr/share/man/man1/pelc.1.gz"
+    gzip -9n -c packaging/changelog >"$doc/changelog.gz"
+    cp packaging/copyright "$doc/copyright"
+    stamp "$root"
+    chmod 0755 "$root/usr/bin/pelc"
+
+    # dpkg-shlibdeps names the library packages pelc links, as Debian's own packages do.
+    local depends work="$out/shlibdeps"
+    mkdir -p "$work/debian"
+    printf 'Source: pelc\n\nPackage: pelc\nArchitecture: any\n' >"$work/debian/control"
+    depends=$(cd "$work" && dpkg-shlibdeps -O "$root/usr/bin/pelc" 2>/dev/null |
+        sed -n 's/^shlibs:Depends=//p')
+    cat >"$root/DEBIAN/control" <<EOF
+Package: pelc
+Version: $version
+Architecture: $(dpkg --print-architecture)
+Maintainer: $maintainer
+Installed-Size: $(du -sk --exclude=DEBIAN "$root" | cut -f1)
+Depends: $depends
+Section: graphics
+Priority: optional
+Description: converts multi-page TIFF files into one JPEG file per page
+ pelc writes each page of each TIFF file it is given (Classic TIFF or BigTIFF)
+ as a JPEG file beside it, named <base>_<page>.jpg, turned the right way up.
+ Old-style JPEG pages that already hold a complete JPEG of the page are copied
+ byte for byte; every other page is encoded at quality 75.
+ .
+ Each output keeps its earlier bytes until a whole new JPEG replaces it, and
+ everything written is on stable storage when the run ends, so a script may
+ delete its TIFF files after pelc. A file or page that cannot be converted is
+ reported on its own line and the run goes on.
+EOF
+    (cd "$root" && find usr -type f | sort | xargs md5sum) >"$root/DEBIAN/md5sums"
+    stamp "$root/DEBIAN"
+    chmod 0755 "$root/usr/bin/pelc"
+    dpkg-deb --root-owner-group -Zxz --build "$root" "$out/pelc_${version}_$(dpkg --print-architecture).deb" \
+        >/dev/null
+}
+
+# build_zip ARCH FOLDER NAME: pelc.exe for ARCH and what Windows users need beside it.
+build_zip() {
+    local arch=$1 folder=$2 name=$3
+    scripts/build-win.sh --arch "$arch" --no-wine $release -DPELC_TESTS=OFF
+    local stage="$out/$name"
+    mkdir -p "$stage"
+    "$arch-w64-mingw32-strip" -o "$stage/pelc.exe" "$folder/pelc.exe"
+    sed 's/$/\r/' packaging/README-windows.txt >"$stage/README.txt"
+    sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
+    cp -r "$folder/deps/licenses" "$stage/licenses"
+    {
+        echo "pelc.exe contains the following libraries, built from Debian's source packages of"
+        echo "the versions listed; their licence texts are in licenses\\<name>\\."
+        echo
+        local from
+        for from in "$folder"/deps/built/*.from; do
+            echo "  $(basename "$from" .from) $(cat "$from")"
+        done
+        echo "  the mingw-w64 runtime: winpthreads and the gdtoa code of its printf"
+        echo
+        echo "This software is based in part on the work of the Independent JPEG Group."
+        echo
+        echo "jbigkit is licensed under the GNU General Public License, version 2 or later"
+        echo "(licenses\\jbigkit\\COPYING); its source is Debian's jbigkit source package of"
+        echo "the version above."
+    } | sed 's/$/\r/' >"$stage/NOTICES.txt"
+    stamp "$stage"
+    (cd "$stage" && find . -type f | sed 's|^\./||' | sort | zip -X -q -9 "$out/$name.zip" -@)
+}
+
+build_deb
+build_zip x86_64 build-win "pelc-$version-win64"
+build_zip i686 build-win32 "pelc-$version-win32"
+rm -rf "$out/linux" "$out/deb" "$out/shlibdeps" "$out/pelc-$version-win64" "$out/pelc-$version-win32"
+ls -l "$out"
