@@ -62,7 +62,7 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
         try {
             result = readers::copyPageJpeg(inputPath, output, page.directoryOffset);
         } catch (const std::bad_alloc&) {
-            return {-1, &messages::kWriteFailed};
+            return {kFailed, &messages::kWriteFailed};
         }
     }
     // An old-style page whose bytes are not its JPEG is decoded as any other page.
@@ -73,8 +73,7 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
     // memory limit, which would end the whole run.
     static const uint64_t ceiling = pageMemoryCeiling(platform::usableMemoryBytes());
     if (pageMemoryCost(page) > ceiling)
-        return {readers::kPageTooLarge,
-                oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
+        return {kFailed, oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
 
     ImageRecord bitmap;
     clearRecord(bitmap);
@@ -89,7 +88,7 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
     try {
         result = writeJpeg(&bitmap, output);
     } catch (const std::bad_alloc&) {
-        result = -1;
+        result = kFailed;
     }
     releaseImageRecord(&bitmap);
     return {result, result != 0 ? &messages::kWriteFailed : nullptr};

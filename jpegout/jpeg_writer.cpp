@@ -34,7 +34,7 @@ int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord*
     case 32:
         return convert32To24(context, bitmap, working);
     default:
-        return kWriteNoConversion;
+        return kFailed;
     }
 }
 
@@ -154,7 +154,7 @@ int32_t pixelsPerMetre(int32_t unit, double resolution) {
 
 int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     if (bitmap == nullptr)
-        return kWriteNoConversion;
+        return kFailed;
     const int32_t xPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->xResolution);
     const int32_t yPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->yResolution);
     const int32_t orientation = bitmap->orientation; // the conversions make records without it
@@ -170,7 +170,7 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     const int32_t converted = makeWorkingCopy(context, bitmap, &working);
     platform::releaseDeviceContext(context);
     if (converted != 0 || !workingRecordConsistent(working))
-        return kWriteNoConversion;
+        return kFailed;
 
     // The pixels are turned here, as they are packed: every page, whichever path decoded
     // it, is copied once, and the header describes the page as it is to be viewed.
@@ -178,12 +178,12 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     const uint64_t rowBytes = paddedRowBytes(static_cast<uint32_t>(turn.width), 24);
     const auto imageBytes = checkedMul<uint64_t>(rowBytes, static_cast<uint32_t>(turn.height));
     if (!imageBytes || *imageBytes > std::numeric_limits<uint32_t>::max())
-        return kWriteNoMemory;
+        return kFailed;
     // The header and the rows below fill every byte of the block.
     GlobalBlockHandle block =
         platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes, platform::GlobalFill::None);
     if (block == nullptr)
-        return kWriteNoMemory;
+        return kFailed;
     ScopeExit freeBlock([&] { platform::globalFree(block); });
     uint8_t* packed = platform::globalLock(block);
     if (packed == nullptr)

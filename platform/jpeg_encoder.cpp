@@ -208,7 +208,7 @@ int saveJpegFile(const char* fileName, GlobalBlockHandle block, PageColours colo
     if (fileName == nullptr)
         return 0;
     OutputFile file(fileName);
-    return saveJpegFile(file, block, colours, profile) && file.putInPlace() ? 1 : 0;
+    return saveJpegFile(file, block, colours, profile) && file.putInPlace() ? kJpegFileSaved : 0;
 }
 
 } // namespace platform

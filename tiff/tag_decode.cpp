@@ -107,7 +107,7 @@ int32_t fillStripArray(TiffReader& reader, const DirectoryEntry& entry, uint64_t
 int32_t decodeStripArray(TiffReader& reader, const DirectoryEntry& entry) {
     // A negative SLONG8 reads as an offset past any file: its strip has no bytes.
     if (!isShortOrLong(entry) && !isBigTiffInteger(reader, entry))
-        return kEntryRefused;
+        return kFailed;
     if (entry.count > kMaxArrayValues)
         return kTooManyValues;
     if (entry.count == 0)
@@ -138,7 +138,7 @@ int32_t decodeStripArray(TiffReader& reader, const DirectoryEntry& entry) {
 
 int32_t decodeBitsPerSample(TiffReader& reader, const DirectoryEntry& entry) {
     if (entry.type != kTypeShort)
-        return kEntryRefused;
+        return kFailed;
     if (entry.count == 1) {
         reader.bitsPerSample = shortAt(reader, entry, 0);
         return 0;
@@ -198,7 +198,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
     case kImageLength: {
         const uint64_t value = singleValue(reader, entry);
         if (!isShortOrLong(entry) && !(isBigTiffInteger(reader, entry) && value <= UINT32_MAX))
-            return kEntryRefused;
+            return kFailed;
         (entry.tag == kImageWidth ? reader.imageWidth : reader.imageLength) =
             static_cast<uint32_t>(value);
         return 0;
@@ -208,7 +208,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
     case kCompression:
     case kSamplesPerPixel:
         if (entry.type != kTypeShort)
-            return kEntryRefused;
+            return kFailed;
         (entry.tag == kCompression ? reader.compression : reader.samplesPerPixel) =
             shortAt(reader, entry, 0);
         return 0;
@@ -217,7 +217,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
         return decodeStripArray(reader, entry);
     case kPageNumber:
         if (entry.type != kTypeShort || entry.count != 2)
-            return kEntryRefused;
+            return kFailed;
         reader.pageNumber = shortAt(reader, entry, 0);
         reader.pageTotal = shortAt(reader, entry, 1);
         return 0;
@@ -232,7 +232,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
         return 0;
     case kJpegInterchangeFormatLength:
         if (entry.type != kTypeLong && !isBigTiffInteger(reader, entry))
-            return kEntryRefused;
+            return kFailed;
         reader.jpegInterchangeFormatLength = singleValue(reader, entry);
         return 0;
     default:

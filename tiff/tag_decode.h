@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
+#include "core/status.h"
 #include "tiff/tiff_reader.h"
 
 namespace tiffdir {
 
-inline constexpr int32_t kEntryRefused = -1;  // type (or PageNumber count) not accepted
 inline constexpr int32_t kTooManyValues = -3; // an array of more than kMaxArrayValues
 inline constexpr uint32_t kMaxArrayValues = 16384;
 
@@ -35,7 +35,8 @@ struct DirectoryEntry {
 
 /// Gives every directory value its default and frees the arrays of the directory before.
 void resetDirectoryValues(TiffReader& reader);
-/// Decodes one entry. 0, -1, -3, -309, -301 or -302; a refused entry changes nothing.
+/// Decodes one entry. 0, kFailed (a type, or PageNumber count, not accepted), -3, -309, -301 or
+/// -302; a refused entry changes nothing.
 int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry);
 /// Computes bitsPerPixel, bytesPerRow and, when missing, one strip byte count for the
 /// whole image. Returns 0.

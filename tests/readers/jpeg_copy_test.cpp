@@ -207,7 +207,7 @@ TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
             builder.tag(kTagJpegInterchangeFormat, kLong, {0x7FFFFFF0})
                 .tag(kTagJpegInterchangeFormatLength, kLong, {100});
         CopiedPage page(builder);
-        EXPECT_EQ(page.status, readers::kCopyFailed);
+        EXPECT_EQ(page.status, kFailed);
         EXPECT_FALSE(pathExists(page.output));
 
         // An earlier file of that name stays as it was.
@@ -215,7 +215,7 @@ TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
         page.dir.write("out.jpg", earlier);
         EXPECT_EQ(readers::copyJpegData(page.dir.file("page.tif").c_str(), page.output.c_str(),
                                         builder.directoryOffsets()[0]),
-                  readers::kCopyFailed);
+                  kFailed);
         EXPECT_EQ(readWholeFile(page.output), earlier);
     }
 }
@@ -238,7 +238,7 @@ TEST(JpegCopy, RefusesOverlappingStrips) {
             .tag(kTagStripOffsets, kLong, c.offsets)
             .tag(kTagStripByteCounts, kLong, c.counts);
         CopiedPage page(builder);
-        EXPECT_EQ(page.status, readers::kCopyFailed);
+        EXPECT_EQ(page.status, kFailed);
         EXPECT_FALSE(pathExists(page.output));
     }
 }
@@ -258,8 +258,7 @@ TEST(JpegCopy, RefusesADirectoryItCannotRead) {
     const uint32_t unreadable[] = {builder.directoryOffsets()[1], 0x7FFFFFF0, 9};
     for (uint32_t offset : unreadable) {
         SCOPED_TRACE(offset);
-        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(), offset),
-                  readers::kCopyFailed);
+        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(), offset), kFailed);
         EXPECT_FALSE(pathExists(output));
     }
 }
@@ -283,7 +282,7 @@ TEST(JpegCopy, PassesReaderFailuresUpAndRefusesAnUnwritableOutput) {
     const std::string noFolder = dir.file("no_such_folder/out.jpg");
     EXPECT_EQ(
         readers::copyJpegData(tiffPath.c_str(), noFolder.c_str(), builder.directoryOffsets()[0]),
-        readers::kCopyFailed);
+        kFailed);
 }
 
 TEST(JpegCopy, AFailedWriteIsReported) {
@@ -297,7 +296,7 @@ TEST(JpegCopy, AFailedWriteIsReported) {
     ScratchDir dir;
     const std::string tiffPath = dir.write("page.tif", builder.build());
     EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), "/dev/full", builder.directoryOffsets()[0]),
-              readers::kCopyFailed);
+              kFailed);
 }
 
 // Every byte of a two-layout page flipped in turn: the copy gives 0 or a negative status,
