@@ -49,7 +49,6 @@ uint8_t* ConvertEngine::pageBufferOf(uint64_t bytes) {
     if (pageBuffer == nullptr)
         return nullptr;
     pageBufferSize = static_cast<int32_t>(bytes);
-    ++pageBufferAllocations;
     return pageBuffer;
 }
 

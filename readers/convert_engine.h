@@ -37,7 +37,6 @@ class ConvertEngine : public PageBufferSource {
 
     uint8_t* pageBuffer = nullptr;
     int32_t pageBufferSize = 0;
-    uint32_t pageBufferAllocations = 0; // how often the buffer was (re)allocated
 
   private:
     /// The handle for `path`: the one held when the path is the same, else a fresh one.

@@ -18,6 +18,8 @@ namespace readers {
 
 namespace {
 
+constexpr uint32_t kTransferBufferSize = 32760;
+
 using Block = FileBlock;
 
 // The blocks a page's copy writes, in order, each clipped to the file so that the plan

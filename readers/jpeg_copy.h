@@ -13,7 +13,6 @@ namespace readers {
 /// page, or the copy is refused (nothing to copy, overlapping strips, more than twice the
 /// input). Such a page is to be decoded instead.
 inline constexpr int32_t kNotAJpegOfThePage = -2;
-inline constexpr uint32_t kTransferBufferSize = 32760;
 
 /// Writes the JPEG data of the directory at `directoryOffset` (as the page list found it)
 /// to `outputPath`, replacing any file of that name. Only that directory is read, not the

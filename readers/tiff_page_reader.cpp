@@ -218,6 +218,12 @@ int colormapDepth(TIFF* tif, uint32_t count, const uint16_t* red, const uint16_t
     return 8;
 }
 
+namespace {
+
+// True when the directory `tif` stands on is read scanline by scanline with its own depth:
+// stored in strips, samples together, unsigned, and one of 1-bit grey or mask (photometric
+// 0, 1, 4), 4- or 8-bit palette, 8-bit BlackIsZero grey, 8-bit RGB, or 8-bit CMYK. Every
+// other page goes through libtiff's RGBA rendering.
 bool readsRowByRow(TIFF* tif) {
     if (TIFFIsTiled(tif))
         return false;
@@ -253,6 +259,8 @@ bool readsRowByRow(TIFF* tif) {
         return false;
     }
 }
+
+} // namespace
 
 platform::IccProfile suitedIccProfile(TIFF* tif) {
     uint32_t size = 0;

