@@ -20,22 +20,12 @@ constexpr double kInchesPerMetre = 39.370078740157474;
 constexpr double kCentimetresPerMetre = 100.0;
 
 int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord* working) {
-    switch (bitmap->bitsPerPixel) {
-    case 1:
+    if (bitmap->bitsPerPixel == 1)
         return expandBilevelForJpeg(context, bitmap, working);
-    case 4:
-        return convert4To24(context, bitmap, working);
-    case 8:
-        return convert8To24(context, bitmap, working);
-    case 16:
-        return convert16To24(context, bitmap, working);
-    case 24:
+    if (bitmap->bitsPerPixel == 24)
         return moveImageRecord(context, bitmap, working);
-    case 32:
-        return convert32To24(context, bitmap, working);
-    default:
-        return kFailed;
-    }
+    const int32_t status = convertTo24(context, bitmap, working);
+    return status == kNoConversion ? kFailed : status;
 }
 
 // The packed block is filled from these fields alone; a record that does not describe

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "core/heap_array.h"
 #include "core/image_record.h"
+#include "platform/heap_array.h"
 #include "readers/tiff_page_reader.h"
 
 namespace readers {

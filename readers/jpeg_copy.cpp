@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "core/clear_record.h"
-#include "core/heap_array.h"
 #include "core/scope_exit.h"
 #include "platform/file_io.h"
+#include "platform/heap_array.h"
 #include "platform/output_file.h"
 #include "readers/jpeg_stream_check.h"
 #include "tiff/directory_chain.h"

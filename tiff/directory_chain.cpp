@@ -10,9 +10,9 @@
 #include "core/byte_order.h"
 #include "core/checked_math.h"
 #include "core/clear_record.h"
-#include "core/heap_array.h"
 #include "core/image_record.h"
 #include "core/scope_exit.h"
+#include "platform/heap_array.h"
 
 namespace tiffdir {
 

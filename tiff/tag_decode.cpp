@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "core/byte_order.h"
+#include "platform/dib_section.h"
 
 namespace tiffdir {
 
@@ -245,7 +246,7 @@ int32_t deriveDirectoryValues(TiffReader& reader) {
     reader.bitsPerPixel = static_cast<uint16_t>(reader.bitsPerSample * samples);
     // Only a description of the page: the sizes used for memory are computed again, checked,
     // by the page reader. Unsigned 32-bit arithmetic keeps a wrap defined.
-    reader.bytesPerRow = (reader.imageWidth * uint32_t{reader.bitsPerPixel} + 31) / 32 * 4;
+    reader.bytesPerRow = paddedRowBytes<uint32_t>(reader.imageWidth, reader.bitsPerPixel);
     if (reader.stripByteCounts == nullptr) {
         // The whole image as one strip, decoded like a StripByteCounts entry of the file.
         DirectoryEntry entry{};
