@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr double kInchesPerMetre = 39.370078740157474;
 constexpr double kCentimetresPerMetre = 100.0;
 
 int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord* working) {
@@ -130,7 +129,7 @@ void copyTurned(uint8_t* to, uint64_t toRowBytes, const uint8_t* from, const Tur
 int32_t pixelsPerMetre(int32_t unit, double resolution) {
     double perMetre = 0.0;
     if (unit == kResolutionUnitInch)
-        perMetre = resolution * kInchesPerMetre;
+        perMetre = resolution * platform::kInchesPerMetre;
     else if (unit == kResolutionUnitCentimetre)
         perMetre = resolution * kCentimetresPerMetre;
     // A hostile resolution (huge, negative, not a number) must not overflow the 32-bit

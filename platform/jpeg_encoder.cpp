@@ -64,7 +64,7 @@ bool readPackedBitmap(const uint8_t* bytes, size_t size, PackedBitmap& bitmap) {
 uint16_t dotsPerInch(int32_t pelsPerMeter) {
     if (pelsPerMeter <= 0)
         return 0;
-    const double dpi = pelsPerMeter * 0.0254 + 0.5;
+    const double dpi = pelsPerMeter / kInchesPerMetre + 0.5;
     return dpi >= 1.0 && dpi < 65536.0 ? static_cast<uint16_t>(dpi) : 0;
 }
 

@@ -11,6 +11,9 @@ namespace platform {
 /// one-component JPEG without looking at its pixels; otherwise the pixels decide.
 enum class PageColours { Unknown, Grey };
 
+/// Converts between the bitmap header's pixels per metre and JFIF's dots per inch.
+inline constexpr double kInchesPerMetre = 39.370078740157474;
+
 /// What saveJpegFile gives back once the whole file was written; 0 means it was not (the
 /// encoder it stands in for reports success so).
 inline constexpr int kJpegFileSaved = 1;

@@ -212,7 +212,7 @@ int32_t listPages(const char* path, FileList& pageList) {
         page.pageCount = reader.directoryCount;
         page.directoryOffset = block.offset;
         page.pageNumber = i;
-        if (static_cast<int16_t>(reader.pageNumber) >= 0) {
+        if (reader.pageNumber <= kMaxPageNumber) {
             const uint16_t number = reader.pageNumber;
             const uint16_t total = reader.pageTotal;
             page.pageNumber = number > total && total != 0 ? total : number;

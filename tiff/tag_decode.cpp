@@ -184,7 +184,7 @@ void resetDirectoryValues(TiffReader& reader) {
     reader.stripByteCountsLength = 0;
     reader.stripOffsetsRoom = 0;
     reader.stripByteCountsRoom = 0;
-    reader.pageNumber = 0xFFFF;
+    reader.pageNumber = kNoPageNumber;
     reader.pageTotal = 0;
     reader.jpegInterchangeFormat = 0;
     reader.jpegInterchangeFormatLength = 0;

@@ -13,6 +13,10 @@ inline constexpr uint32_t kMaxArrayValues = 16384;
 
 /// Compression value of a page whose data is JPEG in the old TIFF form: copied, not decoded.
 inline constexpr uint16_t kCompressionOldJpeg = 6;
+/// PageNumber's first value when the directory has none; any value above kMaxPageNumber
+/// (0x8000 and up: negative as a signed 16-bit number) counts as none too.
+inline constexpr uint16_t kNoPageNumber = 0xFFFF;
+inline constexpr uint16_t kMaxPageNumber = 0x7FFF;
 /// Orientation of a page viewed as stored: row 0 at the top, column 0 at the left.
 inline constexpr uint16_t kOrientationAsStored = 1;
 /// Whether `orientation` shows the page otherwise than stored (2 to 8; any other value
