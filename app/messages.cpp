@@ -3,7 +3,7 @@
 #include "platform/console.h"
 
 // The Shift-JIS bytes are what the program writes; the UTF-8 form beside each is the same
-// text for a terminal that reads UTF-8 (and for the catalogue's check that the two agree).
+// text for a terminal that reads UTF-8.
 // Every byte of a Japanese character is written as a hex escape.
 namespace messages {
 const Message kStartBanner = {"Pelinor Lite \x8a\x4a\x8e\x6e", "Pelinor Lite 開始"};
@@ -29,11 +29,6 @@ const Message kFileFailed = {" \x82\xcc\x8f\xee\x95\xf1\x8e\xe6\x93\xbe\x8e\xb8\
 const Message kLoadFailed = {"-->TIFF\xb2\xd2\xb0\xbc\xde\x8e\xe6\x93\xbe\xb4\xd7\xb0",
                              "-->TIFFｲﾒｰｼﾞ取得ｴﾗｰ"};
 const Message kWriteFailed = {"-->JPEG\x8f\x6f\x97\xcd\xb4\xd7\xb0", "-->JPEG出力ｴﾗｰ"};
-
-const Message* const kAll[] = {&kStartBanner, &kFrameworkFailed, &kUsageTitle, &kUsageSyntax,
-                               &kUsageInputs, &kFormatError,     &kEndBanner,  &kPathFailed,
-                               &kNotFound,    &kFileFailed,      &kLoadFailed, &kWriteFailed};
-const int kAllCount = static_cast<int>(sizeof kAll / sizeof kAll[0]);
 } // namespace messages
 
 namespace {
