@@ -100,15 +100,6 @@ std::string banners(const std::string& middle) {
 
 } // namespace
 
-TEST(ResourceBounds, AChainOf65536DirectoriesAndMoreListsExactly65536Pages) {
-    ScratchDir dir;
-    const std::string path =
-        dir.write("long.tif", chainOfDirectories(tiffdir::kMaxDirectories + 2, kNoWidth, {}));
-    FileList pages;
-    ASSERT_EQ(tiffdir::listPages(path.c_str(), pages), 0);
-    EXPECT_EQ(pages.count(), tiffdir::kMaxDirectories);
-}
-
 TEST(ResourceBounds, AWholeRunOver65536DirectoriesNamesEachListedPageOnceAndEnds) {
     ScratchDir dir;
     dir.write("long.tif", chainOfDirectories(tiffdir::kMaxDirectories + 2, kNoWidth, {}));
@@ -146,40 +137,6 @@ TEST(ResourceBounds, ManyCopiedPagesSharingOneStripAreEachWrittenWhole) {
     EXPECT_EQ(jpegFilesIn(dir.path()).size(), kPages);
     for (const char* name : {"many_0001.jpg", "many_0750.jpg", "many_1500.jpg"})
         EXPECT_EQ(readFileBytes(dir.file(name)), asString(payload)) << name;
-}
-
-TEST(ResourceBounds, ALoopingChainGivesEachDirectoryOnce) {
-    const struct {
-        const char* what;
-        size_t pages;
-        size_t loopsBackTo; // page whose directory the last one points at
-    } cases[] = {
-        {"onto itself", 1, 0},
-        {"back to the first", 3, 0},
-        {"back to the middle", 3, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ScratchDir dir;
-        TiffBuilder builder;
-        builder.blob(8, kPageJpeg);
-        for (size_t i = 0; i < c.pages; ++i)
-            builder.page()
-                .tag(kTagImageWidth, kShort, {16})
-                .tag(kTagImageLength, kShort, {16})
-                .tag(kTagCompression, kShort, {6})
-                .tag(kTagStripOffsets, kLong, {8})
-                .tag(kTagStripByteCounts, kLong, {kPageJpegSize});
-        builder.nextOffsetToPage(c.loopsBackTo);
-        dir.write("loop.tif", builder.build());
-        const RunResult run = runPelc({"loop.tif"}, dir.path());
-        std::string lines = consoleLine("loop.tif");
-        for (size_t i = 1; i <= c.pages; ++i)
-            lines += consoleLine(dir.file("loop_" + std::to_string(i) + ".jpg"));
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.out, banners(lines));
-        EXPECT_EQ(jpegFilesIn(dir.path()).size(), c.pages);
-    }
 }
 
 // 16384 strips that each claim 4 GiB, and other layouts that repeat bytes: a copied page is
