@@ -1,18 +1,12 @@
 #include "app/convert_driver.h"
 
 #include <cstring>
-#include <new>
 
 #include "app/messages.h"
 #include "app/output_name.h"
 #include "app/page_pipeline.h"
-#include "core/ascii_case.h"
-#include "core/clear_record.h"
-#include "jpegout/jpeg_writer.h"
-#include "platform/device_context.h"
-#include "platform/machine.h"
+#include "platform/ascii_case.h"
 #include "platform/paths.h"
-#include "readers/jpeg_copy.h"
 #include "tiff/directory_chain.h"
 
 const FileKindRow FileKindTable[kFileKindRows] = {
@@ -51,48 +45,6 @@ int32_t fileKindFromExtension(const char* path) {
             return row.kind;
     }
     return -1;
-}
-
-PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
-                               platform::OutputFile& output, readers::ConvertEngine& engine) {
-    const bool oldStyle = page.compression == tiffdir::kCompressionOldJpeg;
-    int32_t result = 0;
-    if (oldStyle) {
-        // Memory that runs out where the standard library allocates fails the page.
-        try {
-            result = readers::copyPageJpeg(inputPath, output, page.directoryOffset);
-        } catch (const std::bad_alloc&) {
-            return {-1, &messages::kWriteFailed};
-        }
-    }
-    // An old-style page whose bytes are not its JPEG is decoded as any other page.
-    if (oldStyle && result != readers::kNotAJpegOfThePage)
-        return {result, result != 0 ? &messages::kWriteFailed : nullptr};
-
-    // A page that could not be held even alone is refused here rather than run into the
-    // memory limit, which would end the whole run.
-    static const uint64_t ceiling = pageMemoryCeiling(platform::usableMemoryBytes());
-    if (pageMemoryCost(page) > ceiling)
-        return {readers::kPageTooLarge,
-                oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
-
-    ImageRecord bitmap;
-    clearRecord(bitmap);
-    DeviceContext context = platform::screenDeviceContext();
-    const int32_t loaded = engine.loadPage(context, inputPath, page, bitmap);
-    platform::releaseDeviceContext(context);
-    if (loaded != 0) {
-        // An old-style page that libtiff cannot decode either is a JPEG that was not written.
-        releaseImageRecord(&bitmap);
-        return {loaded, oldStyle ? &messages::kWriteFailed : &messages::kLoadFailed};
-    }
-    try {
-        result = writeJpeg(&bitmap, output);
-    } catch (const std::bad_alloc&) {
-        result = -1;
-    }
-    releaseImageRecord(&bitmap);
-    return {result, result != 0 ? &messages::kWriteFailed : nullptr};
 }
 
 namespace {

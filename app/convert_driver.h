@@ -4,11 +4,7 @@
 
 #include <cstdint>
 
-#include "app/messages.h"
 #include "core/file_list.h"
-#include "core/image_record.h"
-#include "platform/output_file.h"
-#include "readers/convert_engine.h"
 
 struct FileKindRow {
     int32_t category;
@@ -26,17 +22,3 @@ int32_t fileKindFromExtension(const char* path);
 /// Converts every TIFF file of `inputList` (full paths) on `workers` threads, printing and
 /// writing as one thread would. Always 0.
 int32_t convertFiles(FileList& inputList, int workers);
-
-/// What a page's conversion came to, before anything is printed about it.
-struct PageOutcome {
-    int32_t status = 0;               // 0, or the code of the step that failed
-    const Message* failure = nullptr; // the page's failure message; null when written
-};
-/// The page step for `page` of `inputPath` into `output`, finished but not yet in place
-/// when written. Prints nothing. An old-style
-/// JPEG page is copied when its bytes are a JPEG of the page, else decoded as any other
-/// page; one that can be neither copied nor decoded fails as a write. A page that would
-/// need more memory than the process may use (pageMemoryCeiling) is refused before it is
-/// decoded.
-PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
-                               platform::OutputFile& output, readers::ConvertEngine& engine);

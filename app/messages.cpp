@@ -6,7 +6,7 @@
 #include "platform/console.h"
 
 // The Shift-JIS bytes are what the program writes; the UTF-8 form beside each is the same
-// text for a terminal that reads UTF-8 (and for the catalogue's check that the two agree).
+// text for a reader whose locale is UTF-8.
 // Every byte of a Japanese character is written as a hex escape.
 namespace messages {
 const Message kStartBanner = {"Pelinor Lite \x8a\x4a\x8e\x6e", "Pelinor Lite 開始"};
@@ -33,11 +33,6 @@ const Message kLoadFailed = {"-->TIFF\xb2\xd2\xb0\xbc\xde\x8e\xe6\x93\xbe\xb4\xd
                              "-->TIFFｲﾒｰｼﾞ取得ｴﾗｰ"};
 const Message kWriteFailed = {"-->JPEG\x8f\x6f\x97\xcd\xb4\xd7\xb0", "-->JPEG出力ｴﾗｰ"};
 
-const Message* const kAll[] = {&kStartBanner,    &kFrameworkFailed, &kUsageTitle,  &kUsageSyntax,
-                               &kUsageArguments, &kUsageInputs,     &kFormatError, &kEndBanner,
-                               &kPathFailed,     &kNotFound,        &kFileFailed,  &kLoadFailed,
-                               &kWriteFailed};
-const int kAllCount = static_cast<int>(sizeof kAll / sizeof kAll[0]);
 } // namespace messages
 
 namespace {

@@ -22,10 +22,6 @@ extern const Message kNotFound;    // "%s の属性取得失敗"
 extern const Message kFileFailed;  // "%s の情報取得失敗"
 extern const Message kLoadFailed;  // "-->TIFFｲﾒｰｼﾞ取得ｴﾗｰ"
 extern const Message kWriteFailed; // "-->JPEG出力ｴﾗｰ"
-
-/// Every message above, for the catalogue's own checks.
-extern const Message* const kAll[];
-extern const int kAllCount;
 } // namespace messages
 
 /// Writes the message on its own line (stdout; stderr for the framework failure).

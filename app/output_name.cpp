@@ -36,7 +36,7 @@ PathParts::~PathParts() = default;
 int32_t PathParts::split(const char* path) {
     drive[0] = directory[0] = baseName[0] = extension[0] = folder[0] = '\0';
     if (path == nullptr)
-        return kNoPath;
+        return kFailed;
     const platform::PathSplit parts = platform::splitPath(path);
     bool fits = setField(drive, parts.drive);
     fits = setField(directory, parts.directory) && fits;
@@ -46,7 +46,7 @@ int32_t PathParts::split(const char* path) {
     // they stand side by side.
     fits = setField(folder, std::string_view(path, parts.drive.size() + parts.directory.size())) &&
            fits;
-    return fits ? 0 : kNameTooLong;
+    return fits ? 0 : kFailed;
 }
 
 void stripTrailingSeparator(char* folder) {
@@ -92,14 +92,14 @@ std::string composeOutputName(const char* inputPath, const char* outputFolder, i
 int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
                        int32_t pageCount, int32_t pageNumber) {
     if (outputName == nullptr)
-        return kNoPath;
+        return kFailed;
     outputName[0] = '\0';
     if (inputPath == nullptr || outputFolder == nullptr)
-        return kNoPath;
+        return kFailed;
     if (composeOutputName(inputPath, outputFolder, pageCount, pageNumber, outputName,
                           platform::kMaxPath) >= platform::kMaxPath) {
         outputName[0] = '\0';
-        return kNameTooLong;
+        return kFailed;
     }
     return 0;
 }

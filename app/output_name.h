@@ -6,10 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/status.h"
 #include "platform/paths.h"
-
-inline constexpr int32_t kNoPath = -1;      // a path or name argument is null
-inline constexpr int32_t kNameTooLong = -1; // a name or path part would not fit its buffer
 
 class PathParts {
   public:
@@ -18,8 +16,8 @@ class PathParts {
 
     /// Splits `path` as platform::splitPath does into drive (empty on Linux), directory
     /// (with its leading and trailing separator), base name and extension (from the last
-    /// dot of the last component), and composes `folder` (drive and directory). 0; kNoPath;
-    /// kNameTooLong when a part would not fit its field (such parts come back empty).
+    /// dot of the last component), and composes `folder` (drive and directory). 0; kFailed
+    /// for a null path or when a part would not fit its field (such parts come back empty).
     int32_t split(const char* path);
 
     // Every field holds any accepted path (under platform::kMaxPath bytes) whole.
@@ -43,7 +41,7 @@ size_t composeOutputName(const char* inputPath, const char* outputFolder, int32_
 /// The whole name, whatever its length (shown when it does not fit a path buffer).
 std::string composeOutputName(const char* inputPath, const char* outputFolder, int32_t pageCount,
                               int32_t pageNumber);
-/// The name into `outputName` (platform::kMaxPath bytes). 0, kNoPath, or kNameTooLong when
-/// the name would not fit: `outputName` is then left empty.
+/// The name into `outputName` (platform::kMaxPath bytes). 0, or kFailed for a null
+/// path or when the name would not fit: `outputName` is then left empty.
 int32_t makeOutputName(const char* inputPath, const char* outputFolder, char* outputName,
                        int32_t pageCount, int32_t pageNumber);

@@ -7,9 +7,8 @@
 #include <optional>
 #include <system_error>
 
-#include "app/convert_driver.h"
 #include "app/messages.h"
-#include "core/checked_math.h"
+#include "app/page_step.h"
 #include "platform/machine.h"
 #include "platform/output_file.h"
 #include "readers/convert_engine.h"
@@ -268,29 +267,7 @@ uint64_t pageMemoryBudget() {
     return memory == 0 ? std::numeric_limits<uint64_t>::max() : memory / 2;
 }
 
-uint64_t pageMemoryCeiling(uint64_t usableMemory) {
-    if (usableMemory == 0)
-        return std::numeric_limits<uint64_t>::max();
-    return usableMemory > kProcessBaselineBytes ? usableMemory - kProcessBaselineBytes : 0;
-}
-
 bool pageFitsBudget(uint64_t inWork, uint64_t cost, uint64_t budget) {
     // A cost near the top of the range must not wrap round into room.
     return inWork == 0 || (cost <= budget && inWork <= budget - cost);
-}
-
-uint64_t pageMemoryCost(const ImageRecord& page) {
-    const uint64_t width = page.width > 0 ? static_cast<uint64_t>(page.width) : 0;
-    const uint64_t height = page.height > 0 ? static_cast<uint64_t>(page.height) : 0;
-    // A page without BitsPerSample has one bit per pixel.
-    const uint64_t bits = std::max<uint64_t>(page.bitsPerPixel, 1);
-    // Bytes per pixel held at once, in sixteenths (bench/results has the measured peaks):
-    // 7 for libtiff's RGBA raster beside the 24-bit page, or for a 24-bit copy beside the
-    // writer's packed rows; the larger of 3 and the page as stored (a 32-bit page kept
-    // beside its copy, libtiff's decoded strip); half the stored page again for a
-    // compressed strip read whole (LZW grows noise by up to a half).
-    const uint64_t sixteenths = 7 * 16 + 2 * std::max<uint64_t>(bits, 24) + 3 * bits;
-    const auto pixels = checkedMul(width, height);
-    const auto cost = pixels ? checkedMul(*pixels, sixteenths) : std::nullopt;
-    return cost ? *cost / 16 + 1 : std::numeric_limits<uint64_t>::max();
 }

@@ -107,11 +107,3 @@ uint64_t pageMemoryBudget();
 /// Whether a page costing `cost` may start beside pages in work costing `inWork` together:
 /// when they stay within `budget`, or when nothing is in work (a page above it runs alone).
 bool pageFitsBudget(uint64_t inWork, uint64_t cost, uint64_t budget);
-/// What the process itself takes besides the page in work: code, libraries, the page list.
-inline constexpr uint64_t kProcessBaselineBytes = uint64_t{16} << 20;
-/// The largest page cost a process that may use `usableMemory` bytes (0: unknown, no
-/// limit) can afford on its own; a page above it is refused before it is decoded.
-uint64_t pageMemoryCeiling(uint64_t usableMemory);
-/// What decoding and writing `page` may take at its peak, from its size and depth: an upper
-/// bound for every kind of page libtiff decodes, compressed or not, turned or not.
-uint64_t pageMemoryCost(const ImageRecord& page);

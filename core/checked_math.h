@@ -16,8 +16,3 @@ template <std::unsigned_integral T> [[nodiscard]] constexpr std::optional<T> che
 [[nodiscard]] constexpr bool rangeInside(uint64_t offset, uint64_t length, uint64_t fileSize) {
     return offset <= fileSize && length <= fileSize - offset;
 }
-
-/// Bytes of one bitmap row of `width` pixels at `depth` bits, padded to 4 bytes, in 64 bits.
-[[nodiscard]] constexpr uint64_t paddedRowBytes(uint64_t width, uint64_t depth) {
-    return (width * depth + 31) / 32 * 4;
-}

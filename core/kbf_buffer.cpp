@@ -12,9 +12,10 @@ constexpr char kSignature[4] = {'B', 'U', 'F', 'C'};
 constexpr size_t kDataOffset = (sizeof(KbfNode) + alignof(std::max_align_t) - 1) /
                                alignof(std::max_align_t) * alignof(std::max_align_t);
 constexpr int32_t kSpareBytes = 4;
-} // namespace
-
+// Data area of a node.
 uint8_t* kbfNodeData(KbfNode* node) { return reinterpret_cast<uint8_t*>(node) + kDataOffset; }
+
+} // namespace
 
 int32_t KbfInit(KbfBuffer* buffer) {
     if (buffer == nullptr)

@@ -33,9 +33,6 @@ struct KbfBuffer {
     KbfNode* cursor; // &head: before the first block
 };
 
-/// Data area of a node.
-uint8_t* kbfNodeData(KbfNode* node);
-
 /// Clears the header and makes it an empty, initialised store. -1000 for null.
 int32_t KbfInit(KbfBuffer* buffer);
 /// 0, or -1000 (null / no anchor) or -1001 (signature missing).

@@ -16,26 +16,15 @@
 
 namespace {
 
-constexpr double kInchesPerMetre = 39.370078740157474;
 constexpr double kCentimetresPerMetre = 100.0;
 
 int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord* working) {
-    switch (bitmap->bitsPerPixel) {
-    case 1:
+    if (bitmap->bitsPerPixel == 1)
         return expandBilevelForJpeg(context, bitmap, working);
-    case 4:
-        return convert4To24(context, bitmap, working);
-    case 8:
-        return convert8To24(context, bitmap, working);
-    case 16:
-        return convert16To24(context, bitmap, working);
-    case 24:
+    if (bitmap->bitsPerPixel == 24)
         return moveImageRecord(context, bitmap, working);
-    case 32:
-        return convert32To24(context, bitmap, working);
-    default:
-        return kWriteNoConversion;
-    }
+    const int32_t status = convertTo24(context, bitmap, working);
+    return status == kNoConversion ? kFailed : status;
 }
 
 // The packed block is filled from these fields alone; a record that does not describe
@@ -140,7 +129,7 @@ void copyTurned(uint8_t* to, uint64_t toRowBytes, const uint8_t* from, const Tur
 int32_t pixelsPerMetre(int32_t unit, double resolution) {
     double perMetre = 0.0;
     if (unit == kResolutionUnitInch)
-        perMetre = resolution * kInchesPerMetre;
+        perMetre = resolution * platform::kInchesPerMetre;
     else if (unit == kResolutionUnitCentimetre)
         perMetre = resolution * kCentimetresPerMetre;
     // A hostile resolution (huge, negative, not a number) must not overflow the 32-bit
@@ -154,7 +143,7 @@ int32_t pixelsPerMetre(int32_t unit, double resolution) {
 
 int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     if (bitmap == nullptr)
-        return kWriteNoConversion;
+        return kFailed;
     const int32_t xPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->xResolution);
     const int32_t yPels = pixelsPerMetre(bitmap->resolutionUnit, bitmap->yResolution);
     const int32_t orientation = bitmap->orientation; // the conversions make records without it
@@ -170,7 +159,7 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     const int32_t converted = makeWorkingCopy(context, bitmap, &working);
     platform::releaseDeviceContext(context);
     if (converted != 0 || !workingRecordConsistent(working))
-        return kWriteNoConversion;
+        return kFailed;
 
     // The pixels are turned here, as they are packed: every page, whichever path decoded
     // it, is copied once, and the header describes the page as it is to be viewed.
@@ -178,12 +167,12 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     const uint64_t rowBytes = paddedRowBytes(static_cast<uint32_t>(turn.width), 24);
     const auto imageBytes = checkedMul<uint64_t>(rowBytes, static_cast<uint32_t>(turn.height));
     if (!imageBytes || *imageBytes > std::numeric_limits<uint32_t>::max())
-        return kWriteNoMemory;
+        return kFailed;
     // The header and the rows below fill every byte of the block.
     GlobalBlockHandle block =
         platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes, platform::GlobalFill::None);
     if (block == nullptr)
-        return kWriteNoMemory;
+        return kFailed;
     ScopeExit freeBlock([&] { platform::globalFree(block); });
     uint8_t* packed = platform::globalLock(block);
     if (packed == nullptr)

@@ -5,15 +5,15 @@
 #include <cstdint>
 
 #include "core/image_record.h"
+#include "core/status.h"
 #include "platform/output_file.h"
 
-inline constexpr int32_t kWriteNoConversion = -1; // no bitmap, or none that becomes 24 bits
-inline constexpr int32_t kWriteNoMemory = -1;     // no block for the packed bitmap
 inline constexpr int32_t kWriteLockFailed = -2;
 inline constexpr int32_t kWriteEncoderFailed = -77;
 
-/// 0 when the file was written; -1, -2 or -77. A 24-bit `bitmap` is taken over and left
-/// cleared; any other keeps its storage. Prints nothing.
+/// 0 when the file was written; kFailed (no bitmap, none that becomes 24 bits, or no
+/// memory for the packed block), kWriteLockFailed or kWriteEncoderFailed. A 24-bit `bitmap` is
+/// taken over and left cleared; any other keeps its storage. Prints nothing.
 int32_t writeJpeg(ImageRecord* bitmap, const char* fileName);
 /// As above, into `output`, which is opened, written and finished; putting it in place is
 /// the caller's.

@@ -9,7 +9,9 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "platform/dib_section.h"
 #include "platform/icc_profile.h"
+#include "platform/jpeg_errors.h"
 #include "platform/output_file.h"
 
 namespace platform {
@@ -46,7 +48,7 @@ bool readPackedBitmap(const uint8_t* bytes, size_t size, PackedBitmap& bitmap) {
     const auto height = static_cast<int32_t>(read32(bytes + 8));
     if (width <= 0 || height <= 0 || read16(bytes + 14) != 24 || read32(bytes + 16) != 0)
         return false;
-    const uint64_t rowBytes = (uint64_t(width) * 24 + 31) / 32 * 4;
+    const uint64_t rowBytes = paddedRowBytes(width, 24);
     if (size - kHeaderSize != rowBytes * uint64_t(height))
         return false;
     bitmap.bottomRow = bytes + kHeaderSize;
@@ -62,7 +64,7 @@ bool readPackedBitmap(const uint8_t* bytes, size_t size, PackedBitmap& bitmap) {
 uint16_t dotsPerInch(int32_t pelsPerMeter) {
     if (pelsPerMeter <= 0)
         return 0;
-    const double dpi = pelsPerMeter * 0.0254 + 0.5;
+    const double dpi = pelsPerMeter / kInchesPerMetre + 0.5;
     return dpi >= 1.0 && dpi < 65536.0 ? static_cast<uint16_t>(dpi) : 0;
 }
 
@@ -108,26 +110,13 @@ void flushRest(j_compress_ptr info) {
         ERREXIT(info, JERR_FILE_WRITE);
 }
 
-struct ErrorManager {
-    jpeg_error_mgr base;
-    std::jmp_buf escape;
-};
-
-void escapeOnError(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->escape, 1);
-}
-
-void stayQuiet(j_common_ptr) {}
-
 // Holds only plain data, so the longjmp out of libjpeg skips no destructor; everything
 // libjpeg allocates goes with jpeg_destroy_compress, the destination with its caller.
 bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool grey,
                 IccProfile profile) {
     jpeg_compress_struct info;
-    ErrorManager errors;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = escapeOnError;
-    errors.base.output_message = stayQuiet;
+    JpegErrors errors;
+    info.err = quietJpegErrors(errors);
     if (setjmp(errors.escape)) {
         jpeg_destroy_compress(&info);
         return false;
@@ -208,7 +197,7 @@ int saveJpegFile(const char* fileName, GlobalBlockHandle block, PageColours colo
     if (fileName == nullptr)
         return 0;
     OutputFile file(fileName);
-    return saveJpegFile(file, block, colours, profile) && file.putInPlace() ? 1 : 0;
+    return saveJpegFile(file, block, colours, profile) && file.putInPlace() ? kJpegFileSaved : 0;
 }
 
 } // namespace platform

@@ -11,10 +11,17 @@ namespace platform {
 /// one-component JPEG without looking at its pixels; otherwise the pixels decide.
 enum class PageColours { Unknown, Grey };
 
+/// Converts between the bitmap header's pixels per metre and JFIF's dots per inch.
+inline constexpr double kInchesPerMetre = 39.370078740157474;
+
+/// What saveJpegFile gives back once the whole file was written; 0 means it was not (the
+/// encoder it stands in for reports success so).
+inline constexpr int kJpegFileSaved = 1;
+
 /// Encodes the packed bitmap in `block` at quality 75 into `fileName` (created or
 /// truncated), writing its resolution as the JFIF density in dots per inch when both
-/// values fit 1..65535. Returns non-zero only when the whole file was written; 0 on any
-/// failure (bad header, open, encode, write, close). Prints nothing. A page whose pixels
+/// values fit 1..65535. Returns kJpegFileSaved only when the whole file was written; 0 on
+/// any failure (bad header, open, encode, write, close). Prints nothing. A page whose pixels
 /// are all grey (blue = green = red) is written with one component: same look, smaller.
 /// `profile`, the page's ICC profile, goes in APP2 ICC_PROFILE markers byte for byte when
 /// the JPEG has its colour space: an RGB profile keeps the JPEG three-component even when

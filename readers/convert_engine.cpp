@@ -49,7 +49,6 @@ uint8_t* ConvertEngine::pageBufferOf(uint64_t bytes) {
     if (pageBuffer == nullptr)
         return nullptr;
     pageBufferSize = static_cast<int32_t>(bytes);
-    ++pageBufferAllocations;
     return pageBuffer;
 }
 
@@ -87,13 +86,13 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath,
     // Every failure leaves the bitmap released, so releasing it again does nothing.
     if (page.width <= 0 || page.height <= 0) {
         releaseImageRecord(&bitmap);
-        return kPageWithoutSize;
+        return kFailed;
     }
     // The record's depth is only the structure reader's count, so a record is vetted by its
     // 24-bit form alone; the reader applies the same limit to what libtiff reports.
     if (!pageFitsBitmapLimit(page.width, page.height, 24)) {
         releaseImageRecord(&bitmap);
-        return kPageTooLarge;
+        return kFailed;
     }
     if (fileFor(tiffPath) == nullptr) {
         releaseImageRecord(&bitmap);

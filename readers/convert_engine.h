@@ -4,14 +4,11 @@
 
 #include <cstdint>
 
-#include "core/heap_array.h"
 #include "core/image_record.h"
+#include "platform/heap_array.h"
 #include "readers/tiff_page_reader.h"
 
 namespace readers {
-
-/// A page record whose width or height is not positive.
-inline constexpr int32_t kPageWithoutSize = -1;
 
 class ConvertEngine : public PageBufferSource {
   public:
@@ -23,11 +20,12 @@ class ConvertEngine : public PageBufferSource {
     /// Decodes `page` of `tiffPath` into `bitmap` (overwritten, not released), which then
     /// names the page (directory index and offset, page number and count, file kind). On
     /// success the bitmap's pixels lie in the page buffer, except a 32-bit page, which
-    /// becomes a 24-bit bitmap owning its pixels. 0, kPageWithoutSize, kPageTooLarge (the
-    /// record's 24-bit form fails pageFitsBitmapLimit), a code of readTiffPage or of the
-    /// 32-bit conversion; after a failure the bitmap holds nothing that needs freeing. The
-    /// first two are given without the file being opened. A page with a suited ICC profile
-    /// (suitedIccProfile) points at a copy the engine holds until the next page is loaded.
+    /// becomes a 24-bit bitmap owning its pixels. 0, kFailed (a width or
+    /// height not positive, or a 24-bit form that fails pageFitsBitmapLimit), a code of
+    /// readTiffPage or of the 32-bit conversion; after a failure the bitmap holds nothing that
+    /// needs freeing. kFailed for those is given without the file being opened. A page with a
+    /// suited ICC profile (suitedIccProfile) points at a copy the engine holds until the next page
+    /// is loaded.
     int32_t loadPage(DeviceContext context, const char* tiffPath, const ImageRecord& page,
                      ImageRecord& bitmap);
     /// Closes the file kept open for the pages of the last file loaded.
@@ -39,7 +37,6 @@ class ConvertEngine : public PageBufferSource {
 
     uint8_t* pageBuffer = nullptr;
     int32_t pageBufferSize = 0;
-    uint32_t pageBufferAllocations = 0; // how often the buffer was (re)allocated
 
   private:
     /// The handle for `path`: the one held when the path is the same, else a fresh one.

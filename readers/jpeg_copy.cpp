@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "core/clear_record.h"
-#include "core/heap_array.h"
 #include "core/scope_exit.h"
 #include "platform/file_io.h"
+#include "platform/heap_array.h"
 #include "platform/output_file.h"
 #include "readers/jpeg_stream_check.h"
 #include "tiff/directory_chain.h"
@@ -17,6 +17,8 @@
 namespace readers {
 
 namespace {
+
+constexpr uint32_t kTransferBufferSize = 32760;
 
 using Block = FileBlock;
 
@@ -68,7 +70,7 @@ int32_t planCopy(const tiffdir::TiffReader& reader, bool interchange, bool strip
     const uint32_t stripCount = strips ? stripsOf(reader) : 0;
     plan.blocks.reset(static_cast<Block*>(std::malloc((size_t{stripCount} + 1) * sizeof(Block))));
     if (!plan.blocks)
-        return kCopyFailed;
+        return kFailed;
     if (interchange)
         addBlock(plan, reader.fileSize, reader.jpegInterchangeFormat,
                  reader.jpegInterchangeFormatLength);
@@ -86,7 +88,7 @@ int32_t planCopy(const tiffdir::TiffReader& reader, bool interchange, bool strip
     case Overlap::Found:
         return kNotAJpegOfThePage;
     case Overlap::NoMemory:
-        return kCopyFailed;
+        return kFailed;
     case Overlap::None:
         break;
     }
@@ -102,9 +104,9 @@ int32_t copyBlock(int input, platform::OutputFile& output, const Block& block, u
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kTransferBufferSize));
         const ssize_t got = platform::readFully(input, buffer, want);
         if (got < 0)
-            return kCopyFailed;
+            return kFailed;
         if (got > 0 && !output.write(buffer, static_cast<size_t>(got)))
-            return kCopyFailed;
+            return kFailed;
         written += static_cast<uint64_t>(got);
         // A file that shrank under us ends this block with what was there; the next
         // block still follows.
@@ -119,7 +121,7 @@ int32_t runPlan(const tiffdir::TiffReader& reader, platform::OutputFile& output,
                 const CopyPlan& plan) {
     HeapArray<uint8_t> buffer(static_cast<uint8_t*>(std::malloc(kTransferBufferSize)));
     if (!buffer || reader.fileHandle < 0 || !output.open())
-        return kCopyFailed;
+        return kFailed;
     int32_t status = 0;
     uint64_t written = 0;
     for (size_t i = 0; i < plan.blockCount && status == 0; ++i)
@@ -127,12 +129,12 @@ int32_t runPlan(const tiffdir::TiffReader& reader, platform::OutputFile& output,
     // The file shrank after it was opened and not one byte was left to read: an empty
     // file would only pretend to be the page.
     if (status == 0 && written == 0)
-        status = kCopyFailed;
+        status = kFailed;
     // A page cut off by a failed write or read never takes the page's name; a missed seek
     // keeps the blocks copied before it, when there are any.
-    if (status == kCopyFailed || written == 0)
+    if (status == kFailed || written == 0)
         return status;
-    return output.finish() ? status : kCopyFailed;
+    return output.finish() ? status : kFailed;
 }
 
 // Which blocks a page's copy writes.
@@ -149,13 +151,13 @@ int32_t copyPlanned(tiffdir::TiffReader& reader, platform::OutputFile& output, B
         planCopy(reader, blocks != Blocks::Strips, blocks != Blocks::Interchange, plan);
     // Unchecked copies report a refused plan as any other failure.
     if (planned != 0)
-        return checked || planned != kNotAJpegOfThePage ? planned : kCopyFailed;
+        return checked || planned != kNotAJpegOfThePage ? planned : kFailed;
     // Memory that runs out during the check fails the page; it does not make the stream
     // another page's, to be decoded instead.
     bool outOfMemory = false;
     if (checked && !isJpegOfSize(reader.fileHandle, plan.blocks.get(), plan.blockCount,
                                  reader.imageWidth, reader.imageLength, &outOfMemory))
-        return outOfMemory ? kCopyFailed : kNotAJpegOfThePage;
+        return outOfMemory ? kFailed : kNotAJpegOfThePage;
     return runPlan(reader, output, plan);
 }
 
@@ -168,10 +170,10 @@ int32_t copyPage(const char* tiffPath, platform::OutputFile& output, uint64_t di
     ScopeExit closeReader([&] { tiffdir::close(reader); });
     // Only the page's own directory is read: the page list already walked the chain.
     if (tiffdir::readDirectory(reader, directoryOffset) != 0)
-        return kCopyFailed;
+        return kFailed;
     if (tiffdir::loadDirectory(reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(
                                            reader.directories.data)) != 0)
-        return kCopyFailed;
+        return kFailed;
 
     if (reader.jpegInterchangeFormat == 0)
         return copyPlanned(reader, output, Blocks::Strips, checked);
@@ -187,7 +189,7 @@ int32_t copyPage(const char* tiffPath, platform::OutputFile& output, uint64_t di
 template <class Copy> int32_t copyNamed(const char* outputPath, Copy copy) {
     platform::OutputFile output(outputPath);
     const int32_t status = copy(output);
-    return !output.finished() || output.putInPlace() ? status : kCopyFailed;
+    return !output.finished() || output.putInPlace() ? status : kFailed;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "bitmap/bitmap_storage.h"
 #include "platform/file_io.h"
+#include "platform/jpeg_errors.h"
 #include "readers/tiff_page_reader.h"
 
 namespace readers {
@@ -100,26 +101,15 @@ void skipInBlocks(j_decompress_ptr info, long count) {
     source.bytes_in_buffer -= static_cast<size_t>(count);
 }
 
-struct ErrorManager {
-    jpeg_error_mgr base;
-    std::jmp_buf escape;
-};
-
-[[noreturn]] void escape(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->escape, 1);
-}
-
 // Any warning (libjpeg's word for corrupt data) ends the check; trace messages do not.
 void escapeOnWarning(j_common_ptr info, int level) {
     if (level < 0)
-        escape(info);
+        platform::escapeFromJpeg(info);
 }
-
-void stayQuiet(j_common_ptr) {}
 
 void stopEndlessScans(j_common_ptr info) {
     if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans)
-        escape(info);
+        platform::escapeFromJpeg(info);
 }
 
 // Walks the whole stream: every MCU but those of the last row is only entropy-decoded.
@@ -162,11 +152,9 @@ bool isJpegOfSize(int fd, const FileBlock* blocks, size_t blockCount, uint32_t w
     jpeg_progress_mgr progress{};
     progress.progress_monitor = stopEndlessScans;
     jpeg_decompress_struct info;
-    ErrorManager errors;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = escape;
+    platform::JpegErrors errors;
+    info.err = platform::quietJpegErrors(errors);
     errors.base.emit_message = escapeOnWarning;
-    errors.base.output_message = stayQuiet;
     if (setjmp(errors.escape)) {
         if (outOfMemory != nullptr)
             *outOfMemory = errors.base.msg_code == JERR_OUT_OF_MEMORY;

@@ -218,6 +218,12 @@ int colormapDepth(TIFF* tif, uint32_t count, const uint16_t* red, const uint16_t
     return 8;
 }
 
+namespace {
+
+// True when the directory `tif` stands on is read scanline by scanline with its own depth:
+// stored in strips, samples together, unsigned, and one of 1-bit grey or mask (photometric
+// 0, 1, 4), 4- or 8-bit palette, 8-bit BlackIsZero grey, 8-bit RGB, or 8-bit CMYK. Every
+// other page goes through libtiff's RGBA rendering.
 bool readsRowByRow(TIFF* tif) {
     if (TIFFIsTiled(tif))
         return false;
@@ -253,6 +259,8 @@ bool readsRowByRow(TIFF* tif) {
         return false;
     }
 }
+
+} // namespace
 
 platform::IccProfile suitedIccProfile(TIFF* tif) {
     uint32_t size = 0;
@@ -311,7 +319,7 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
                          uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
                          const uint16_t* blue) {
     if (bitmap.palette == nullptr)
-        return kNoPalette;
+        return kFailed;
     const uint32_t room =
         bitmap.paletteEntries > 0 ? static_cast<uint32_t>(bitmap.paletteEntries) : 0;
     uint8_t* palette = bitmap.palette;
@@ -348,7 +356,7 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
     }
     const int depth = colormapDepth(tif, count, red, green, blue);
     if (depth < 1)
-        return kPartialColorMap;
+        return kPageUnreadable;
     for (uint32_t k = 0; k < count; ++k) {
         uint8_t* entry = palette + 4 * k;
         if (depth == 16) {
@@ -367,25 +375,25 @@ int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
 
 int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif) {
     if (bitmap.bitsPerPixel != 24 || bitmap.width <= 0 || bitmap.height <= 0 || buffer == nullptr)
-        return kLayoutMismatch;
+        return kFailed;
     const auto width = static_cast<uint32_t>(bitmap.width);
     const auto height = static_cast<uint32_t>(bitmap.height);
     const uint64_t rowBytes = paddedRowBytes(width, 24);
     if (static_cast<uint64_t>(bitmap.bytesPerRow) < rowBytes ||
         uint64_t{bitmap.imageSize} < rowBytes * height)
-        return kLayoutMismatch;
+        return kFailed;
     const auto pixelCount = checkedMul<uint64_t>(width, height);
     if (!pixelCount || *pixelCount > kMaxBitmapBytes / 4)
-        return kPageTooLarge;
+        return kFailed;
     std::unique_ptr<uint32_t, RasterFree> raster(
         static_cast<uint32_t*>(_TIFFmalloc(static_cast<tmsize_t>(*pixelCount * 4))));
     if (raster == nullptr)
-        return kNoMemory;
+        return kFailed;
     uint16_t photometric = 0;
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     const AlphaRule rule = alphaRuleOf(tif, photometric);
     if (!renderStoredOrder(tif, width, height, raster.get()))
-        return kRgbaFailed;
+        return kPageUnreadable;
 
     // The raster starts at the top row, the bitmap at the bottom one.
     const uint32_t* word = raster.get();
@@ -427,7 +435,7 @@ int32_t decodeDirectoryAs(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buff
 
     // Sizes come from the file: refuse what no bitmap may hold before anything is built.
     if (!pageFitsBitmapLimit(f.width, f.height, bitsPerPixel))
-        return kPageTooLarge;
+        return kFailed;
 
     if (int32_t status = setBitmapGeometry(bitmap, static_cast<int32_t>(f.width),
                                            static_cast<int32_t>(f.height), bitsPerPixel);
@@ -440,7 +448,7 @@ int32_t decodeDirectoryAs(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buff
 
     uint8_t* buffer = buffers.pageBufferOf(bitmap.imageSize);
     if (buffer == nullptr)
-        return kNoMemory;
+        return kFailed;
     bitmap.pixels = buffer;
     if (!rowByRow)
         return readRgbaPage(bitmap, buffer, tif);
@@ -448,7 +456,7 @@ int32_t decodeDirectoryAs(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buff
     const auto bytesPerRow = static_cast<uint32_t>(bitmap.bytesPerRow);
     const tmsize_t scanline = TIFFScanlineSize(tif);
     if (scanline <= 0 || static_cast<uint64_t>(scanline) > bytesPerRow)
-        return kLayoutMismatch;
+        return kFailed;
     for (uint32_t r = 0; r < f.height; ++r) {
         uint8_t* row = buffer + uint64_t{f.height - 1 - r} * bytesPerRow;
         if (TIFFReadScanline(tif, row, r, 0) < 0)
@@ -479,7 +487,7 @@ int32_t decodeWithVerdict(ImageRecord& bitmap, TIFF* tif, LibtiffMessages& messa
         status = decodeDirectoryAs(bitmap, tif, buffers, false);
     }
     // A decoder's own failure keeps its code; a page libtiff decoded over its errors fails here.
-    return status == 0 && messages.errors != 0 ? kPixelsReportedBad : status;
+    return status == 0 && messages.errors != 0 ? kPageUnreadable : status;
 }
 
 } // namespace
@@ -494,7 +502,7 @@ int32_t readTiffPage(ImageRecord& bitmap, const TiffHandle& tif, DirectoryPlace 
     if (tif == nullptr)
         status = kTiffOpenFailed;
     else if (!reachDirectory(tif.get(), place))
-        status = kDirectoryNotFound;
+        status = kFailed;
     else if (LibtiffMessages* messages = tif.get_deleter().messages.get(); messages != nullptr)
         status = decodeWithVerdict(bitmap, tif.get(), *messages, buffers);
     else

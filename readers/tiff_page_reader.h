@@ -7,20 +7,16 @@
 #include <tiffio.h>
 
 #include "core/image_record.h"
+#include "core/status.h"
 #include "platform/icc_profile.h"
 
 namespace readers {
 
-inline constexpr int32_t kTiffOpenFailed = -970;  // libtiff gave no handle
-inline constexpr int32_t kDirectoryNotFound = -1; // the page's directory was not reached
-inline constexpr int32_t kPageTooLarge = -1;      // fails pageFitsBitmapLimit
-inline constexpr int32_t kNoMemory = -1;          // no raster or page buffer
-inline constexpr int32_t kLayoutMismatch = -1;    // rows that would not fit the layout
-inline constexpr int32_t kNoPalette = -1;         // a palette asked of a bitmap without one
-inline constexpr int32_t kRgbaFailed = -2;        // libtiff could not render the page
-inline constexpr int32_t kPartialColorMap = -2;   // some but not all ColorMap arrays
-inline constexpr int32_t kScanlineFailed = -312;  // libtiff lost a row
-inline constexpr int32_t kPixelsReportedBad = -2; // libtiff reported an error decoding pixels
+inline constexpr int32_t kTiffOpenFailed = -970; // libtiff gave no handle
+inline constexpr int32_t kScanlineFailed = -312; // libtiff lost a row
+/// libtiff reported an error decoding the pixels or could not render the page, or the
+/// ColorMap has some but not all of its arrays.
+inline constexpr int32_t kPageUnreadable = -2;
 
 /// Gives a buffer of at least `bytes` bytes for the rows of the page, or null. The page
 /// reader asks for the layout it actually writes before writing any row.
@@ -65,20 +61,22 @@ bool pageFitsBitmapLimit(int64_t width, int64_t height, uint32_t bitsPerPixel);
 /// Moves `tif` to the directory at `place` and decodes it into `bitmap` (initialised) with
 /// decodeTiffDirectory; libtiff's verdict on the pixels decides, whatever it said about the
 /// directory. A page whose rows libtiff gives up on with warnings only is rendered again
-/// through libtiff's RGBA path. 0, kTiffOpenFailed, kDirectoryNotFound, kPixelsReportedBad
-/// (libtiff reported an error while decoding), a code of decodeTiffDirectory, or an
-/// allocation code; the bitmap is released on failure. The handle stays open.
+/// through libtiff's RGBA path. 0, kTiffOpenFailed, kFailed (the directory
+/// was not reached), kPageUnreadable (libtiff reported an error while decoding), a code of
+/// decodeTiffDirectory, or an allocation code; the bitmap is released on failure. The handle stays
+/// open.
 int32_t readTiffPage(ImageRecord& bitmap, const TiffHandle& tif, DirectoryPlace place,
                      PageBufferSource& buffers);
 
 /// Decodes the directory `tif` stands on into `bitmap` (initialised): geometry, header and
 /// palette, resolution, photometric, and the rows in a buffer from `buffers`, bottom row
 /// first, as stored (`orientation` tells how the page is viewed). Pages outside the
-/// row-by-row classes (see readsRowByRow) become 24-bit bitmaps rendered by libtiff and
-/// laid on white where they carry alpha. 0, kPageTooLarge,
-/// kNoMemory, kLayoutMismatch (a scanline longer than the row), kScanlineFailed, a code of
-/// buildTiffPalette or readRgbaPage, or an allocation code; the bitmap is left as far as
-/// it got (its holder releases it).
+/// row-by-row classes (stored in strips, samples together, unsigned: 1-bit grey or mask,
+/// 4- or 8-bit palette, 8-bit grey, RGB or CMYK) become 24-bit bitmaps rendered by libtiff and
+/// laid on white where they carry alpha. 0, kFailed (a page
+/// over the bitmap limit, no page buffer, or a scanline longer than the row), kScanlineFailed, a
+/// code of buildTiffPalette or readRgbaPage, or an allocation code; the bitmap is left as far as it
+/// got (its holder releases it).
 int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& buffers);
 
 /// The ICC profile of the directory `tif` stands on, when the JPEG its page becomes can
@@ -88,12 +86,6 @@ int32_t decodeTiffDirectory(ImageRecord& bitmap, TIFF* tif, PageBufferSource& bu
 /// while `tif` stays on this directory.
 platform::IccProfile suitedIccProfile(TIFF* tif);
 
-/// True when the directory `tif` stands on is read scanline by scanline with its own
-/// depth: stored in strips, samples together, unsigned, and one of 1-bit grey or mask
-/// (photometric 0, 1, 4), 4- or 8-bit palette, 8-bit BlackIsZero grey, 8-bit RGB, or
-/// 8-bit CMYK. Every other page goes through libtiff's RGBA rendering.
-bool readsRowByRow(TIFF* tif);
-
 /// Sets width, height and depth, clears imageSize, compression and pixels, and builds
 /// the header with room for the palette (allocateBitmap, HeaderOnly).
 int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
@@ -101,14 +93,15 @@ int32_t setBitmapGeometry(ImageRecord& bitmap, int32_t width, int32_t height,
 
 /// Fills the palette: the 1-bit black/white order (WhiteIsZero or CCITT: entry 0 white),
 /// the ColorMap (8- or 16-bit values), or a ramp of the entry numbers. Never writes more
-/// than `bitmap.paletteEntries` entries. 0, kNoPalette or kPartialColorMap.
+/// than `bitmap.paletteEntries` entries. 0, kFailed (a bitmap without a
+/// palette) or kPageUnreadable (a partial ColorMap).
 int32_t buildTiffPalette(TIFF* tif, ImageRecord& bitmap, uint32_t bitsPerPixel,
                          uint16_t bitsPerSample, const uint16_t* red, const uint16_t* green,
                          const uint16_t* blue);
 
 /// Renders the page through libtiff's RGBA reader into `buffer`, which holds the bitmap's
-/// rows laid out for 24 bits, in stored order (neither flipped nor turned). 0, kLayoutMismatch
-/// (rows not laid out so), kPageTooLarge (a raster over kMaxBitmapBytes), kNoMemory or kRgbaFailed.
+/// rows laid out for 24 bits, in stored order (neither flipped nor turned). 0, kFailed
+/// (rows not laid out so, a raster over kMaxBitmapBytes, or no memory) or kPageUnreadable.
 int32_t readRgbaPage(ImageRecord& bitmap, uint8_t* buffer, TIFF* tif);
 
 /// Exchanges bytes 0 and 2 of `count` consecutive 3-byte pixels.

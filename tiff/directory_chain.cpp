@@ -10,9 +10,9 @@
 #include "core/byte_order.h"
 #include "core/checked_math.h"
 #include "core/clear_record.h"
-#include "core/heap_array.h"
 #include "core/image_record.h"
 #include "core/scope_exit.h"
+#include "platform/heap_array.h"
 
 namespace tiffdir {
 
@@ -81,7 +81,6 @@ const ImageRecord& recordAt(const FileList& list) {
 } // namespace
 
 int32_t readDirectory(TiffReader& reader, uint64_t offset) {
-    ++reader.directoryReads;
     const DirectoryLayout layout = reader.bigTiff ? kBigTiffLayout : kClassicLayout;
     // Checked first: a BigTIFF offset near 2^64 would wrap the sums below.
     if (!rangeInside(offset, layout.countSize, reader.fileSize))
@@ -213,7 +212,7 @@ int32_t listPages(const char* path, FileList& pageList) {
         page.pageCount = reader.directoryCount;
         page.directoryOffset = block.offset;
         page.pageNumber = i;
-        if (static_cast<int16_t>(reader.pageNumber) >= 0) {
+        if (reader.pageNumber <= kMaxPageNumber) {
             const uint16_t number = reader.pageNumber;
             const uint16_t total = reader.pageTotal;
             page.pageNumber = number > total && total != 0 ? total : number;

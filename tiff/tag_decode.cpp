@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "core/byte_order.h"
+#include "platform/dib_section.h"
 
 namespace tiffdir {
 
@@ -107,7 +108,7 @@ int32_t fillStripArray(TiffReader& reader, const DirectoryEntry& entry, uint64_t
 int32_t decodeStripArray(TiffReader& reader, const DirectoryEntry& entry) {
     // A negative SLONG8 reads as an offset past any file: its strip has no bytes.
     if (!isShortOrLong(entry) && !isBigTiffInteger(reader, entry))
-        return kEntryRefused;
+        return kFailed;
     if (entry.count > kMaxArrayValues)
         return kTooManyValues;
     if (entry.count == 0)
@@ -138,7 +139,7 @@ int32_t decodeStripArray(TiffReader& reader, const DirectoryEntry& entry) {
 
 int32_t decodeBitsPerSample(TiffReader& reader, const DirectoryEntry& entry) {
     if (entry.type != kTypeShort)
-        return kEntryRefused;
+        return kFailed;
     if (entry.count == 1) {
         reader.bitsPerSample = shortAt(reader, entry, 0);
         return 0;
@@ -183,7 +184,7 @@ void resetDirectoryValues(TiffReader& reader) {
     reader.stripByteCountsLength = 0;
     reader.stripOffsetsRoom = 0;
     reader.stripByteCountsRoom = 0;
-    reader.pageNumber = 0xFFFF;
+    reader.pageNumber = kNoPageNumber;
     reader.pageTotal = 0;
     reader.jpegInterchangeFormat = 0;
     reader.jpegInterchangeFormatLength = 0;
@@ -198,7 +199,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
     case kImageLength: {
         const uint64_t value = singleValue(reader, entry);
         if (!isShortOrLong(entry) && !(isBigTiffInteger(reader, entry) && value <= UINT32_MAX))
-            return kEntryRefused;
+            return kFailed;
         (entry.tag == kImageWidth ? reader.imageWidth : reader.imageLength) =
             static_cast<uint32_t>(value);
         return 0;
@@ -208,7 +209,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
     case kCompression:
     case kSamplesPerPixel:
         if (entry.type != kTypeShort)
-            return kEntryRefused;
+            return kFailed;
         (entry.tag == kCompression ? reader.compression : reader.samplesPerPixel) =
             shortAt(reader, entry, 0);
         return 0;
@@ -217,7 +218,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
         return decodeStripArray(reader, entry);
     case kPageNumber:
         if (entry.type != kTypeShort || entry.count != 2)
-            return kEntryRefused;
+            return kFailed;
         reader.pageNumber = shortAt(reader, entry, 0);
         reader.pageTotal = shortAt(reader, entry, 1);
         return 0;
@@ -232,7 +233,7 @@ int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry) {
         return 0;
     case kJpegInterchangeFormatLength:
         if (entry.type != kTypeLong && !isBigTiffInteger(reader, entry))
-            return kEntryRefused;
+            return kFailed;
         reader.jpegInterchangeFormatLength = singleValue(reader, entry);
         return 0;
     default:
@@ -245,7 +246,7 @@ int32_t deriveDirectoryValues(TiffReader& reader) {
     reader.bitsPerPixel = static_cast<uint16_t>(reader.bitsPerSample * samples);
     // Only a description of the page: the sizes used for memory are computed again, checked,
     // by the page reader. Unsigned 32-bit arithmetic keeps a wrap defined.
-    reader.bytesPerRow = (reader.imageWidth * uint32_t{reader.bitsPerPixel} + 31) / 32 * 4;
+    reader.bytesPerRow = paddedRowBytes<uint32_t>(reader.imageWidth, reader.bitsPerPixel);
     if (reader.stripByteCounts == nullptr) {
         // The whole image as one strip, decoded like a StripByteCounts entry of the file.
         DirectoryEntry entry{};

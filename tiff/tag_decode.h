@@ -3,16 +3,20 @@
 
 #include <cstdint>
 
+#include "core/status.h"
 #include "tiff/tiff_reader.h"
 
 namespace tiffdir {
 
-inline constexpr int32_t kEntryRefused = -1;  // type (or PageNumber count) not accepted
 inline constexpr int32_t kTooManyValues = -3; // an array of more than kMaxArrayValues
 inline constexpr uint32_t kMaxArrayValues = 16384;
 
 /// Compression value of a page whose data is JPEG in the old TIFF form: copied, not decoded.
 inline constexpr uint16_t kCompressionOldJpeg = 6;
+/// PageNumber's first value when the directory has none; any value above kMaxPageNumber
+/// (0x8000 and up: negative as a signed 16-bit number) counts as none too.
+inline constexpr uint16_t kNoPageNumber = 0xFFFF;
+inline constexpr uint16_t kMaxPageNumber = 0x7FFF;
 /// Orientation of a page viewed as stored: row 0 at the top, column 0 at the left.
 inline constexpr uint16_t kOrientationAsStored = 1;
 /// Whether `orientation` shows the page otherwise than stored (2 to 8; any other value
@@ -35,7 +39,8 @@ struct DirectoryEntry {
 
 /// Gives every directory value its default and frees the arrays of the directory before.
 void resetDirectoryValues(TiffReader& reader);
-/// Decodes one entry. 0, -1, -3, -309, -301 or -302; a refused entry changes nothing.
+/// Decodes one entry. 0, kFailed (a type, or PageNumber count, not accepted), -3, -309, -301 or
+/// -302; a refused entry changes nothing.
 int32_t decodeEntry(TiffReader& reader, const DirectoryEntry& entry);
 /// Computes bitsPerPixel, bytesPerRow and, when missing, one strip byte count for the
 /// whole image. Returns 0.

@@ -11,6 +11,10 @@ namespace tiffdir {
 
 namespace {
 
+// BigTIFF header fields: version and the size of an offset.
+constexpr uint16_t kVersionBigTiff = 43;
+constexpr uint16_t kBigTiffOffsetSize = 8;
+
 // Seeks to `offset` and reads exactly `bytes` bytes; the bytes that did arrive stay in
 // `destination` either way.
 int32_t readAt(TiffReader& reader, uint64_t offset, uint64_t bytes, void* destination) {
@@ -40,33 +44,6 @@ bool bigTiffFirstOffset(int file, const uint8_t* header, bool bigEndian, uint64_
 }
 
 } // namespace
-
-const char* statusText(int32_t status) {
-    switch (status) {
-    case kOpenError: // オープンエラー
-        return "\x83\x49\x81\x5b\x83\x76\x83\x93\x83\x47\x83\x89\x81\x5b";
-    case kReadError: // 読み込みエラー,書き込みエラー
-        return "\x93\xc7\x82\xdd\x8d\x9e\x82\xdd\x83\x47\x83\x89\x81\x5b,"
-               "\x8f\x91\x82\xab\x8d\x9e\x82\xdd\x83\x47\x83\x89\x81\x5b";
-    case kSeekError: // シークエラー
-        return "\x83\x56\x81\x5b\x83\x4e\x83\x47\x83\x89\x81\x5b";
-    case kNotTiff: // TIFFファイルでない
-        return "TIFF\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xc5\x82\xc8\x82\xa2";
-    case kDirectoryStoreError: // ディレクトリバッファ開設エラー
-        return "\x83\x66\x83\x42\x83\x8c\x83\x4e\x83\x67\x83\x8a\x83\x6f\x83\x62\x83\x74\x83\x40"
-               "\x8a\x4a\x90\xdd\x83\x47\x83\x89\x81\x5b";
-    case kTagStoreError: // タグデータバッファ開設エラー
-        return "\x83\x5e\x83\x4f\x83\x66\x81\x5b\x83\x5e\x83\x6f\x83\x62\x83\x74\x83\x40"
-               "\x8a\x4a\x90\xdd\x83\x47\x83\x89\x81\x5b";
-    case kNoDirectory: // ディレクトリがない
-        return "\x83\x66\x83\x42\x83\x8c\x83\x4e\x83\x67\x83\x8a\x82\xaa\x82\xc8\x82\xa2";
-    case kDataBufferError: // データバッファ取得エラー
-        return "\x83\x66\x81\x5b\x83\x5e\x83\x6f\x83\x62\x83\x74\x83\x40"
-               "\x8e\xe6\x93\xbe\x83\x47\x83\x89\x81\x5b";
-    default:
-        return nullptr;
-    }
-}
 
 int32_t open(TiffReader& reader, const char* path) {
     if (path == nullptr || path[0] == '\0')

@@ -35,13 +35,6 @@ inline constexpr uint16_t kTypeLong8 = 16;
 inline constexpr uint16_t kTypeSLong8 = 17;
 inline constexpr uint16_t kTypeIfd8 = 18;
 
-/// BigTIFF header fields: version, the size of an offset, and the 16 header bytes.
-inline constexpr uint16_t kVersionBigTiff = 43;
-inline constexpr uint16_t kBigTiffOffsetSize = 8;
-
-/// The reader's own text for a status code (Shift-JIS), or null. Never printed by pelc.
-const char* statusText(int32_t status);
-
 /// One opened TIFF file. Its owner clears it whole before `open` and calls `close`.
 struct TiffReader {
     int fileHandle; // -1 after close
@@ -76,8 +69,7 @@ struct TiffReader {
     uint16_t bitsPerPixel;
     uint32_t bytesPerRow;
 
-    uint64_t fileSize;       // bytes in the file, taken at open
-    uint32_t directoryReads; // directories read from the file, for bounds checks
+    uint64_t fileSize; // bytes in the file, taken at open
 };
 
 /// Opens `path` (regular files only) and reads the header. 0, -300, -301, -303, -304, -305.

@@ -9,14 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/heap_array.h"
+
 namespace platform {
 static_assert(kMaxPath == PATH_MAX);
 
 namespace {
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-using HeapText = std::unique_ptr<char[], FreeDeleter>;
+using HeapText = HeapArray<char>;
 
 struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }

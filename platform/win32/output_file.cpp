@@ -11,23 +11,13 @@
 
 #include <windows.h>
 
+#include "platform/ascii_case.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace platform {
 
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, const char* b) {
-    if (a.size() != std::strlen(b))
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const char c = a[i] >= 'a' && a[i] <= 'z' ? char(a[i] - 'a' + 'A') : a[i];
-        if (c != b[i])
-            return false;
-    }
-    return true;
-}
 
 // Names Windows gives to devices in every folder, whatever their extension ("NUL.jpg" is
 // the null device), and paths in the device namespace other than files on a drive or a
@@ -59,7 +49,8 @@ bool isDeviceName(const std::string& path) {
         const bool onDrive =
             first.size() == 2 && first[1] == ':' &&
             ((first[0] >= 'A' && first[0] <= 'Z') || (first[0] >= 'a' && first[0] <= 'z'));
-        if (!(onDrive && components >= 2) && !(equalsIgnoringCase(first, "UNC") && components >= 4))
+        if (!(onDrive && components >= 2) &&
+            !(equalIgnoringAsciiCase(first, "UNC") && components >= 4))
             return true;
     }
     const PathSplit parts = splitPath(path);
@@ -67,11 +58,11 @@ bool isDeviceName(const std::string& path) {
     while (!stem.empty() && stem.back() == ' ')
         stem.remove_suffix(1);
     for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-        if (equalsIgnoringCase(stem, device))
+        if (equalIgnoringAsciiCase(stem, device))
             return true;
     if (stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9')
-        return equalsIgnoringCase(stem.substr(0, 3), "COM") ||
-               equalsIgnoringCase(stem.substr(0, 3), "LPT");
+        return equalIgnoringAsciiCase(stem.substr(0, 3), "COM") ||
+               equalIgnoringAsciiCase(stem.substr(0, 3), "LPT");
     return false;
 }
 

@@ -145,6 +145,11 @@ void expectRun(const RunResult& run, const ScratchDir& dir, const std::vector<In
                 }
                 continue;
             }
+            // A file the page did not replace (a FIFO behind a link) is never opened here.
+            if (!(lstat(output.c_str(), &info) == 0 && S_ISREG(info.st_mode))) {
+                ADD_FAILURE() << "not a regular file";
+                continue;
+            }
             if (input.copied) {
                 const std::string& want =
                     std::string(payloads[page - 1]->begin(), payloads[page - 1]->end());
@@ -186,8 +191,9 @@ bool makeSocket(const std::string& path) {
     return fd.valid() && bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-void writeWithMode(const ScratchDir& dir, const std::string& name, mode_t mode) {
-    ASSERT_EQ(chmod(dir.write(name, kEarlierPage).c_str(), mode), 0);
+void writeWithMode(const ScratchDir& dir, const std::string& name, mode_t mode,
+                   const std::string& bytes = kEarlierPage) {
+    ASSERT_EQ(chmod(dir.write(name, bytes).c_str(), mode), 0);
 }
 
 // One page of RGB noise that takes long enough to encode to be caught while written.
@@ -217,11 +223,18 @@ const OutputCase kOutputCases[] = {
          ASSERT_EQ(symlink("victim", dir.file("old_1.jpg").c_str()), 0);
          ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file("pix_2.jpg").c_str()), 0);
          ASSERT_EQ(symlink("nowhere", dir.file("old_3.jpg").c_str()), 0);
+         // A link is judged as a link, never by what it leads to.
+         ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
+         ASSERT_EQ(symlink("folder", dir.file("pix_1.jpg").c_str()), 0);
+         ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+         ASSERT_EQ(symlink("fifo", dir.file("pix_3.jpg").c_str()), 0);
      },
      [](const ScratchDir& dir) {
          EXPECT_EQ(readFileBytes(dir.file("victim")), "not a page");
          EXPECT_FALSE(pathExists(dir.file("nowhere")));
-         for (const char* name : {"old_1.jpg", "pix_2.jpg", "old_3.jpg"})
+         EXPECT_EQ(rmdir(dir.file("folder").c_str()), 0) << "the folder is no longer empty";
+         EXPECT_TRUE(S_ISFIFO(modeOf(dir.file("fifo"))));
+         for (const char* name : {"old_1.jpg", "pix_2.jpg", "old_3.jpg", "pix_1.jpg", "pix_3.jpg"})
              EXPECT_TRUE(S_ISREG(modeOf(dir.file(name)))) << name;
      }},
     {"a folder, FIFO or socket at an output name fails that page, unopened",
@@ -256,7 +269,8 @@ const OutputCase kOutputCases[] = {
       {"ro/pix.tif", false, {F, W, F}},
       {"rw/pix.tif", false, {W, W, W}}},
      [](const ScratchDir& dir) {
-         writeWithMode(dir, "ro/old_1.jpg", 0666);
+         // Longer than the page written over it: what is left of it past the page goes.
+         writeWithMode(dir, "ro/old_1.jpg", 0666, std::string(256 * 1024, 'x'));
          writeWithMode(dir, "ro/old_2.jpg", 0444);
          writeWithMode(dir, "ro/pix_2.jpg", 0666);
          ASSERT_EQ(symlink("old_1.jpg", dir.file("ro/pix_3.jpg").c_str()), 0);
@@ -471,10 +485,10 @@ namespace {
 // How a run is cut short, and where its outputs go.
 struct CutRun {
     const char* what;
-    std::string under;   // the file system of the run's folder; empty: the tests' own
-    bool inPlace;        // the folder refuses new files: outputs are written over the earlier ones
-    RunOptions options;  // the cut
-    int expectedSignal;  // 0: the run ends with its banner
+    std::string under;  // the file system of the run's folder; empty: the tests' own
+    bool inPlace;       // the folder refuses new files: outputs are written over the earlier ones
+    RunOptions options; // the cut
+    int expectedSignal; // 0: the run ends with its banner
 };
 
 RunOptions cutAfterLines(size_t lines, int signalNumber) {

@@ -16,8 +16,8 @@ namespace {
 
 using testsupport::PageSpec;
 
-// A profile of `size` bytes in colour space `space` ("RGB " or "GRAY"), its body a pattern
-// of `seed`, so two profiles differ and a shifted or cut copy shows.
+// A profile of `size` bytes in colour space `space` ("RGB ", "GRAY", "CMYK", "Lab "), its body a
+// pattern of `seed`, so two profiles differ and a shifted or cut copy shows.
 std::vector<uint8_t> profile(const char* space, uint32_t size, uint8_t seed = 1) {
     std::vector<uint8_t> bytes(size);
     for (uint32_t i = 0; i < size; ++i)
@@ -105,6 +105,9 @@ std::vector<ProfileCase> profileCases() {
         {"NoneOnBilevelPage", bilevelPage, grey, false, 1},
         {"NoGreyOnRgbPage", colourPage, grey, false, 3},
         {"NoRgbOnGreyPage", [] { return testsupport::greyPage(32, 24); }, rgb, false, 1},
+        {"NoCmykOnRgbPage", colourPage, profile("CMYK", 3000), false, 3},
+        {"NoLabOnGreyPage", [] { return testsupport::greyPage(32, 24); }, profile("Lab ", 600),
+         false, 1},
         {"NoneWithoutSignature", colourPage, withByte(rgb, 36, 'b'), false, 3},
         {"NoneWhenSizeFieldExceedsTag", colourPage, withByte(rgb, 1, 0x20), false, 3},
         {"NoneShorterThanHeader", colourPage, profile("RGB ", 127), false, 3},

@@ -104,7 +104,7 @@ TEST(OutputName, ANameThatWouldNotFitIsRefusedWithoutOverrun) {
             EXPECT_EQ(std::string(name), whole);
             EXPECT_LT(whole.size(), platform::kMaxPath);
         } else {
-            EXPECT_EQ(result, kNameTooLong);
+            EXPECT_EQ(result, kFailed);
             EXPECT_EQ(name[0], '\0');
             EXPECT_GE(whole.size(), platform::kMaxPath);
         }
@@ -113,9 +113,9 @@ TEST(OutputName, ANameThatWouldNotFitIsRefusedWithoutOverrun) {
     }
     // Null arguments are refused, and leave the name empty.
     std::memset(name, '#', sizeof name);
-    EXPECT_EQ(makeOutputName(nullptr, "/", name, 1, 1), kNoPath);
+    EXPECT_EQ(makeOutputName(nullptr, "/", name, 1, 1), kFailed);
     EXPECT_EQ(name[0], '\0');
-    EXPECT_EQ(makeOutputName("/a.tif", "/", nullptr, 1, 1), kNoPath);
+    EXPECT_EQ(makeOutputName("/a.tif", "/", nullptr, 1, 1), kFailed);
 }
 
 TEST(PathParts, SplitsALinuxPath) {
@@ -187,7 +187,7 @@ TEST(PathParts, PartsThatDoNotFitComeBackEmpty) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path.size());
-        EXPECT_EQ(guarded.parts.split(c.path.c_str()), kNameTooLong);
+        EXPECT_EQ(guarded.parts.split(c.path.c_str()), kFailed);
         EXPECT_EQ(std::string(guarded.parts.directory), c.directory);
         EXPECT_EQ(std::string(guarded.parts.baseName), c.baseName);
         EXPECT_EQ(std::string(guarded.parts.extension), c.extension);
@@ -195,7 +195,7 @@ TEST(PathParts, PartsThatDoNotFitComeBackEmpty) {
         for (char g : guarded.guard)
             ASSERT_EQ(g, '#');
     }
-    EXPECT_EQ(guarded.parts.split(nullptr), kNoPath);
+    EXPECT_EQ(guarded.parts.split(nullptr), kFailed);
     EXPECT_STREQ(guarded.parts.folder, "");
 }
 

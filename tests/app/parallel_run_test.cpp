@@ -12,6 +12,7 @@
 
 #include "app/messages.h"
 #include "app/page_pipeline.h"
+#include "app/page_step.h"
 #include "tests/support/jpeg_encode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"

@@ -26,97 +26,96 @@ Bgr at(const Bitmap& bitmap, int32_t x, int32_t fromBottom) {
 const Bgr kBlack{0, 0, 0};
 const Bgr kWhite{255, 255, 255};
 
-TEST(Convert4To24, TakesHighNibbleFirstAndStopsAtTheWidth) {
-    Page source(3, 2, 4);
+// Each depth through the dispatcher: 4 bits take the high nibble first and stop at the
+// width; 8 bits look each index up, and an index beyond a short palette is black; 16 bits
+// spread five bits per colour (blue lowest, bit 15 ignored); 32 bits subtract ink and black
+// from white, limited at zero.
+TEST(ConvertTo24, EachDepthGivesItsColours) {
+    struct Entry {
+        int index;
+        Bgr bgr;
+    };
+    std::vector<Entry> ramp;
     for (int i = 0; i < 16; ++i)
-        source.setEntry(i, uint8_t(i), uint8_t(16 * i), uint8_t(255 - i));
-    source.row(0)[0] = 0x12;
-    source.row(0)[1] = 0x3F; // the low nibble lies beyond the width
-    source.row(1)[0] = 0xF0;
-    source.row(1)[1] = 0xA0;
-    Bitmap out;
-    ASSERT_EQ(convert4To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
-    EXPECT_EQ(out.record.bytesPerRow, 12);
-    EXPECT_EQ(at(out, 0, 0), (Bgr{1, 16, 254}));
-    EXPECT_EQ(at(out, 1, 0), (Bgr{2, 32, 253}));
-    EXPECT_EQ(at(out, 2, 0), (Bgr{3, 48, 252}));
-    EXPECT_EQ(at(out, 0, 1), (Bgr{15, 240, 240}));
-    EXPECT_EQ(at(out, 1, 1), (Bgr{0, 0, 255}));
-    EXPECT_EQ(at(out, 2, 1), (Bgr{10, 160, 245}));
-}
-
-TEST(Convert8To24, LooksEachIndexUpInThePalette) {
-    Page source(5, 1, 8);
-    source.setEntry(0, 1, 2, 3);
-    source.setEntry(7, 10, 20, 30);
-    source.setEntry(255, 200, 100, 50);
-    const uint8_t indexes[5] = {7, 255, 0, 7, 255};
-    std::memcpy(source.row(0), indexes, 5);
-    Bitmap out;
-    ASSERT_EQ(convert8To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
-    EXPECT_EQ(out.record.bytesPerRow, 16);
-    const Bgr expected[5] = {{10, 20, 30}, {200, 100, 50}, {1, 2, 3}, {10, 20, 30}, {200, 100, 50}};
-    for (int x = 0; x < 5; ++x)
-        EXPECT_EQ(at(out, x, 0), expected[x]) << "pixel " << x;
-}
-
-TEST(Convert8To24, IndexBeyondAShortPaletteIsBlack) {
-    // A 2-bit header holds four entries; read as 8-bit, indexes 4..255 have no entry.
-    Page source(3, 1, 2);
-    for (int i = 0; i < 4; ++i)
-        source.setEntry(i, uint8_t(50 + i), uint8_t(60 + i), uint8_t(70 + i));
-    source.record.bitsPerPixel = 8;
-    source.record.bytesPerRow = 4;
-    source.rows.assign(4, 0);
-    source.record.pixels = source.rows.data();
-    source.rows[0] = 3;
-    source.rows[1] = 4;
-    source.rows[2] = 255;
-    Bitmap out;
-    ASSERT_EQ(convert8To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
-    EXPECT_EQ(at(out, 0, 0), (Bgr{53, 63, 73}));
-    EXPECT_EQ(at(out, 1, 0), kBlack);
-    EXPECT_EQ(at(out, 2, 0), kBlack);
-}
-
-TEST(Convert16To24, SpreadsFiveBitsPerColour) {
+        ramp.push_back({i, {uint8_t(i), uint8_t(16 * i), uint8_t(255 - i)}});
     const struct {
-        uint16_t word;
-        Bgr bgr;
-    } cases[] = {{0x7FFF, {248, 248, 248}}, {0x8000, kBlack},      {0x001F, {248, 0, 0}},
-                 {0x03E0, {0, 248, 0}},     {0x7C00, {0, 0, 248}}, {0x0421, {8, 8, 8}}};
-    Page source(6, 2, 16);
-    for (int x = 0; x < 6; ++x) {
-        source.row(1)[2 * x] = uint8_t(cases[x].word); // little-endian words
-        source.row(1)[2 * x + 1] = uint8_t(cases[x].word >> 8);
+        const char* what;
+        uint32_t depth;
+        uint32_t paletteDepth; // the header's palette is made for this depth
+        int32_t width;
+        std::vector<Entry> palette;
+        std::vector<std::vector<uint8_t>> rows; // bottom row first
+        int32_t bytesPerRow;
+        std::vector<std::vector<Bgr>> pixels; // bottom row first
+    } cases[] = {
+        {"4 bits",
+         4,
+         4,
+         3,
+         ramp,
+         {{0x12, 0x3F}, {0xF0, 0xA0}}, // the low nibble of 0x3F and 0xA0 lies beyond the width
+         12,
+         {{{1, 16, 254}, {2, 32, 253}, {3, 48, 252}},
+          {{15, 240, 240}, {0, 0, 255}, {10, 160, 245}}}},
+        {"8 bits",
+         8,
+         8,
+         5,
+         {{0, {1, 2, 3}}, {7, {10, 20, 30}}, {255, {200, 100, 50}}},
+         {{7, 255, 0, 7, 255}},
+         16,
+         {{{10, 20, 30}, {200, 100, 50}, {1, 2, 3}, {10, 20, 30}, {200, 100, 50}}}},
+        // A 2-bit header holds four entries; read as 8-bit, indexes 4..255 have no entry.
+        {"8 bits, short palette",
+         8,
+         2,
+         3,
+         {{0, {50, 60, 70}}, {1, {51, 61, 71}}, {2, {52, 62, 72}}, {3, {53, 63, 73}}},
+         {{3, 4, 255}},
+         12,
+         {{{53, 63, 73}, kBlack, kBlack}}},
+        {"16 bits",
+         16,
+         16,
+         6,
+         {},
+         {std::vector<uint8_t>(12, 0),
+          {0xFF, 0x7F, 0x00, 0x80, 0x1F, 0x00, 0xE0, 0x03, 0x00, 0x7C, 0x21, 0x04}},
+         20,
+         {std::vector<Bgr>(6, kBlack),
+          {{248, 248, 248}, kBlack, {248, 0, 0}, {0, 248, 0}, {0, 0, 248}, {8, 8, 8}}}},
+        {"32 bits",
+         32,
+         32,
+         6,
+         {},
+         {{0,  0,  0,  0,  0,   0,   0,  255, 255, 0,   0,   0,
+           10, 20, 30, 40, 200, 100, 50, 100, 255, 255, 255, 255}},
+         20,
+         // cyan and black exceed 255 in the fifth pixel: red stops at 0
+         {{kWhite, kBlack, {255, 255, 0}, {185, 195, 205}, {105, 55, 0}, kBlack}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto height = static_cast<int32_t>(c.rows.size());
+        Page source(c.width, height, c.paletteDepth);
+        for (const Entry& e : c.palette)
+            source.setEntry(e.index, e.bgr[0], e.bgr[1], e.bgr[2]);
+        if (c.depth != c.paletteDepth) {
+            source.record.bitsPerPixel = c.depth;
+            source.record.bytesPerRow = int32_t((c.width * c.depth + 31) / 32 * 4);
+            source.rows.assign(size_t(source.record.bytesPerRow) * height, 0);
+            source.record.pixels = source.rows.data();
+        }
+        for (int32_t y = 0; y < height; ++y)
+            std::memcpy(source.row(y), c.rows[y].data(), c.rows[y].size());
+        Bitmap out;
+        ASSERT_EQ(convertTo24(platform::screenDeviceContext(), &source.record, &out.record), 0);
+        EXPECT_EQ(out.record.bytesPerRow, c.bytesPerRow);
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < c.width; ++x)
+                EXPECT_EQ(at(out, x, y), c.pixels[y][x]) << "pixel " << x << ", row " << y;
     }
-    Bitmap out;
-    ASSERT_EQ(convert16To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
-    for (int x = 0; x < 6; ++x) {
-        EXPECT_EQ(at(out, x, 1), cases[x].bgr) << std::hex << cases[x].word;
-        EXPECT_EQ(at(out, x, 0), kBlack);
-    }
-}
-
-TEST(Convert32To24, SubtractsInkAndBlackLimitedAtZero) {
-    const struct {
-        uint8_t c, m, y, k;
-        Bgr bgr;
-    } cases[] = {{0, 0, 0, 0, kWhite},
-                 {0, 0, 0, 255, kBlack},
-                 {255, 0, 0, 0, {255, 255, 0}},
-                 {10, 20, 30, 40, {185, 195, 205}},
-                 {200, 100, 50, 100, {105, 55, 0}}, // cyan and black exceed 255: red stops at 0
-                 {255, 255, 255, 255, kBlack}};
-    Page source(6, 1, 32);
-    for (int x = 0; x < 6; ++x) {
-        const uint8_t inks[4] = {cases[x].c, cases[x].m, cases[x].y, cases[x].k};
-        std::memcpy(source.row(0) + 4 * x, inks, 4);
-    }
-    Bitmap out;
-    ASSERT_EQ(convert32To24(platform::screenDeviceContext(), &source.record, &out.record), 0);
-    for (int x = 0; x < 6; ++x)
-        EXPECT_EQ(at(out, x, 0), cases[x].bgr) << "pixel " << x;
 }
 
 TEST(ConvertFrame, ResultIsAFreshDeviceBitmapWithTheSourceResolution) {

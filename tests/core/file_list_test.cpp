@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/clear_record.h"
@@ -29,50 +30,67 @@ void addText(FileList& list, const std::string& text) {
 }
 } // namespace
 
-TEST(FileList, WalkYieldsEntriesInOrderThenNoMore) {
-    FileList list;
-    for (const char* text : {"a", "b", "c"})
-        addText(list, text);
-    EXPECT_EQ(walk(list), (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(list.next(), kKbfNoMoreBlocks);
-    // A failed step leaves the current entry as it was.
-    EXPECT_STREQ(reinterpret_cast<const char*>(list.current), "c");
-    EXPECT_EQ(list.currentLength, 1);
-}
-
-TEST(FileList, NextOnAFreshListStartsAtTheFirstEntry) {
-    FileList list;
-    addText(list, "one");
-    addText(list, "two");
-    ASSERT_EQ(list.next(), 0);
-    EXPECT_STREQ(reinterpret_cast<const char*>(list.current), "one");
-}
-
-TEST(FileList, AddOfAnEmptyEntryFailsAndLeavesNoCurrent) {
-    FileList list;
-    addText(list, "kept");
-    EXPECT_EQ(list.add("", 0), kKbfBadSize);
-    EXPECT_EQ(list.current, nullptr);
-    EXPECT_EQ(list.currentLength, 0);
-    EXPECT_EQ(list.count(), 1);
-}
-
-TEST(FileList, AddMakesTheNewEntryCurrentWithAZeroBehindIt) {
-    FileList list;
-    const char bytes[] = {'a', 'b', 'c', 'd', 'e', 'f'};
-    ASSERT_EQ(list.add(bytes, 4), 0);
-    EXPECT_EQ(list.currentSize, 4);
-    EXPECT_EQ(list.currentLength, 4);
-    EXPECT_STREQ(reinterpret_cast<const char*>(list.current), "abcd");
-}
-
-TEST(FileList, CurrentLengthStopsAtTheFirstZeroByte) {
-    FileList list;
-    ASSERT_EQ(list.add("ab\0cd", 5), 0);
-    list.rewind();
-    ASSERT_EQ(list.next(), 0);
-    EXPECT_EQ(list.currentSize, 5);
-    EXPECT_EQ(list.currentLength, 2);
+// What the list adds to its block store (KbfBuffer has its own tests): after the entries
+// are added and `nexts` steps taken, the current entry, its stored size and its length up
+// to the first zero byte. A failed step leaves the current entry as it was.
+TEST(FileList, KeepsTheCurrentEntry) {
+    using namespace std::string_view_literals;
+    const struct {
+        const char* what;
+        std::vector<std::string_view> adds;
+        bool rewind;
+        int nexts;
+        std::vector<std::string> walked; // the current entry after each step
+        int32_t status;                  // of the last add or step
+        const char* current;             // null: none
+        int32_t size, length;
+    } cases[] = {
+        {"a walk in order, then no more",
+         {"a", "b", "c"},
+         true,
+         4,
+         {"a", "b", "c", "c"},
+         kKbfNoMoreBlocks,
+         "c",
+         1,
+         1},
+        {"next on a fresh list", {"one", "two"}, false, 1, {"one"}, 0, "one", 3, 3},
+        {"an empty entry is refused", {"kept", ""}, false, 0, {}, kKbfBadSize, nullptr, 4, 0},
+        {"a zero is put behind the bytes",
+         {"abcdef"sv.substr(0, 4)},
+         false,
+         0,
+         {},
+         0,
+         "abcd",
+         4,
+         4},
+        {"the length stops at the first zero byte", {"ab\0cd"sv}, true, 1, {"ab"}, 0, "ab", 5, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FileList list;
+        int32_t status = 0;
+        for (std::string_view bytes : c.adds)
+            status = list.add(bytes.data(), static_cast<int32_t>(bytes.size()));
+        if (c.rewind)
+            list.rewind();
+        std::vector<std::string> walked;
+        for (int i = 0; i < c.nexts; ++i) {
+            status = list.next();
+            walked.emplace_back(reinterpret_cast<const char*>(list.current));
+        }
+        EXPECT_EQ(walked, c.walked);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(list.count(), static_cast<int32_t>(c.adds.size()) - (c.status == kKbfBadSize));
+        if (c.current == nullptr) {
+            EXPECT_EQ(list.current, nullptr);
+        } else {
+            EXPECT_STREQ(reinterpret_cast<const char*>(list.current), c.current);
+            EXPECT_EQ(list.currentSize, c.size);
+        }
+        EXPECT_EQ(list.currentLength, c.length);
+    }
 }
 
 TEST(FileList, EntriesKeepTheirAddressWhileTheListGrows) {
@@ -98,26 +116,29 @@ TEST(FileList, ClearEmptiesTheListAndKeepsItUsable) {
     EXPECT_EQ(walk(list), std::vector<std::string>{"new"});
 }
 
-TEST(FileList, CopyToOfAnEmptyListFailsAndEmptiesTheTarget) {
-    FileList empty;
-    FileList target;
-    addText(target, "stale");
-    EXPECT_EQ(empty.copyTo(target, 0), -1);
-    EXPECT_EQ(target.count(), 0);
-}
-
-TEST(FileList, CopyToCopiesEveryEntryInOrder) {
+TEST(FileList, CopyToReplacesTheTargetsEntries) {
     FileList source;
     for (const char* text : {"alpha", "be", "gamma"})
         addText(source, text);
-    FileList target;
-    addText(target, "stale");
-    ASSERT_EQ(source.copyTo(target, 0), 0);
-    EXPECT_EQ(walk(target), (std::vector<std::string>{"alpha", "be", "gamma"}));
-
-    // A fixed size shorter than an entry copies that many bytes of each.
-    ASSERT_EQ(source.copyTo(target, 2), 0);
-    EXPECT_EQ(walk(target), (std::vector<std::string>{"al", "be", "ga"}));
+    FileList empty;
+    const struct {
+        const char* what;
+        FileList* from;
+        int32_t size; // 0: each entry's own size; else that many bytes of each
+        int32_t status;
+        std::vector<std::string> entries;
+    } cases[] = {
+        {"an empty list", &empty, 0, -1, {}},
+        {"every entry, in order", &source, 0, 0, {"alpha", "be", "gamma"}},
+        {"a fixed size shorter than an entry", &source, 2, 0, {"al", "be", "ga"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FileList target;
+        addText(target, "stale");
+        EXPECT_EQ(c.from->copyTo(target, c.size), c.status);
+        EXPECT_EQ(walk(target), c.entries);
+    }
 }
 
 TEST(FileList, StoresRecordsByValue) {

@@ -287,7 +287,7 @@ TEST(WriterFailures, DepthWithoutConversionWritesNothing) {
         Page page(4, 4, depth);
         page.record.bitsPerPixel = depth; // allocation turns 0 into 8; the writer sees 0
         const std::string path = dir.file("refused" + std::to_string(depth) + ".jpg");
-        EXPECT_EQ(writeJpeg(&page.record, path.c_str()), kWriteNoConversion);
+        EXPECT_EQ(writeJpeg(&page.record, path.c_str()), kFailed);
         EXPECT_FALSE(pathExists(path));
         EXPECT_EQ(releaseImageRecord(&page.record), 0);
     }
@@ -312,8 +312,8 @@ TEST(WriterFailures, RecordThatDoesNotDescribeItsRowsIsRefused) {
     ScratchDir dir;
     Page page(8, 8, 24);
     page.record.imageSize = 8; // fewer bytes than eight rows
-    EXPECT_EQ(writeJpeg(&page.record, dir.file("inconsistent.jpg").c_str()), kWriteNoConversion);
-    EXPECT_EQ(writeJpeg(nullptr, dir.file("null.jpg").c_str()), kWriteNoConversion);
+    EXPECT_EQ(writeJpeg(&page.record, dir.file("inconsistent.jpg").c_str()), kFailed);
+    EXPECT_EQ(writeJpeg(nullptr, dir.file("null.jpg").c_str()), kFailed);
 }
 
 } // namespace

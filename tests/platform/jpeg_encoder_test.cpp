@@ -62,7 +62,7 @@ TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
             std::memcpy(block.topRow(y) + 3 * x, bgr, 3);
         }
     const std::string path = dir.file("red_over_blue.jpg");
-    ASSERT_NE(platform::saveJpegFile(path.c_str(), block.handle), 0);
+    ASSERT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
     DecodedJpeg decoded;
     ASSERT_TRUE(decodeJpegFile(path, decoded));
     EXPECT_EQ(decoded.components, 3);
@@ -81,14 +81,14 @@ TEST(JpegEncoder, GreyPageBecomesOneComponent) {
         for (int32_t x = 0; x < 33; ++x)
             std::memset(block.topRow(y) + 3 * x, x * 7, 3);
     const std::string path = dir.file("grey.jpg");
-    ASSERT_NE(platform::saveJpegFile(path.c_str(), block.handle), 0);
+    ASSERT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
     DecodedJpeg decoded;
     ASSERT_TRUE(decodeJpegFile(path, decoded));
     EXPECT_EQ(decoded.components, 1);
     EXPECT_NEAR(decoded.pixel(20, 4)[1], 140, 8);
 
     block.topRow(8)[3 * 32 + 1] ^= 1; // one pixel off grey, in the last place looked at
-    ASSERT_NE(platform::saveJpegFile(path.c_str(), block.handle), 0);
+    ASSERT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
     ASSERT_TRUE(decodeJpegFile(path, decoded));
     EXPECT_EQ(decoded.components, 3);
 }
@@ -107,7 +107,7 @@ TEST(JpegEncoder, DensityIsWrittenInDotsPerInchOnlyWhenBothFit) {
         SCOPED_TRACE(testing::Message() << c.xPels << " x " << c.yPels << " per metre");
         PackedBlock block(8, 8, c.xPels, c.yPels);
         const std::string path = dir.file("density.jpg");
-        ASSERT_NE(platform::saveJpegFile(path.c_str(), block.handle), 0);
+        ASSERT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
         DecodedJpeg decoded;
         ASSERT_TRUE(decodeJpegFile(path, decoded));
         EXPECT_EQ(decoded.densityUnit, c.unit);
@@ -123,9 +123,9 @@ TEST(JpegEncoder, ExistingFileIsTruncated) {
     for (int32_t y = 0; y < 200; ++y)
         for (uint32_t i = 0; i < 900; ++i)
             large.topRow(y)[i] = uint8_t(i * 37 + y * 11); // noise: a large file
-    ASSERT_NE(platform::saveJpegFile(path.c_str(), large.handle), 0);
+    ASSERT_EQ(platform::saveJpegFile(path.c_str(), large.handle), platform::kJpegFileSaved);
     PackedBlock small(8, 8);
-    ASSERT_NE(platform::saveJpegFile(path.c_str(), small.handle), 0);
+    ASSERT_EQ(platform::saveJpegFile(path.c_str(), small.handle), platform::kJpegFileSaved);
     DecodedJpeg decoded;
     ASSERT_TRUE(decodeJpegFile(path, decoded));
     EXPECT_EQ(decoded.width, 8);
@@ -165,7 +165,7 @@ TEST(JpegEncoder, FailuresReportZeroAndLeaveNoFile) {
     ScratchDir dir;
     PackedBlock widest(65500, 1);
     const std::string widestPath = dir.file("widest.jpg");
-    EXPECT_NE(platform::saveJpegFile(widestPath.c_str(), widest.handle), 0);
+    EXPECT_EQ(platform::saveJpegFile(widestPath.c_str(), widest.handle), platform::kJpegFileSaved);
 
     PackedBlock tooWide(65501, 1);
     const std::string path = dir.file("too_wide.jpg");

@@ -207,7 +207,7 @@ TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
             builder.tag(kTagJpegInterchangeFormat, kLong, {0x7FFFFFF0})
                 .tag(kTagJpegInterchangeFormatLength, kLong, {100});
         CopiedPage page(builder);
-        EXPECT_EQ(page.status, readers::kCopyFailed);
+        EXPECT_EQ(page.status, kFailed);
         EXPECT_FALSE(pathExists(page.output));
 
         // An earlier file of that name stays as it was.
@@ -215,7 +215,7 @@ TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
         page.dir.write("out.jpg", earlier);
         EXPECT_EQ(readers::copyJpegData(page.dir.file("page.tif").c_str(), page.output.c_str(),
                                         builder.directoryOffsets()[0]),
-                  readers::kCopyFailed);
+                  kFailed);
         EXPECT_EQ(readWholeFile(page.output), earlier);
     }
 }
@@ -238,7 +238,7 @@ TEST(JpegCopy, RefusesOverlappingStrips) {
             .tag(kTagStripOffsets, kLong, c.offsets)
             .tag(kTagStripByteCounts, kLong, c.counts);
         CopiedPage page(builder);
-        EXPECT_EQ(page.status, readers::kCopyFailed);
+        EXPECT_EQ(page.status, kFailed);
         EXPECT_FALSE(pathExists(page.output));
     }
 }
@@ -258,8 +258,7 @@ TEST(JpegCopy, RefusesADirectoryItCannotRead) {
     const uint32_t unreadable[] = {builder.directoryOffsets()[1], 0x7FFFFFF0, 9};
     for (uint32_t offset : unreadable) {
         SCOPED_TRACE(offset);
-        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(), offset),
-                  readers::kCopyFailed);
+        EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), output.c_str(), offset), kFailed);
         EXPECT_FALSE(pathExists(output));
     }
 }
@@ -283,7 +282,7 @@ TEST(JpegCopy, PassesReaderFailuresUpAndRefusesAnUnwritableOutput) {
     const std::string noFolder = dir.file("no_such_folder/out.jpg");
     EXPECT_EQ(
         readers::copyJpegData(tiffPath.c_str(), noFolder.c_str(), builder.directoryOffsets()[0]),
-        readers::kCopyFailed);
+        kFailed);
 }
 
 TEST(JpegCopy, AFailedWriteIsReported) {
@@ -297,32 +296,7 @@ TEST(JpegCopy, AFailedWriteIsReported) {
     ScratchDir dir;
     const std::string tiffPath = dir.write("page.tif", builder.build());
     EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), "/dev/full", builder.directoryOffsets()[0]),
-              readers::kCopyFailed);
-}
-
-// Every byte of a two-layout page flipped in turn: the copy gives 0 or a negative status,
-// never a crash, and never an output larger than twice the input.
-TEST(JpegCopyRobustness, DamagedFilesNeverCrashOrBalloon) {
-    TiffBuilder builder(ByteOrder::Big);
-    builder.blob(8, patternBytes(64))
-        .page()
-        .tag(kTagCompression, kShort, {kOldJpeg})
-        .tag(kTagStripOffsets, kShort, {24, 40, 56})
-        .tag(kTagStripByteCounts, kShort, {16, 16, 16})
-        .tag(kTagJpegInterchangeFormat, kLong, {8})
-        .tag(kTagJpegInterchangeFormatLength, kLong, {16});
-    const Bytes good = builder.build();
-    const uint32_t directory = builder.directoryOffsets()[0];
-    ScratchDir dir;
-    const std::string output = dir.file("flip.jpg");
-    for (size_t i = 0; i < good.size(); ++i) {
-        Bytes bad = good;
-        bad[i] ^= 0xFF;
-        const std::string tiffPath = dir.write("flip.tif", bad);
-        const int32_t status = readers::copyJpegData(tiffPath.c_str(), output.c_str(), directory);
-        EXPECT_LE(status, 0) << "byte " << i;
-        EXPECT_LE(readWholeFile(output).size(), 2 * bad.size()) << "byte " << i;
-    }
+              kFailed);
 }
 
 TEST(JpegCopy, ReadsOnlyThePagesOwnDirectory) {

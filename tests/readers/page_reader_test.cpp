@@ -1,5 +1,6 @@
 #include "readers/tiff_page_reader.h"
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -266,7 +267,7 @@ TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
     if (d.status == 0)
         EXPECT_EQ(d.record.bitsPerPixel, 24u);
     else
-        EXPECT_EQ(d.status, readers::kRgbaFailed);
+        EXPECT_EQ(d.status, readers::kPageUnreadable);
 }
 
 TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
@@ -274,7 +275,7 @@ TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
     PageSpec layout = page(8, 1, 32844 - 100); // no libtiff rendering exists for it
     Decoded d;
     ASSERT_TRUE(decodePage(dir, layout, d));
-    EXPECT_EQ(d.status, readers::kRgbaFailed);
+    EXPECT_EQ(d.status, readers::kPageUnreadable);
     EXPECT_TRUE(isReleased(d.record));
 }
 
@@ -353,115 +354,109 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
     }
 }
 
-TEST(PagePalette, OneBitOrderFollowsPhotometricAndCompression) {
+// Decoded pages: the 1-bit black/white order follows photometric and compression, 8-bit
+// grey gets the full ramp, and a ColorMap is scaled down only when it holds a value of 256
+// or more (entry 0 is (red, green, blue), red of entry 1 follows; in a 16-bit map 256 and
+// 255 both scale to 0). Called directly, buildTiffPalette never writes more entries than the
+// palette holds (a 4-bit header block is exactly 40 + 64 bytes, whatever the sample size or
+// map), refuses a partial map and a bitmap without a palette; colormapDepth looks at `count`
+// values for one of 256 or more.
+TEST(PagePalette, FollowsThePageAndItsColorMap) {
     ScratchDir dir;
-    const struct {
-        uint16_t photometric;
-        uint16_t compression;
-        bool whiteFirst;
-    } cases[] = {{1, 4, true}, {1, 3, true}, {1, 5, false}, {1, 1, false},
-                 {0, 5, true}, {0, 1, true}, {4, 1, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << "photometric " << c.photometric << ", compression " << c.compression);
-        PageSpec layout = page(1, 1, c.photometric, c.compression);
-        Decoded d;
-        ASSERT_TRUE(decodePage(dir, layout, d));
-        ASSERT_EQ(d.status, 0);
-        ASSERT_EQ(d.record.paletteEntries, 2);
-        const uint8_t white[8] = {255, 255, 255, 0, 0, 0, 0, 0};
-        const uint8_t black[8] = {0, 0, 0, 0, 255, 255, 255, 0};
-        EXPECT_EQ(0, std::memcmp(d.record.palette, c.whiteFirst ? white : black, 8));
-    }
-}
-
-TEST(PagePalette, EightBitGreyGetsTheFullRamp) {
-    ScratchDir dir;
-    Decoded d;
-    ASSERT_TRUE(decodePage(dir, page(8, 1, 1), d));
-    ASSERT_EQ(d.status, 0);
-    ASSERT_EQ(d.record.paletteEntries, 256);
-    for (int k = 0; k < 256; ++k) {
-        const uint8_t entry[4] = {uint8_t(k), uint8_t(k), uint8_t(k), 0};
-        ASSERT_EQ(0, std::memcmp(d.record.palette + 4 * k, entry, 4)) << "entry " << k;
-    }
-}
-
-TEST(PagePalette, ColorMapIsScaledDownOnlyWhenItHoldsSixteenBitValues) {
-    ScratchDir dir;
-    // Entry 0 is (red, green, blue), red of entry 1 follows; one value of 256 or more makes
-    // the whole map 16-bit, where 256 and 255 both scale to 0.
-    const struct {
-        uint16_t bits;
-        uint16_t entry0[3];
-        uint16_t red1;
-        uint8_t palette[8];
-    } cases[] = {{8, {65535, 32768, 256}, 255, {0, 127, 255, 0, 0, 0, 0, 0}},
-                 {4, {255, 128, 7}, 3, {7, 128, 255, 0, 0, 0, 3, 0}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.bits << "-bit palette");
-        PageSpec layout = page(c.bits, 1, 3);
-        const size_t n = size_t{1} << c.bits;
+    const std::vector<uint8_t> white = {255, 255, 255, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> black = {0, 0, 0, 0, 255, 255, 255, 0};
+    std::vector<uint8_t> ramp;
+    for (int k = 0; k < 256; ++k)
+        ramp.insert(ramp.end(), {uint8_t(k), uint8_t(k), uint8_t(k), 0});
+    const auto mapped = [](uint16_t bits, std::array<uint16_t, 3> entry0, uint16_t red1) {
+        PageSpec layout = page(bits, 1, 3);
+        const size_t n = size_t{1} << bits;
         layout.colorMap.assign(3 * n, 0);
-        layout.colorMap[0] = c.entry0[0];
-        layout.colorMap[n] = c.entry0[1];
-        layout.colorMap[2 * n] = c.entry0[2];
-        layout.colorMap[1] = c.red1;
+        for (size_t c = 0; c < 3; ++c)
+            layout.colorMap[c * n] = entry0[c];
+        layout.colorMap[1] = red1;
+        return layout;
+    };
+    const struct {
+        const char* what;
+        PageSpec layout;
+        int32_t entries;
+        std::vector<uint8_t> palette; // its first bytes
+    } decoded[] = {
+        {"1-bit, BlackIsZero, CCITT T.6", page(1, 1, 1, 4), 2, white},
+        {"1-bit, BlackIsZero, CCITT T.4", page(1, 1, 1, 3), 2, white},
+        {"1-bit, BlackIsZero, LZW", page(1, 1, 1, 5), 2, black},
+        {"1-bit, BlackIsZero, none", page(1, 1, 1, 1), 2, black},
+        {"1-bit, WhiteIsZero, LZW", page(1, 1, 0, 5), 2, white},
+        {"1-bit, WhiteIsZero, none", page(1, 1, 0, 1), 2, white},
+        {"1-bit, mask", page(1, 1, 4, 1), 2, black},
+        {"8-bit grey", page(8, 1, 1), 256, ramp},
+        {"8-bit map with 16-bit values",
+         mapped(8, {65535, 32768, 256}, 255),
+         256,
+         {0, 127, 255, 0, 0, 0, 0, 0}},
+        {"4-bit map of 8-bit values",
+         mapped(4, {255, 128, 7}, 3),
+         16,
+         {7, 128, 255, 0, 0, 0, 3, 0}},
+    };
+    for (const auto& c : decoded) {
+        SCOPED_TRACE(c.what);
         Decoded d;
-        ASSERT_TRUE(decodePage(dir, layout, d));
+        ASSERT_TRUE(decodePage(dir, c.layout, d));
         ASSERT_EQ(d.status, 0);
-        ASSERT_EQ(d.record.paletteEntries, int32_t(n));
-        EXPECT_EQ(0, std::memcmp(d.record.palette, c.palette, 8));
+        ASSERT_EQ(d.record.paletteEntries, c.entries);
+        EXPECT_EQ(std::vector<uint8_t>(d.record.palette, d.record.palette + c.palette.size()),
+                  c.palette);
     }
-}
 
-TEST(PagePalette, NeverWritesMoreEntriesThanThePaletteHolds) {
-    ScratchDir dir;
-    // A 4-bit bitmap holds 16 entries; an 8-bit sample size or a 256-entry map must not
-    // spill past them (the header block is exactly 40 + 64 bytes).
     const std::vector<uint16_t> map = colorMap(8, true);
-    const uint16_t* maps[3] = {map.data(), map.data() + 256, map.data() + 512};
+    const uint16_t* full = map.data();
+    const uint16_t zeros[256] = {};
     readers::TiffHandle tif = openPage(dir);
-    for (bool withMap : {false, true}) {
+    const struct {
+        const char* what;
+        uint32_t depth; // 0: an 8-bit page whose bitmap has no palette
+        const uint16_t *red, *green, *blue;
+        int32_t status;
+    } direct[] = {
+        {"4 bits of 8-bit samples, no map", 4, nullptr, nullptr, nullptr, 0},
+        {"4 bits, 256-entry map", 4, full, full + 256, full + 512, 0},
+        {"partial map", 8, zeros, nullptr, zeros, readers::kPageUnreadable},
+        {"no palette", 0, nullptr, nullptr, nullptr, kFailed},
+    };
+    for (const auto& c : direct) {
+        SCOPED_TRACE(c.what);
         Bitmap bitmap;
         initImageRecord(nullptr, &bitmap.record);
-        ASSERT_EQ(readers::setBitmapGeometry(bitmap.record, 5, 5, 4), 0);
-        ASSERT_EQ(bitmap.record.paletteEntries, 16);
+        if (c.depth != 0) {
+            ASSERT_EQ(readers::setBitmapGeometry(bitmap.record, 5, 5, c.depth), 0);
+        }
+        const uint32_t depth = c.depth != 0 ? c.depth : 8;
         EXPECT_EQ(
-            readers::buildTiffPalette(tif.get(), bitmap.record, 4, 8, withMap ? maps[0] : nullptr,
-                                      withMap ? maps[1] : nullptr, withMap ? maps[2] : nullptr),
-            0);
-        if (!withMap) {
+            readers::buildTiffPalette(tif.get(), bitmap.record, depth, 8, c.red, c.green, c.blue),
+            c.status);
+        if (c.status == 0 && c.red == nullptr) {
             EXPECT_EQ(bitmap.record.palette[4 * 15], 15); // the ramp is the entry numbers
         }
     }
-}
 
-TEST(PagePalette, PartialColorMapIsRefused) {
-    ScratchDir dir;
-    const uint16_t map[256] = {};
-    readers::TiffHandle tif = openPage(dir);
-    Bitmap bitmap;
-    initImageRecord(nullptr, &bitmap.record);
-    ASSERT_EQ(readers::setBitmapGeometry(bitmap.record, 4, 4, 8), 0);
-    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bitmap.record, 8, 8, map, nullptr, map),
-              readers::kPartialColorMap);
-    ImageRecord bare;
-    initImageRecord(nullptr, &bare);
-    EXPECT_EQ(readers::buildTiffPalette(tif.get(), bare, 8, 8, nullptr, nullptr, nullptr),
-              readers::kNoPalette);
-}
-
-TEST(PagePalette, ColormapDepthLooksForValuesOf256AndMore) {
-    ScratchDir dir;
-    readers::TiffHandle tif = openPage(dir);
     const uint16_t low[3] = {0, 255, 17};
     const uint16_t high[3] = {0, 256, 17};
-    EXPECT_EQ(readers::colormapDepth(nullptr, 3, low, low, low), 0);
-    EXPECT_EQ(readers::colormapDepth(tif.get(), 3, low, nullptr, low), 0);
-    EXPECT_EQ(readers::colormapDepth(tif.get(), 3, low, low, low), 8);
-    EXPECT_EQ(readers::colormapDepth(tif.get(), 3, low, low, high), 16);
-    EXPECT_EQ(readers::colormapDepth(tif.get(), 1, low, low, high), 8); // only `count` looked at
+    const struct {
+        TIFF* tif;
+        uint32_t count;
+        const uint16_t* green;
+        const uint16_t* blue;
+        int depth;
+    } depths[] = {{nullptr, 3, low, low, 0},
+                  {tif.get(), 3, nullptr, low, 0},
+                  {tif.get(), 3, low, low, 8},
+                  {tif.get(), 3, low, high, 16},
+                  {tif.get(), 1, low, high, 8}}; // only `count` values looked at
+    for (const auto& c : depths)
+        EXPECT_EQ(readers::colormapDepth(c.tif, c.count, low, c.green, c.blue), c.depth)
+            << c.count << " values";
 }
 
 TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
@@ -544,8 +539,7 @@ TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
         Bitmap bitmap;
         initImageRecord(nullptr, &bitmap.record);
         ExactBuffers buffers;
-        EXPECT_EQ(readTiffPage(bitmap.record, tif, {c.offset, c.index}, buffers),
-                  readers::kDirectoryNotFound);
+        EXPECT_EQ(readTiffPage(bitmap.record, tif, {c.offset, c.index}, buffers), kFailed);
         EXPECT_TRUE(isReleased(bitmap.record));
         EXPECT_EQ(buffers.calls, 0);
     }
@@ -574,7 +568,7 @@ TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {
                                                    c.photometric));
         Decoded d;
         decode(path, 0, d);
-        EXPECT_EQ(d.status, readers::kPageTooLarge);
+        EXPECT_EQ(d.status, kFailed);
         EXPECT_EQ(d.buffers.calls, 0);
         EXPECT_TRUE(isReleased(d.record));
     }
@@ -591,14 +585,14 @@ TEST(PageLimits, RgbaRasterIsRefusedOverTheLimitAndOnAForeignLayout) {
     bitmap.bitsPerPixel = 8; // rows laid out for 8 bits must not take 3 bytes per pixel
     bitmap.bytesPerRow = 4;
     bitmap.imageSize = 16;
-    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), readers::kLayoutMismatch);
+    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), kFailed);
     // Rows laid out for 24 bits, but a raster of 400 million pixels.
     bitmap.width = 20000;
     bitmap.height = 20000;
     bitmap.bitsPerPixel = 24;
     bitmap.bytesPerRow = 60000;
     bitmap.imageSize = 1200000000;
-    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), readers::kPageTooLarge);
+    EXPECT_EQ(readers::readRgbaPage(bitmap, buffer, tif.get()), kFailed);
 }
 
 TEST(PageSwap, SwapsFirstAndThirdByteOfEachPixel) {

@@ -250,37 +250,42 @@ TEST(DirectoryChain, ATruncatedDirectoryEndsTheChain) {
     }
 }
 
-TEST(DirectoryChain, ALoopEndsAtTheFirstRepeatedDirectory) {
+// A chain ends at its first repeated directory, or after 65536 directories; each directory
+// before is read once and listed once, in chain order.
+TEST(DirectoryChain, EndsAtALoopOrAfter65536Directories) {
+    TiffBuilder longChain; // directories of one entry each, chained in file order
+    for (size_t i = 0; i < tiffdir::kMaxDirectories + 2; ++i)
+        longChain.page().tag(kTagImageWidth, kShort, {static_cast<uint32_t>(i & 0xFFFF)});
+    const auto loop = [](size_t count, size_t loopTo) {
+        TiffBuilder builder = pages(count);
+        builder.nextOffsetToPage(loopTo);
+        return builder.build();
+    };
     const struct {
         const char* what;
+        std::vector<uint8_t> file;
         size_t pages;
-        size_t loopTo;
-    } cases[] = {{"back to the first", 3, 0}, {"onto itself", 1, 0}, {"back to the middle", 4, 2}};
+        int32_t firstWidth; // the widths run up from here
+    } cases[] = {
+        {"back to the first", loop(3, 0), 3, 100},
+        {"onto itself", loop(1, 0), 1, 100},
+        {"back to the middle", loop(3, 1), 3, 100},
+        {"back to the middle of four", loop(4, 2), 4, 100},
+        {"65538 directories", longChain.build(), size_t(tiffdir::kMaxDirectories), 0},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TiffBuilder builder = pages(c.pages);
-        builder.nextOffsetToPage(c.loopTo);
-        const std::vector<uint8_t> file = builder.build();
-        Chain chain(file);
+        Chain chain(c.file);
         EXPECT_EQ(chain.status, 0);
         EXPECT_EQ(chain.reader.directoryCount, static_cast<int>(c.pages));
-        EXPECT_EQ(chain.reader.directoryReads, c.pages); // no directory read twice
-        Listing listing(file);
+        EXPECT_EQ(KbfCount(&chain.reader.directories), static_cast<int32_t>(c.pages));
+        Listing listing(c.file);
         EXPECT_EQ(listing.status, 0);
-        EXPECT_EQ(listing.records().size(), c.pages);
+        std::vector<int32_t> widths(c.pages);
+        for (size_t k = 0; k < c.pages; ++k)
+            widths[k] = c.firstWidth + static_cast<int32_t>(k);
+        EXPECT_EQ(widthsOf(listing.records()), widths);
     }
-}
-
-TEST(DirectoryChain, StopsAfter65536Directories) {
-    // Directories of one entry each, chained in file order.
-    const size_t total = tiffdir::kMaxDirectories + 2;
-    TiffBuilder builder;
-    for (size_t i = 0; i < total; ++i)
-        builder.page().tag(kTagImageWidth, kShort, {static_cast<uint32_t>(i & 0xFFFF)});
-    Chain chain(builder.build());
-    EXPECT_EQ(chain.status, 0);
-    EXPECT_EQ(chain.reader.directoryCount, tiffdir::kMaxDirectories);
-    EXPECT_EQ(chain.reader.directoryReads, static_cast<uint32_t>(tiffdir::kMaxDirectories));
 }
 
 TEST(DirectoryChain, OverlappingDirectoriesEndOnceTheyHoldFarMoreThanTheFile) {
@@ -341,48 +346,6 @@ TEST(DirectoryChain, ReadDirectoryReportsEachFailure) {
         clearRecord(reader);
         ASSERT_EQ(tiffdir::open(reader, path.c_str()), 0);
         EXPECT_EQ(tiffdir::readDirectory(reader, c.offset), c.status);
-        EXPECT_EQ(reader.directoryReads, 1u);
         tiffdir::close(reader);
-    }
-}
-
-// Damaged files: every byte flipped in turn, then every truncation. Each gives a page list
-// or a negative status, never a crash (this test earns its keep under the sanitizers).
-TEST(PageListRobustness, DamagedFilesNeverCrash) {
-    for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
-        TiffBuilder builder(order);
-        builder.blob(8, patternBytes(16))
-            .page()
-            .tag(kTagImageWidth, kShort, {16})
-            .tag(kTagImageLength, kLong, {4})
-            .tag(kTagBitsPerSample, kShort, {8, 8, 8})
-            .tag(kTagSamplesPerPixel, kShort, {3})
-            .tag(kTagStripOffsets, kShort, {8, 12, 16})
-            .tag(kTagStripByteCounts, kLong, {4, 4, 8})
-            .tag(kTagPageNumber, kShort, {1, 2})
-            .page()
-            .tag(kTagImageWidth, kLong, {1})
-            .tag(kTagCompression, kShort, {6})
-            .tag(kTagJpegInterchangeFormat, kLong, {8})
-            .tag(kTagJpegInterchangeFormatLength, kLong, {16})
-            .tag(kTagPageNumber, kShort, {0, 2});
-        const std::vector<uint8_t> good = builder.build();
-        ScratchDir dir;
-        for (size_t i = 0; i < good.size(); ++i) {
-            std::vector<uint8_t> bad = good;
-            bad[i] ^= 0xFF;
-            FileList list;
-            const int32_t status = tiffdir::listPages(dir.write("flip.tif", bad).c_str(), list);
-            EXPECT_LE(status, 0) << "byte " << i;
-        }
-        for (size_t size = 0; size < good.size(); ++size) {
-            const std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(size));
-            FileList list;
-            const int32_t status = tiffdir::listPages(dir.write("cut.tif", cut).c_str(), list);
-            EXPECT_LE(status, 0) << "size " << size;
-            if (size < 8) {
-                EXPECT_EQ(status, tiffdir::kReadError);
-            }
-        }
     }
 }

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <iconv.h>
 #include <string>
 #include <sys/stat.h>
 
@@ -31,20 +30,6 @@ struct OpenedReader {
     tiffdir::TiffReader reader;
     int32_t status;
 };
-
-std::string toUtf8(const char* cp932) {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return "<no CP932 converter>";
-    char out[256] = {};
-    char* in = const_cast<char*>(cp932);
-    size_t inLeft = std::strlen(cp932);
-    char* outPtr = out;
-    size_t outLeft = sizeof out - 1;
-    const size_t done = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    return done == static_cast<size_t>(-1) ? "<not CP932>" : std::string(out);
-}
 
 } // namespace
 
@@ -169,27 +154,4 @@ TEST(TiffReaderValues, AReadPastTheEndIsAShortRead) {
     EXPECT_EQ(tiffdir::readLongs(opened.reader, 0xFFFFFFF0u, 1, longs), tiffdir::kReadError);
     uint16_t shorts[1] = {};
     EXPECT_EQ(tiffdir::readShorts(opened.reader, 16, 1, shorts), tiffdir::kReadError);
-}
-
-TEST(TiffReaderStatus, TextsAreTheirShiftJisForms) {
-    const struct {
-        int32_t status;
-        const char* text;
-    } cases[] = {
-        {tiffdir::kOpenError, "オープンエラー"},
-        {tiffdir::kReadError, "読み込みエラー,書き込みエラー"},
-        {tiffdir::kSeekError, "シークエラー"},
-        {tiffdir::kNotTiff, "TIFFファイルでない"},
-        {tiffdir::kDirectoryStoreError, "ディレクトリバッファ開設エラー"},
-        {tiffdir::kTagStoreError, "タグデータバッファ開設エラー"},
-        {tiffdir::kNoDirectory, "ディレクトリがない"},
-        {tiffdir::kDataBufferError, "データバッファ取得エラー"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.status);
-        ASSERT_NE(tiffdir::statusText(c.status), nullptr);
-        EXPECT_EQ(toUtf8(tiffdir::statusText(c.status)), c.text);
-    }
-    EXPECT_EQ(tiffdir::statusText(-307), nullptr);
-    EXPECT_EQ(tiffdir::statusText(0), nullptr);
 }

@@ -2,13 +2,16 @@
 // Shift-JIS bytes must never be folded.
 #pragma once
 
+#include <string_view>
+
 /// True when `a` and `b` are equal but for the case of the ASCII letters A-Z.
-inline bool equalIgnoringAsciiCase(const char* a, const char* b) {
+inline bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
     const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-    for (;; ++a, ++b) {
-        if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b)))
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i])))
             return false;
-        if (*a == '\0')
-            return true;
     }
+    return true;
 }
