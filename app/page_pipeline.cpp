@@ -108,8 +108,8 @@ void PagePipeline::convert(const char* inputPath, uint32_t fileTurn, const Image
     pageWaiting_.notify_one();
     startWorkerIfNeeded();
     if (workerCount_ == 0) {
-        // Not one thread to be had: this one converts the page, with an engine kept for
-        // the pages after it when there is memory for one.
+        // One CPU, or not one thread to be had: this one converts the page, with an engine
+        // kept for the pages after it when there is memory for one.
         if (!fallback_)
             fallback_.reset(new (std::nothrow) Worker);
         Worker here;
@@ -210,7 +210,9 @@ void PagePipeline::startWorkerIfNeeded() {
         if (idleWorkers_ > 0 || claimed_ == next_)
             return;
     }
-    if (workerCount_ >= maxWorkers_)
+    // A single worker would only take turns with this thread, at the price of a hand-over
+    // per page: this thread converts the pages itself instead.
+    if (workerCount_ >= maxWorkers_ || maxWorkers_ == 1)
         return;
     std::unique_ptr<Worker> worker(new (std::nothrow) Worker);
     if (worker == nullptr)

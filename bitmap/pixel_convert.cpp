@@ -11,8 +11,9 @@ namespace {
 
 // Blue, green, red of every index a pixel can hold. Entries the record's palette does
 // not have stay black, so a stray index never reads past the palette.
+// Each entry has a fourth byte, so that a pixel can be stored as one 4-byte word.
 struct ColourTable {
-    uint8_t bgr[256][3];
+    uint8_t bgr[256][4];
 };
 
 void fillColourTable(const ImageRecord& source, int32_t usable, ColourTable& table) {
@@ -100,8 +101,12 @@ int32_t convert8To24(DeviceContext context, const ImageRecord* source, ImageReco
         fillColourTable(*source, 256, table);
     return convertRows(context, source, destination, 8,
                        [&](const uint8_t* from, uint8_t* to, int32_t width) {
-                           for (int32_t x = 0; x < width; ++x, to += 3)
-                               putColour(to, table.bgr[from[x]]);
+                           // Each pixel but the last as a 4-byte word, whose spare byte the
+                           // next pixel overwrites; the last one stays within its row.
+                           int32_t x = 0;
+                           for (; x + 1 < width; ++x, to += 3)
+                               std::memcpy(to, table.bgr[from[x]], 4);
+                           putColour(to, table.bgr[from[x]]);
                        });
 }
 

@@ -162,15 +162,20 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
         return kFailed;
 
     // The pixels are turned here, as they are packed: every page, whichever path decoded
-    // it, is copied once, and the header describes the page as it is to be viewed.
+    // it, is copied at most once, and the header describes the page as it is to be viewed.
     const Turn turn = turnOf(working, orientation);
     const uint64_t rowBytes = paddedRowBytes(static_cast<uint32_t>(turn.width), 24);
     const auto imageBytes = checkedMul<uint64_t>(rowBytes, static_cast<uint32_t>(turn.height));
     if (!imageBytes || *imageBytes > std::numeric_limits<uint32_t>::max())
         return kFailed;
-    // The header and the rows below fill every byte of the block.
+    // The header and the rows below fill every byte of the block. Rows kept as they lie
+    // may already be in place behind the header: the block is then made around them.
+    const bool asStored = orientation <= 1;
     GlobalBlockHandle block =
-        platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes, platform::GlobalFill::None);
+        asStored ? platform::globalAllocAround(working.dibSection, working.pixels,
+                                               kBitmapHeaderSize, working.imageSize)
+                 : platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes,
+                                         platform::GlobalFill::None);
     if (block == nullptr)
         return kFailed;
     ScopeExit freeBlock([&] { platform::globalFree(block); });
@@ -179,10 +184,12 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
         return kWriteLockFailed;
     writeBitmapHeader(packed, turn.width, turn.height, 24, static_cast<uint32_t>(*imageBytes),
                       turn.sidesExchanged ? yPels : xPels, turn.sidesExchanged ? xPels : yPels);
-    if (orientation <= 1)
-        std::memcpy(packed + kBitmapHeaderSize, working.pixels, working.imageSize);
-    else
+    if (asStored) {
+        if (packed + kBitmapHeaderSize != working.pixels)
+            std::memcpy(packed + kBitmapHeaderSize, working.pixels, working.imageSize);
+    } else {
         copyTurned(packed + kBitmapHeaderSize, rowBytes, working.pixels, turn);
+    }
     platform::globalUnlock(block);
 
     return platform::saveJpegFile(output, block, colours, profile) ? 0 : kWriteEncoderFailed;

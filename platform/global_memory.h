@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/dib_section.h"
+
 struct GlobalBlock;
 using GlobalBlockHandle = GlobalBlock*; // not "GlobalHandle": Windows has a function of that name
 
@@ -19,4 +21,11 @@ uint8_t* globalLock(GlobalBlockHandle handle);
 void globalUnlock(GlobalBlockHandle handle);
 size_t globalSize(GlobalBlockHandle handle);
 void globalFree(GlobalBlockHandle handle);
+/// A block of `headerSize` + `imageSize` bytes for a header followed by the `imageSize`
+/// bytes of pixels at `pixels`, which lie in `section`. Where a section keeps room for the
+/// header in front of its pixels, the block is made around them: its bytes from
+/// `headerSize` on are the pixels themselves (they need no copy) and it must be freed
+/// before the section. Otherwise a fresh block, as globalAlloc gives without zero-filling.
+GlobalBlockHandle globalAllocAround(DibSection section, const uint8_t* pixels, size_t headerSize,
+                                    size_t imageSize);
 } // namespace platform

@@ -1,26 +1,27 @@
 #include "platform/dib_section.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
-struct DibSectionBlock {
-    uint8_t* memory;
-};
+#include "platform/posix/dib_section_block.h"
 
 namespace platform {
 
 DibSection createDibSection(DeviceContext context, uint32_t imageSize, uint8_t** pixels) {
     if (context == nullptr || imageSize == 0 || pixels == nullptr)
         return nullptr;
-    auto* memory = static_cast<uint8_t*>(std::malloc(imageSize));
+    if (imageSize > SIZE_MAX - kSectionHeaderRoom)
+        return nullptr;
+    auto* memory = static_cast<uint8_t*>(std::malloc(kSectionHeaderRoom + imageSize));
     if (memory == nullptr)
         return nullptr;
-    auto* section = new (std::nothrow) DibSectionBlock{memory};
+    auto* section = new (std::nothrow) DibSectionBlock{memory, imageSize};
     if (section == nullptr) {
         std::free(memory);
         return nullptr;
     }
-    *pixels = memory;
+    *pixels = memory + kSectionHeaderRoom;
     return section;
 }
 

@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/posix/dib_section_block.h"
+
 struct GlobalBlock {
     uint8_t* bytes;
     size_t size;
+    bool owned; // false: the bytes are a section's, freed with it
 };
 
 namespace platform {
@@ -16,7 +19,7 @@ GlobalBlockHandle globalAlloc(size_t size, GlobalFill fill) {
                                                                  : std::malloc(bytesToTake));
     if (bytes == nullptr)
         return nullptr;
-    auto* block = new (std::nothrow) GlobalBlock{bytes, size};
+    auto* block = new (std::nothrow) GlobalBlock{bytes, size, true};
     if (block == nullptr)
         std::free(bytes);
     return block;
@@ -33,8 +36,18 @@ size_t globalSize(GlobalBlockHandle handle) { return handle == nullptr ? 0 : han
 void globalFree(GlobalBlockHandle handle) {
     if (handle == nullptr)
         return;
-    std::free(handle->bytes);
+    if (handle->owned)
+        std::free(handle->bytes);
     delete handle;
+}
+
+GlobalBlockHandle globalAllocAround(DibSection section, const uint8_t* pixels, size_t headerSize,
+                                    size_t imageSize) {
+    const bool around = section != nullptr && pixels == section->memory + kSectionHeaderRoom &&
+                        imageSize == section->imageSize && headerSize == kSectionHeaderRoom;
+    if (!around)
+        return globalAlloc(headerSize + imageSize, GlobalFill::None);
+    return new (std::nothrow) GlobalBlock{section->memory, headerSize + imageSize, false};
 }
 
 } // namespace platform

@@ -43,4 +43,10 @@ void globalFree(GlobalBlockHandle handle) {
     delete handle;
 }
 
+// A section's pixels cannot lie inside a global memory block here: they are copied.
+GlobalBlockHandle globalAllocAround(DibSection, const uint8_t*, size_t headerSize,
+                                    size_t imageSize) {
+    return globalAlloc(headerSize + imageSize, GlobalFill::None);
+}
+
 } // namespace platform
