@@ -10,6 +10,11 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELC_SANITIZE=OFF -DPE
 cmake --build build --target pelc
 out=$(mktemp -d "${TMPDIR:-/tmp}/pelc-sample.XXXXXX")
 cp samples/sample.tif "$out/"
-build/pelc "$out/sample.tif" | iconv -f CP932 -t UTF-8
+# Messages come in UTF-8 under a UTF-8 locale; the POSIX locale's Shift-JIS is made readable.
+if [ "$(locale charmap 2>/dev/null)" = UTF-8 ]; then
+    build/pelc "$out/sample.tif"
+else
+    build/pelc "$out/sample.tif" | iconv -f CP932 -t UTF-8
+fi
 echo "JPEG files written to: $out"
 ls -l "$out"

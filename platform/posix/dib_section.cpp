@@ -8,10 +8,11 @@
 
 namespace platform {
 
+// The room in front of a section's pixels never makes its size wrap.
+static_assert(SIZE_MAX - kSectionHeaderRoom >= UINT32_MAX);
+
 DibSection createDibSection(DeviceContext context, uint32_t imageSize, uint8_t** pixels) {
     if (context == nullptr || imageSize == 0 || pixels == nullptr)
-        return nullptr;
-    if (imageSize > SIZE_MAX - kSectionHeaderRoom)
         return nullptr;
     auto* memory = static_cast<uint8_t*>(std::malloc(kSectionHeaderRoom + imageSize));
     if (memory == nullptr)
