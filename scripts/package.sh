@@ -19,12 +19,15 @@ release=--release
 maintainer=${MAINTAINER:-pelc maintainers <pelc@example.org>}
 version=$(sed -n 's/^project(pelc VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
-# dpkg-dev: dpkg-buildflags, dpkg-shlibdeps (with file); zip for the Windows packages.
+# dpkg-dev: dpkg-buildflags, dpkg-shlibdeps (with file); git for the commit's time; zip for
+# the Windows packages.
 scripts/setup.sh --only g++ cmake ninja-build pkg-config libtiff-dev libjpeg62-turbo-dev \
-    dpkg-dev file zip
-# Every date in the packages is the last commit's.
+    dpkg-dev file git zip
+# Every date in the packages is the last commit's: a file's time changes from one clone to
+# the next, so without git the release's time must be given.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt)
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) ||
+        { echo "not a git checkout: set SOURCE_DATE_EPOCH to the release's time" >&2; exit 1; }
 fi
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
 rm -rf "$out"
@@ -99,7 +102,8 @@ build_zip() {
     local stage="$out/$name"
     mkdir -p "$stage"
     "$arch-w64-mingw32-strip" -o "$stage/pelc.exe" "$folder/pelc.exe"
-    sed 's/$/\r/' packaging/README-windows.txt >"$stage/README.txt"
+    # A byte order mark, so Notepad reads the Japanese texts as UTF-8 rather than code page 932.
+    { printf '\xef\xbb\xbf'; sed 's/$/\r/' packaging/README-windows.txt; } >"$stage/README.txt"
     sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
     cp -r "$folder/deps/licenses" "$stage/licenses"
     {
