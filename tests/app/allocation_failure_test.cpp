@@ -22,7 +22,7 @@
 
 #ifdef PELC_FAILING_ALLOC_BINARY
 
-using testsupport::PageSpec;
+using testsupport::PageLayout;
 
 namespace {
 
@@ -52,9 +52,9 @@ std::vector<uint8_t> oldStyleJpegPage(uint16_t orientation) {
     return builder.build();
 }
 
-PageSpec spec(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
-              uint16_t photometric, uint16_t compression) {
-    PageSpec page;
+PageLayout layout(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
+                  uint16_t photometric, uint16_t compression) {
+    PageLayout page;
     page.width = width;
     page.height = height;
     page.bitsPerSample = bits;
@@ -72,25 +72,26 @@ struct Inputs {
 };
 
 Inputs writeInputs(const ScratchDir& dir) {
-    PageSpec fax = spec(64, 24, 1, 1, 0, 4);
-    PageSpec palette = spec(24, 16, 8, 1, 3, 32773);
+    PageLayout fax = layout(64, 24, 1, 1, 0, 4);
+    PageLayout palette = layout(24, 16, 8, 1, 3, 32773);
     for (int channel = 0; channel < 3; ++channel)
         for (int i = 0; i < 256; ++i)
             palette.colorMap.push_back(static_cast<uint16_t>((i * (channel + 3) % 256) * 257));
-    PageSpec cmyk = spec(20, 12, 8, 4, 5, 5);
+    PageLayout cmyk = layout(20, 12, 8, 4, 5, 5);
     cmyk.inkSet = 1;
-    PageSpec tiled = spec(40, 24, 8, 3, 2, 8);
+    PageLayout tiled = layout(40, 24, 8, 3, 2, 8);
     tiled.tileWidth = 16;
     tiled.tileLength = 16;
-    PageSpec turned = spec(24, 16, 8, 1, 1, 1);
+    PageLayout turned = layout(24, 16, 8, 1, 1, 1);
     turned.orientation = 6;
     EXPECT_TRUE(testsupport::writeTiffPages(dir.file("mixed.tif"),
-                                            {fax, spec(24, 16, 8, 1, 1, 5), palette}));
+                                            {fax, layout(24, 16, 8, 1, 1, 5), palette}));
     EXPECT_TRUE(testsupport::writeTiffPages(
-        dir.file("colour.tif"), {spec(24, 16, 8, 3, 2, 1), spec(16, 8, 16, 1, 1, 1), cmyk},
+        dir.file("colour.tif"), {layout(24, 16, 8, 3, 2, 1), layout(16, 8, 16, 1, 1, 1), cmyk},
         /*bigEndian=*/true));
     EXPECT_TRUE(testsupport::writeTiffPages(dir.file("tiled.tif"), {tiled, turned}));
-    EXPECT_TRUE(testsupport::writeTiffPages(dir.file("big.tif"), {spec(24, 16, 8, 1, 1, 8)}, false,
+    EXPECT_TRUE(testsupport::writeTiffPages(dir.file("big.tif"), {layout(24, 16, 8, 1, 1, 8)},
+                                            false,
                                             /*bigTiff=*/true));
     dir.write("copied.tif", oldStyleJpegPage(1));
     dir.write("decoded.tif", oldStyleJpegPage(8));

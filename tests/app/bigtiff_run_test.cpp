@@ -39,17 +39,17 @@ TiffBuilder& stripPage(TiffBuilder& builder, uint16_t compression) {
 } // namespace
 
 TEST(BigTiffRun, AThreePageFileConvertsInBothByteOrders) {
-    using testsupport::PageSpec;
-    PageSpec rgb;
+    using testsupport::PageLayout;
+    PageLayout rgb;
     rgb.width = 64;
     rgb.height = 48;
     rgb.samplesPerPixel = 3;
     rgb.photometric = 2;
     rgb.compression = 5;
     rgb.pixels = testsupport::gradientPixels(rgb);
-    PageSpec grey = testsupport::greyPage(40, 30, 1, 8);
+    PageLayout grey = testsupport::greyPage(40, 30, 1, 8);
     grey.pixels = testsupport::gradientPixels(grey);
-    PageSpec tiled = testsupport::greyPage(48, 40);
+    PageLayout tiled = testsupport::greyPage(48, 40);
     tiled.tileWidth = tiled.tileLength = 16;
     tiled.pixels = testsupport::gradientPixels(tiled);
     for (bool bigEndian : {false, true}) {

@@ -271,12 +271,12 @@ TEST(ConversionDriver, TheBundledSampleConvertsEveryPageInOrder) {
 
 TEST(ConversionDriver, DecodedPagesLookLikeTheirSource) {
     ScratchDir dir;
-    using testsupport::PageSpec;
-    PageSpec grey;
+    using testsupport::PageLayout;
+    PageLayout grey;
     grey.width = 64;
     grey.height = 48;
     grey.pixels = testsupport::gradientPixels(grey);
-    PageSpec rgb = grey;
+    PageLayout rgb = grey;
     rgb.samplesPerPixel = 3;
     rgb.photometric = 2;
     rgb.compression = 5;

@@ -32,7 +32,7 @@
 #include "tests/support/tiff_pages.h"
 
 using namespace tiff_builder;
-using testsupport::PageSpec;
+using testsupport::PageLayout;
 
 namespace {
 
@@ -70,9 +70,9 @@ std::string copiedPages() {
 
 // Three decoded pages: small grey, 512 x 512 RGB noise (a JPEG of some hundred kilobytes),
 // small RGB.
-const PageSpec kDecodedPages[] = {
+const PageLayout kDecodedPages[] = {
     [] {
-        PageSpec p;
+        PageLayout p;
         p.width = 16;
         p.height = 16;
         p.pixels = testsupport::gradientPixels(p);
@@ -80,7 +80,7 @@ const PageSpec kDecodedPages[] = {
     }(),
     testsupport::rgbPage(512, 512, 7, 8),
     [] {
-        PageSpec p;
+        PageLayout p;
         p.width = 24;
         p.height = 8;
         p.samplesPerPixel = 3;
@@ -427,7 +427,7 @@ TEST(ProgramEnvironment, PagesTooLargeForTheMemoryLimitAreRefusedAndTheOthersCon
     constexpr uint64_t kLimit = 128u << 20;
     ScratchDir dir;
     auto plain = [](uint32_t width, uint32_t height) {
-        PageSpec page;
+        PageLayout page;
         page.width = width;
         page.height = height;
         page.samplesPerPixel = 3;
@@ -521,7 +521,7 @@ std::string cutOutput(int file, int page) {
 // encode that a cut lands while pages are written.
 void placeCutInputs(const ScratchDir& dir, const std::string& folder) {
     for (int file = 0; file < kCutFiles; ++file) {
-        std::vector<PageSpec> pages;
+        std::vector<PageLayout> pages;
         for (int page = 0; page < kCutPages; ++page) {
             const uint32_t side = page % 2 == 0 ? 900 : 200;
             pages.push_back(testsupport::rgbPage(side, side, uint32_t(file * kCutPages + page)));

@@ -14,7 +14,7 @@
 
 namespace {
 
-using testsupport::PageSpec;
+using testsupport::PageLayout;
 
 // A profile of `size` bytes in colour space `space` ("RGB ", "GRAY", "CMYK", "Lab "), its body a
 // pattern of `seed`, so two profiles differ and a shifted or cut copy shows.
@@ -35,32 +35,32 @@ std::vector<uint8_t> withByte(std::vector<uint8_t> bytes, size_t at, uint8_t val
     return bytes;
 }
 
-PageSpec colourPage() { return testsupport::rgbPage(32, 24, 3); }
+PageLayout colourPage() { return testsupport::rgbPage(32, 24, 3); }
 
-PageSpec greyPixelsOnRgbPage() {
-    PageSpec page = testsupport::rgbPage(32, 24);
+PageLayout greyPixelsOnRgbPage() {
+    PageLayout page = testsupport::rgbPage(32, 24);
     for (size_t i = 0; i + 2 < page.pixels.size(); i += 3)
         page.pixels[i + 1] = page.pixels[i + 2] = page.pixels[i];
     return page;
 }
 
-PageSpec palettePage() {
-    PageSpec page = testsupport::greyPage(32, 24);
+PageLayout palettePage() {
+    PageLayout page = testsupport::greyPage(32, 24);
     page.photometric = 3;
     for (int k = 0; k < 3 * 256; ++k)
         page.colorMap.push_back(static_cast<uint16_t>(k * 7919));
     return page;
 }
 
-PageSpec ycbcrJpegPage() {
-    PageSpec page = testsupport::rgbPage(32, 32, 2, 7);
+PageLayout ycbcrJpegPage() {
+    PageLayout page = testsupport::rgbPage(32, 32, 2, 7);
     page.photometric = 6;
     page.pixels = testsupport::gradientPixels(page);
     return page;
 }
 
-PageSpec cmykPage() {
-    PageSpec page;
+PageLayout cmykPage() {
+    PageLayout page;
     page.width = 32;
     page.height = 24;
     page.samplesPerPixel = 4;
@@ -70,8 +70,8 @@ PageSpec cmykPage() {
     return page;
 }
 
-PageSpec bilevelPage() {
-    PageSpec page;
+PageLayout bilevelPage() {
+    PageLayout page;
     page.width = 32;
     page.height = 24;
     page.bitsPerSample = 1;
@@ -81,7 +81,7 @@ PageSpec bilevelPage() {
 
 struct ProfileCase {
     const char* name;
-    PageSpec (*page)();
+    PageLayout (*page)();
     std::vector<uint8_t> profile;
     bool carried;
     int components;
@@ -120,7 +120,7 @@ class IccProfiles : public testing::TestWithParam<ProfileCase> {};
 TEST_P(IccProfiles, ReachTheJpegOnlyWhereItsColourSpaceMatches) {
     const ProfileCase& c = GetParam();
     ScratchDir dir;
-    PageSpec page = c.page();
+    PageLayout page = c.page();
     page.iccProfile = c.profile;
     ASSERT_TRUE(testsupport::writeTiffPages(dir.file("page.tif"), {page}));
 
@@ -143,10 +143,10 @@ INSTANTIATE_TEST_SUITE_P(Pages, IccProfiles, testing::ValuesIn(profileCases()),
 // profile or none, never the one before it.
 TEST(IccProfilesAcrossPages, EachPageCarriesItsOwn) {
     ScratchDir dir;
-    PageSpec first = colourPage();
+    PageLayout first = colourPage();
     first.iccProfile = profile("RGB ", 5000, 1);
-    const PageSpec without = colourPage();
-    PageSpec smaller = colourPage();
+    const PageLayout without = colourPage();
+    PageLayout smaller = colourPage();
     smaller.iccProfile = profile("RGB ", 700, 9);
     ASSERT_TRUE(testsupport::writeTiffPages(dir.file("pages.tif"), {first, without, smaller}));
 

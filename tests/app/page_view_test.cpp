@@ -16,7 +16,7 @@
 #include "tests/support/tiff_pages.h"
 
 using namespace tiff_builder;
-using testsupport::PageSpec;
+using testsupport::PageLayout;
 
 namespace {
 
@@ -53,8 +53,8 @@ void viewedAt(int orientation, int w, int h, int c, int r, int& x, int& y) {
 
 // The page stored so that, viewed as `orientation` says, it shows the upright cells: a G4
 // fax page (read row by row) or a JPEG-compressed YCbCr page (libtiff's RGBA path).
-PageSpec storedPage(int orientation, bool bilevel) {
-    PageSpec page;
+PageLayout storedPage(int orientation, bool bilevel) {
+    PageLayout page;
     const bool exchanged = orientation >= ORIENTATION_LEFTTOP;
     page.width = exchanged ? kUprightHeight : kUprightWidth;
     page.height = exchanged ? kUprightWidth : kUprightHeight;

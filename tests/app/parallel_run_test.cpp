@@ -20,13 +20,13 @@
 #include "tests/support/tiff_pages.h"
 
 using namespace tiff_builder;
-using testsupport::PageSpec;
+using testsupport::PageLayout;
 
 namespace {
 
 // Pages of very different cost, so that on several workers later pages finish first.
-std::vector<PageSpec> unevenPages(int count) {
-    std::vector<PageSpec> pages;
+std::vector<PageLayout> unevenPages(int count) {
+    std::vector<PageLayout> pages;
     for (int i = 0; i < count; ++i) {
         const uint32_t seed = static_cast<uint32_t>(i + 1);
         if (i % 5 == 0)

@@ -22,7 +22,7 @@ using readers::ConvertEngine;
 using testsupport::Bitmap;
 using testsupport::greyPage;
 using testsupport::looksLikeLibtiff;
-using testsupport::PageSpec;
+using testsupport::PageLayout;
 using testsupport::Rgb;
 using testsupport::rgbPage;
 
@@ -37,7 +37,7 @@ int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& 
 
 TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
     ScratchDir dir;
-    PageSpec fax;
+    PageLayout fax;
     fax.width = 50;
     fax.height = 9;
     fax.bitsPerSample = 1;
@@ -126,7 +126,7 @@ TEST(ConvertEngine, PageBufferGrowsOnlyWhenAPageNeedsMore) {
 
 TEST(ConvertEngine, BufferFollowsTheLayoutDecodedNotTheRecord) {
     ScratchDir dir;
-    PageSpec grey16 = greyPage(33, 17, 5);
+    PageLayout grey16 = greyPage(33, 17, 5);
     grey16.bitsPerSample = 16;
     grey16.pixels = testsupport::patternPixels(grey16, 5);
     const std::string path = dir.file("understated.tif");
@@ -147,7 +147,7 @@ TEST(ConvertEngine, BufferFollowsTheLayoutDecodedNotTheRecord) {
 
 TEST(ConvertEngine, CmykPageBecomesTwentyFourBitsWithItsOwnPixels) {
     ScratchDir dir;
-    PageSpec cmyk;
+    PageLayout cmyk;
     cmyk.width = 13;
     cmyk.height = 5;
     cmyk.samplesPerPixel = 4;
@@ -251,7 +251,7 @@ TEST(ConvertEngine, FinishFileLetsTheSamePathBeReadAfresh) {
 
 TEST(ConvertEngine, SmallUncompressedTilesAfterALargeStrip) {
     ScratchDir dir;
-    PageSpec tiled = rgbPage(40, 20, 7);
+    PageLayout tiled = rgbPage(40, 20, 7);
     tiled.tileWidth = 16;
     tiled.tileLength = 16;
     const std::string path = dir.file("tiles_after_strip.tif");
@@ -299,13 +299,13 @@ TEST(DamagedFiles, GiveAStatusNeverACrash) {
         }
     };
 
-    PageSpec fax;
+    PageLayout fax;
     fax.width = 24;
     fax.height = 6;
     fax.bitsPerSample = 1;
     fax.compression = 4;
     fax.pixels = testsupport::patternPixels(fax, 4);
-    PageSpec palette;
+    PageLayout palette;
     palette.width = 6;
     palette.height = 4;
     palette.bitsPerSample = 4;

@@ -17,7 +17,7 @@
 
 using readers::readTiffPage;
 using testsupport::Bitmap;
-using testsupport::PageSpec;
+using testsupport::PageLayout;
 using testsupport::Rgb;
 
 namespace {
@@ -53,7 +53,7 @@ void decode(const std::string& path, int index, Decoded& out) {
 
 // Writes `layout` (pattern pixels when it has none) into `dir` and decodes its page; false
 // when libtiff refuses to write it.
-bool decodePage(const ScratchDir& dir, PageSpec layout, Decoded& out, bool bigEndian = false) {
+bool decodePage(const ScratchDir& dir, PageLayout layout, Decoded& out, bool bigEndian = false) {
     if (layout.pixels.empty())
         layout.pixels = testsupport::patternPixels(layout);
     const std::string path = dir.file("page.tif");
@@ -75,8 +75,8 @@ std::vector<uint16_t> colorMap(int bits, bool sixteenBit) {
     return map;
 }
 
-PageSpec page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t compression = 1) {
-    PageSpec p;
+PageLayout page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t compression = 1) {
+    PageLayout p;
     p.width = 37;
     p.height = 19;
     p.bitsPerSample = bits;
@@ -88,7 +88,7 @@ PageSpec page(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t co
 
 // A page (8-bit grey unless given) written into `dir` and opened, for the reader's steps
 // called alone.
-readers::TiffHandle openPage(const ScratchDir& dir, PageSpec layout = page(8, 1, 1)) {
+readers::TiffHandle openPage(const ScratchDir& dir, PageLayout layout = page(8, 1, 1)) {
     layout.pixels = testsupport::patternPixels(layout);
     const std::string path = dir.file("page.tif");
     EXPECT_TRUE(testsupport::writeTiffPages(path, {layout}));
@@ -99,14 +99,14 @@ readers::TiffHandle openPage(const ScratchDir& dir, PageSpec layout = page(8, 1,
 
 struct RoutingCase {
     const char* name;
-    PageSpec layout;
+    PageLayout layout;
     uint32_t depth; // of the decoded bitmap
     int tolerance;
 };
 
 std::vector<RoutingCase> routingCases() {
     std::vector<RoutingCase> cases;
-    auto add = [&](const char* name, PageSpec layout, uint32_t depth, int tolerance = 0) {
+    auto add = [&](const char* name, PageLayout layout, uint32_t depth, int tolerance = 0) {
         if (layout.pixels.empty())
             layout.pixels = layout.compression == 7 ? testsupport::gradientPixels(layout)
                                                     : testsupport::patternPixels(layout);
@@ -119,17 +119,17 @@ std::vector<RoutingCase> routingCases() {
     add("1-bit WhiteIsZero G4", page(1, 1, 0, 4), 1);
     add("1-bit BlackIsZero G4", page(1, 1, 1, 4), 1);
     add("1-bit BlackIsZero LZW", page(1, 1, 1, 5), 1);
-    PageSpec palette4 = page(4, 1, 3);
+    PageLayout palette4 = page(4, 1, 3);
     palette4.colorMap = colorMap(4, true);
     // libtiff scales 16-bit maps by a shift, the palette by 255 / 65535: one level apart.
     add("4-bit palette", palette4, 4, 1);
-    PageSpec palette8 = page(8, 1, 3, 5);
+    PageLayout palette8 = page(8, 1, 3, 5);
     palette8.colorMap = colorMap(8, true);
     add("8-bit palette", palette8, 8, 1);
-    PageSpec palette8Small = page(8, 1, 3);
+    PageLayout palette8Small = page(8, 1, 3);
     palette8Small.colorMap = colorMap(8, false);
     add("8-bit palette, ColorMap below 256", palette8Small, 8);
-    PageSpec palette1 = page(1, 1, 3);
+    PageLayout palette1 = page(1, 1, 3);
     palette1.colorMap = {65535, 0, 0, 65535, 30000, 0};
     add("1-bit palette", palette1, 24);
     add("8-bit BlackIsZero", page(8, 1, 1), 8);
@@ -143,34 +143,34 @@ std::vector<RoutingCase> routingCases() {
     add("24-bit RGB LZW", page(8, 3, 2, 5), 24);
     add("24-bit RGB PackBits", page(8, 3, 2, 32773), 24);
     add("24-bit RGB Deflate", page(8, 3, 2, 8), 24);
-    PageSpec rgbStrips = page(8, 3, 2, 5);
+    PageLayout rgbStrips = page(8, 3, 2, 5);
     rgbStrips.rowsPerStrip = 4;
     add("24-bit RGB LZW, strips of 4 rows", rgbStrips, 24);
     add("48-bit RGB", page(16, 3, 2), 24);
     add("JPEG RGB", page(8, 3, 2, 7), 24, 2);
     add("JPEG YCbCr", page(8, 3, 6, 7), 24, 2);
     add("JPEG grey", page(8, 1, 1, 7), 8, 2);
-    PageSpec planar = page(8, 3, 2, 5);
+    PageLayout planar = page(8, 3, 2, 5);
     planar.planar = 2;
     add("planar-separate RGB", planar, 24);
-    PageSpec tiled = page(8, 3, 2, 8);
+    PageLayout tiled = page(8, 3, 2, 8);
     tiled.tileWidth = 16;
     tiled.tileLength = 16;
     add("tiled RGB", tiled, 24);
-    PageSpec tiledGrey = page(8, 1, 1);
+    PageLayout tiledGrey = page(8, 1, 1);
     tiledGrey.tileWidth = 16;
     tiledGrey.tileLength = 16;
     add("tiled 8-bit grey", tiledGrey, 24);
-    PageSpec tiledRgb = page(8, 3, 2);
+    PageLayout tiledRgb = page(8, 3, 2);
     tiledRgb.tileWidth = 16;
     tiledRgb.tileLength = 32;
     add("tiled RGB, uncompressed", tiledRgb, 24);
-    PageSpec tiledPlanar = page(8, 3, 2);
+    PageLayout tiledPlanar = page(8, 3, 2);
     tiledPlanar.planar = 2;
     tiledPlanar.tileWidth = 16;
     tiledPlanar.tileLength = 16;
     add("tiled planar-separate RGB, uncompressed", tiledPlanar, 24);
-    PageSpec opaqueAlpha = page(8, 4, 2);
+    PageLayout opaqueAlpha = page(8, 4, 2);
     opaqueAlpha.extraSamples = {2};
     opaqueAlpha.pixels = testsupport::patternPixels(opaqueAlpha);
     for (size_t i = 3; i < opaqueAlpha.pixels.size(); i += 4)
@@ -213,7 +213,7 @@ TEST(PageRouting, EachClassDecodesAsLibtiffRendersItInBothByteOrders) {
 
 TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
     ScratchDir dir;
-    PageSpec layout = page(8, 3, 2);
+    PageLayout layout = page(8, 3, 2);
     layout.width = 2;
     layout.height = 2;
     layout.pixels = {10, 20, 30, 40,  50,  60,   // top row
@@ -230,16 +230,16 @@ TEST(PageRouting, RgbArrivesBlueGreenRedBottomRowFirst) {
 
 TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
     ScratchDir dir;
-    PageSpec cmyk = page(8, 4, 5);
+    PageLayout cmyk = page(8, 4, 5);
     cmyk.inkSet = 1;
     const struct {
         const char* name;
-        PageSpec layout;
+        PageLayout layout;
         uint32_t depth;
     } cases[] = {{"CMYK", cmyk, 32}, {"1-bit mask", page(1, 1, 4), 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PageSpec layout = c.layout;
+        PageLayout layout = c.layout;
         layout.pixels = testsupport::patternPixels(layout);
         Decoded d;
         ASSERT_TRUE(decodePage(dir, layout, d));
@@ -260,7 +260,7 @@ TEST(PageRouting, CmykAndMaskPagesKeepTheirRowsAsStored) {
 
 TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
     ScratchDir dir;
-    PageSpec layout = page(8, 4, 5);
+    PageLayout layout = page(8, 4, 5);
     layout.inkSet = 2;
     Decoded d;
     ASSERT_TRUE(decodePage(dir, layout, d));
@@ -272,7 +272,7 @@ TEST(PageRouting, CmykWithAnotherInkSetIsRenderedByLibtiffOrRefused) {
 
 TEST(PageRouting, UnknownPhotometricIsRefusedNotReadRowByRow) {
     ScratchDir dir;
-    PageSpec layout = page(8, 1, 32844 - 100); // no libtiff rendering exists for it
+    PageLayout layout = page(8, 1, 32844 - 100); // no libtiff rendering exists for it
     Decoded d;
     ASSERT_TRUE(decodePage(dir, layout, d));
     EXPECT_EQ(d.status, readers::kPageUnreadable);
@@ -337,7 +337,7 @@ TEST(PageAlpha, PagesWithAlphaLookAsOnWhitePaper) {
     };
     for (const AlphaCase& c : cases) {
         SCOPED_TRACE(c.name);
-        PageSpec layout = page(8, c.samples, c.photometric);
+        PageLayout layout = page(8, c.samples, c.photometric);
         layout.width = 3;
         layout.height = 2;
         layout.extraSamples = {c.extra};
@@ -369,7 +369,7 @@ TEST(PagePalette, FollowsThePageAndItsColorMap) {
     for (int k = 0; k < 256; ++k)
         ramp.insert(ramp.end(), {uint8_t(k), uint8_t(k), uint8_t(k), 0});
     const auto mapped = [](uint16_t bits, std::array<uint16_t, 3> entry0, uint16_t red1) {
-        PageSpec layout = page(bits, 1, 3);
+        PageLayout layout = page(bits, 1, 3);
         const size_t n = size_t{1} << bits;
         layout.colorMap.assign(3 * n, 0);
         for (size_t c = 0; c < 3; ++c)
@@ -379,7 +379,7 @@ TEST(PagePalette, FollowsThePageAndItsColorMap) {
     };
     const struct {
         const char* what;
-        PageSpec layout;
+        PageLayout layout;
         int32_t entries;
         std::vector<uint8_t> palette; // its first bytes
     } decoded[] = {
@@ -475,7 +475,7 @@ TEST(PageFields, ResolutionAndUnitFollowTheirRules) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "unit " << c.wantUnit << " x " << c.wantX);
-        PageSpec layout = page(8, 1, 1);
+        PageLayout layout = page(8, 1, 1);
         layout.xResolution = c.x;
         layout.yResolution = c.y;
         layout.resolutionUnit = c.unit;
@@ -500,9 +500,9 @@ TEST(PageFields, PhotometricIsKeptAsSigned16Bits) {
 
 TEST(PageDirectory, OffsetOrIndexReachesThePage) {
     ScratchDir dir;
-    std::vector<PageSpec> pages;
+    std::vector<PageLayout> pages;
     for (uint32_t i = 0; i < 3; ++i) {
-        PageSpec p = page(8, 1, 1);
+        PageLayout p = page(8, 1, 1);
         p.width = 10 + i;
         p.pixels = testsupport::patternPixels(p, i);
         pages.push_back(p);

@@ -45,7 +45,7 @@ struct MemoryCompressor {
 
 std::vector<uint8_t> encodeJpeg(uint32_t width, uint32_t height, int components, int restartRows,
                                 bool arithmetic) {
-    PageSpec page;
+    PageLayout page;
     page.width = width;
     page.height = height;
     page.samplesPerPixel = static_cast<uint16_t>(components);

@@ -21,12 +21,12 @@ struct Closer {
 using Handle = std::unique_ptr<TIFF, Closer>;
 
 // Bytes of sample `s` of pixel `x` in an interleaved row of samples of `bits` >= 8.
-void copySample(const uint8_t* row, uint32_t x, uint16_t s, const PageSpec& page, uint8_t* out) {
+void copySample(const uint8_t* row, uint32_t x, uint16_t s, const PageLayout& page, uint8_t* out) {
     const size_t bytes = page.bitsPerSample / 8;
     std::memcpy(out, row + (size_t(x) * page.samplesPerPixel + s) * bytes, bytes);
 }
 
-bool writeStrips(TIFF* tif, const PageSpec& page) {
+bool writeStrips(TIFF* tif, const PageLayout& page) {
     const size_t rowBytes = pixelRowBytes(page);
     if (page.planar == PLANARCONFIG_SEPARATE) {
         const size_t sampleBytes = page.bitsPerSample / 8;
@@ -51,7 +51,7 @@ bool writeStrips(TIFF* tif, const PageSpec& page) {
     return true;
 }
 
-bool writeTiles(TIFF* tif, const PageSpec& page) {
+bool writeTiles(TIFF* tif, const PageLayout& page) {
     // Samples stored apart: one tile per sample plane, each holding that sample alone.
     const bool separate = page.planar == PLANARCONFIG_SEPARATE;
     const uint16_t planes = separate ? page.samplesPerPixel : 1;
@@ -81,7 +81,7 @@ bool writeTiles(TIFF* tif, const PageSpec& page) {
     return true;
 }
 
-bool writePage(TIFF* tif, const PageSpec& page) {
+bool writePage(TIFF* tif, const PageLayout& page) {
     if (page.pixels.size() != pixelRowBytes(page) * page.height)
         return false;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, page.width);
@@ -160,11 +160,11 @@ std::vector<uint8_t> tiffRgb(const std::string& path, int index, int& width, int
 
 } // namespace
 
-size_t pixelRowBytes(const PageSpec& page) {
+size_t pixelRowBytes(const PageLayout& page) {
     return (size_t(page.width) * page.samplesPerPixel * page.bitsPerSample + 7) / 8;
 }
 
-std::vector<uint8_t> patternPixels(const PageSpec& page, uint32_t seed) {
+std::vector<uint8_t> patternPixels(const PageLayout& page, uint32_t seed) {
     std::vector<uint8_t> pixels(pixelRowBytes(page) * page.height);
     uint32_t state = seed * 2654435761u + 12345u;
     for (uint8_t& b : pixels) {
@@ -174,8 +174,8 @@ std::vector<uint8_t> patternPixels(const PageSpec& page, uint32_t seed) {
     return pixels;
 }
 
-PageSpec greyPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression) {
-    PageSpec p;
+PageLayout greyPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression) {
+    PageLayout p;
     p.width = width;
     p.height = height;
     p.compression = compression;
@@ -183,8 +183,8 @@ PageSpec greyPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compr
     return p;
 }
 
-PageSpec rgbPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression) {
-    PageSpec p;
+PageLayout rgbPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compression) {
+    PageLayout p;
     p.width = width;
     p.height = height;
     p.samplesPerPixel = 3;
@@ -194,7 +194,7 @@ PageSpec rgbPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t compre
     return p;
 }
 
-std::vector<uint8_t> gradientPixels(const PageSpec& page) {
+std::vector<uint8_t> gradientPixels(const PageLayout& page) {
     std::vector<uint8_t> pixels(pixelRowBytes(page) * page.height);
     const uint32_t samples = page.samplesPerPixel;
     for (uint32_t y = 0; y < page.height; ++y) {
@@ -210,13 +210,13 @@ std::vector<uint8_t> gradientPixels(const PageSpec& page) {
     return pixels;
 }
 
-bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages, bool bigEndian,
+bool writeTiffPages(const std::string& path, const std::vector<PageLayout>& pages, bool bigEndian,
                     bool bigTiff) {
     const std::string mode = std::string("w") + (bigEndian ? "b" : "l") + (bigTiff ? "8" : "");
     Handle tif(TIFFOpen(path.c_str(), mode.c_str()));
     if (tif == nullptr)
         return false;
-    for (const PageSpec& page : pages) {
+    for (const PageLayout& page : pages) {
         if (!writePage(tif.get(), page))
             return false;
     }

@@ -1,7 +1,7 @@
 // Writes pixel pages with libtiff's own writer, so tests decode files that a real
 // producer made; and judges what pelc made of a page against libtiff's own rendering of it.
 //
-//   PageSpec page;                      // 8-bit grey, one strip
+//   PageLayout page;                      // 8-bit grey, one strip
 //   page.width = 16; page.height = 4;
 //   page.pixels = patternPixels(page);
 //   ASSERT_TRUE(writeTiffPages(path, {page, page}));
@@ -18,7 +18,7 @@
 
 namespace testsupport {
 
-struct PageSpec {
+struct PageLayout {
     uint32_t width = 8;
     uint32_t height = 8;
     uint16_t bitsPerSample = 8;
@@ -44,20 +44,20 @@ struct PageSpec {
 };
 
 /// Bytes of one row of `page.pixels`.
-size_t pixelRowBytes(const PageSpec& page);
+size_t pixelRowBytes(const PageLayout& page);
 /// Pseudo-random bytes for every row (any value is a valid sample or index).
-std::vector<uint8_t> patternPixels(const PageSpec& page, uint32_t seed = 1);
+std::vector<uint8_t> patternPixels(const PageLayout& page, uint32_t seed = 1);
 /// Smooth ramps (8-bit samples only), for lossy compression checked within a tolerance.
-std::vector<uint8_t> gradientPixels(const PageSpec& page);
+std::vector<uint8_t> gradientPixels(const PageLayout& page);
 
 /// An 8-bit grey page of `width` x `height`, one strip, pattern pixels from `seed`.
-PageSpec greyPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
+PageLayout greyPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
 /// The same as 24-bit RGB.
-PageSpec rgbPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
+PageLayout rgbPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
 
 /// Writes the pages in order with TIFFOpen(path, "w"), in big- or little-endian order, as
 /// BigTIFF ("w8") when asked. False when libtiff refuses a page.
-bool writeTiffPages(const std::string& path, const std::vector<PageSpec>& pages,
+bool writeTiffPages(const std::string& path, const std::vector<PageLayout>& pages,
                     bool bigEndian = false, bool bigTiff = false);
 /// One page that claims `width` x `height` but holds one tiny Deflate strip: its tags
 /// promise a huge bitmap while the file costs nothing. False when libtiff refuses it.

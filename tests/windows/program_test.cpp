@@ -208,7 +208,7 @@ TEST(WindowsProgram, WildcardInAFolderOfDriveZ) {
 
 TEST(WindowsProgram, TwelvePagesAreNumberedFrom01To12) {
     ScratchDir dir;
-    std::vector<testsupport::PageSpec> pages;
+    std::vector<testsupport::PageLayout> pages;
     for (uint32_t i = 0; i < 12; ++i)
         pages.push_back(testsupport::greyPage(8 + i, 8, i));
     ASSERT_TRUE(testsupport::writeTiffPages(dir.file("doc.tif"), pages));
