@@ -9,6 +9,7 @@
 
 #include "app/messages.h"
 #include "app/page_step.h"
+#include "core/checked_math.h"
 #include "platform/machine.h"
 #include "platform/output_file.h"
 #include "readers/convert_engine.h"
@@ -157,7 +158,9 @@ void PagePipeline::waitForRoom(uint64_t cost) {
     std::unique_lock lock(mutex_);
     for (;;) {
         const bool windowFree = next_ - oldest_ < windowSize_;
-        const bool memoryFree = pageFitsBudget(costInWork_, cost, memoryBudget_);
+        // A page above the budget runs alone; a cost near the top of the range must not
+        // wrap round into room.
+        const bool memoryFree = costInWork_ == 0 || rangeInside(costInWork_, cost, memoryBudget_);
         if (windowFree && memoryFree && !oldestDone())
             return;
         if (oldestDone()) {
@@ -267,9 +270,4 @@ int pageWorkerCount() { return std::min(platform::usableCpuCount(), kMaxWorkers)
 uint64_t pageMemoryBudget() {
     const uint64_t memory = platform::usableMemoryBytes();
     return memory == 0 ? std::numeric_limits<uint64_t>::max() : memory / 2;
-}
-
-bool pageFitsBudget(uint64_t inWork, uint64_t cost, uint64_t budget) {
-    // A cost near the top of the range must not wrap round into room.
-    return inWork == 0 || (cost <= budget && inWork <= budget - cost);
 }

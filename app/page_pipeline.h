@@ -104,6 +104,3 @@ class PagePipeline {
 int pageWorkerCount();
 /// The memory the decoded pages in work may take together: half what the process may use.
 uint64_t pageMemoryBudget();
-/// Whether a page costing `cost` may start beside pages in work costing `inWork` together:
-/// when they stay within `budget`, or when nothing is in work (a page above it runs alone).
-bool pageFitsBudget(uint64_t inWork, uint64_t cost, uint64_t budget);

@@ -13,6 +13,21 @@
 #include "readers/jpeg_copy.h"
 #include "tiff/tag_decode.h"
 
+namespace {
+
+// What the process itself takes besides the page in work: code, libraries, the page list.
+constexpr uint64_t kProcessBaselineBytes = uint64_t{16} << 20;
+
+// The largest page cost a process that may use `usableMemory` bytes (0: unknown, no limit)
+// can afford on its own.
+uint64_t pageMemoryCeiling(uint64_t usableMemory) {
+    if (usableMemory == 0)
+        return std::numeric_limits<uint64_t>::max();
+    return usableMemory - std::min(usableMemory, kProcessBaselineBytes);
+}
+
+} // namespace
+
 PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
                                platform::OutputFile& output, readers::ConvertEngine& engine) {
     const bool oldStyle = page.compression == tiffdir::kCompressionOldJpeg;
@@ -52,12 +67,6 @@ PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
     }
     releaseImageRecord(&bitmap);
     return {result, result != 0 ? &messages::kWriteFailed : nullptr};
-}
-
-uint64_t pageMemoryCeiling(uint64_t usableMemory) {
-    if (usableMemory == 0)
-        return std::numeric_limits<uint64_t>::max();
-    return usableMemory > kProcessBaselineBytes ? usableMemory - kProcessBaselineBytes : 0;
 }
 
 uint64_t pageMemoryCost(const ImageRecord& page) {

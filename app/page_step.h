@@ -18,16 +18,11 @@ struct PageOutcome {
 /// when written. Prints nothing. An old-style
 /// JPEG page is copied when its bytes are a JPEG of the page, else decoded as any other
 /// page; one that can be neither copied nor decoded fails as a write. A page that would
-/// need more memory than the process may use (pageMemoryCeiling) is refused before it is
-/// decoded.
+/// need more memory than the process may use, besides what it takes itself, is refused
+/// before it is decoded.
 PageOutcome convertPageQuietly(const ImageRecord& page, const char* inputPath,
                                platform::OutputFile& output, readers::ConvertEngine& engine);
 
-/// What the process itself takes besides the page in work: code, libraries, the page list.
-inline constexpr uint64_t kProcessBaselineBytes = uint64_t{16} << 20;
-/// The largest page cost a process that may use `usableMemory` bytes (0: unknown, no
-/// limit) can afford on its own; a page above it is refused before it is decoded.
-uint64_t pageMemoryCeiling(uint64_t usableMemory);
 /// What decoding and writing `page` may take at its peak, from its size and depth: an upper
 /// bound for every kind of page libtiff decodes, compressed or not, turned or not.
 uint64_t pageMemoryCost(const ImageRecord& page);

@@ -124,8 +124,8 @@ void copyTurned(uint8_t* to, uint64_t toRowBytes, const uint8_t* from, const Tur
         std::memset(to + uint64_t(y) * toRowBytes + usedBytes, 0, toRowBytes - usedBytes);
 }
 
-} // namespace
-
+// The packed header's pixels per metre for `resolution` dots per `unit` (2 inch, 3
+// centimetre, else none: 0), truncated toward zero.
 int32_t pixelsPerMetre(int32_t unit, double resolution) {
     double perMetre = 0.0;
     if (unit == kResolutionUnitInch)
@@ -140,6 +140,8 @@ int32_t pixelsPerMetre(int32_t unit, double resolution) {
         return std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(perMetre);
 }
+
+} // namespace
 
 int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     if (bitmap == nullptr)

@@ -22,6 +22,3 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output);
 /// takes palette entry 0 and a clear bit entry 1; with 0 a set bit is black; otherwise a
 /// set bit is white. 0 or an allocation code.
 int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source, ImageRecord* target);
-/// The packed header's pixels per metre for `resolution` dots per `unit` (2 inch, 3
-/// centimetre, else none: 0), truncated toward zero and held within 0..INT32_MAX.
-int32_t pixelsPerMetre(int32_t unit, double resolution);

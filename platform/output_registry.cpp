@@ -77,7 +77,7 @@ const char* hiddenName(int entry) {
     return entries[entry].hiddenLength.load() != 0 ? entries[entry].hidden : "";
 }
 
-void endOutputs(void (*removeName)(const char* path)) {
+void endOutputs() {
     endingLock.lock();
     ending.store(true);
     const auto deadline = std::chrono::steady_clock::now() + kLongestWait;

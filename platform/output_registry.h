@@ -39,9 +39,18 @@ bool setHiddenName(int entry, const char* path);
 const char* hiddenName(int entry);
 
 /// The run is ending: waits up to a second for the steps under way, removes every hidden
-/// name with `removeName`, and keeps all entries locked. Call once, from the thread that
-/// handles the ending.
-void endOutputs(void (*removeName)(const char* path));
+/// name, and keeps all entries locked. Call once, from the thread that handles the ending.
+void endOutputs();
+
+/// The steps each system takes its own way; OutputFile puts them together.
+/// Removes the file of that name, if any.
+void removeName(const char* path);
+/// Gives the file `from` the name `to`, replacing what is there (never written through).
+bool renameOver(const char* from, const char* to);
+/// Gives the unnamed file open as `fd` the name `path`, replacing what is there.
+bool nameUnnamed(int fd, const char* path);
+/// Notes that `path` now holds an output, so that makeOutputsDurable reaches it.
+void noteNamed(const char* path);
 
 /// A growable block of bytes that reports a failed allocation instead of throwing: the
 /// whole of a file kept in memory until its turn to be written.

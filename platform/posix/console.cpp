@@ -3,10 +3,10 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <langinfo.h>
-#include <strings.h>
+
+#include "platform/ascii_case.h"
 
 namespace {
 bool showsUtf8 = false;
@@ -15,8 +15,8 @@ bool localeIsUtf8() {
     if (std::setlocale(LC_CTYPE, "") == nullptr)
         return false;
     const char* codeset = nl_langinfo(CODESET);
-    const bool utf8 = codeset != nullptr &&
-                      (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+    const bool utf8 = codeset != nullptr && (equalIgnoringAsciiCase(codeset, "UTF-8") ||
+                                             equalIgnoringAsciiCase(codeset, "UTF8"));
     // Only the decision is needed: the program's own byte handling stays in the "C" locale.
     std::setlocale(LC_CTYPE, "C");
     return utf8;

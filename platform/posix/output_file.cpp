@@ -25,13 +25,11 @@ constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU};
 
 sigset_t handledSignals;
 
-void removeName(const char* path) { ::unlink(path); }
-
 void* endOnInterrupt(void*) {
     int signalNumber = 0;
     while (::sigwait(&handledSignals, &signalNumber) != 0) {
     }
-    outputs::endOutputs(removeName);
+    outputs::endOutputs();
     // Blocked on every thread: unblocked here, with its default action, it ends the
     // process as it would have.
     ::signal(signalNumber, SIG_DFL);
@@ -120,7 +118,15 @@ struct WrittenFileSystems {
 };
 WrittenFileSystems written;
 
-void noteWrittenTo(const char* path) {
+} // namespace
+
+namespace outputs {
+
+void removeName(const char* path) { ::unlink(path); }
+
+bool renameOver(const char* from, const char* to) { return ::rename(from, to) == 0; }
+
+void noteNamed(const char* path) {
     struct stat info;
     if (::lstat(path, &info) != 0)
         return;
@@ -141,7 +147,7 @@ void noteWrittenTo(const char* path) {
 }
 
 // An unnamed file takes its name through its descriptor's entry in /proc.
-bool linkUnnamed(int fd, const char* path) {
+bool nameUnnamed(int fd, const char* path) {
     char self[48];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
     const int entry = outputs::claimEntry();
@@ -162,9 +168,9 @@ bool linkUnnamed(int fd, const char* path) {
                 break;
             if (::linkat(AT_FDCWD, self, AT_FDCWD, hidden, AT_SYMLINK_FOLLOW) != 0)
                 continue; // errno EEXIST: another hidden name
-            placed = ::rename(hidden, path) == 0;
+            placed = renameOver(hidden, path);
             if (!placed)
-                ::unlink(hidden);
+                removeName(hidden);
             break;
         }
     }
@@ -172,7 +178,7 @@ bool linkUnnamed(int fd, const char* path) {
     return placed;
 }
 
-} // namespace
+} // namespace outputs
 
 void handleInterrupts() {
     ::signal(SIGXFSZ, SIG_IGN);
@@ -204,10 +210,6 @@ bool makeOutputsDurable() {
         ::sync();
     return durable;
 }
-
-OutputFile::OutputFile(const char* path) : path_(path != nullptr ? path : "") {}
-
-OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::open() {
     if (kind_ != Kind::None || path_[0] == '\0')
@@ -261,14 +263,6 @@ bool OutputFile::open() {
     return true;
 }
 
-bool OutputFile::write(const void* bytes, size_t count) {
-    if (finished_ || kind_ == Kind::None)
-        return false;
-    if (kind_ == Kind::InPlace)
-        return inPlaceBytes_.append(bytes, count);
-    return writeFully(fd_, bytes, count);
-}
-
 bool OutputFile::finish() {
     if (finished_ || kind_ == Kind::None)
         return false;
@@ -284,20 +278,6 @@ bool OutputFile::finish() {
     }
     finished_ = true;
     return true;
-}
-
-bool OutputFile::placeHidden() {
-    bool placed;
-    {
-        const outputs::EntryLock lock(entry_);
-        placed = ::rename(outputs::hiddenName(entry_), path_) == 0;
-        if (!placed)
-            ::unlink(outputs::hiddenName(entry_));
-        outputs::setHiddenName(entry_, nullptr);
-    }
-    outputs::releaseEntry(entry_);
-    entry_ = -1;
-    return placed;
 }
 
 bool OutputFile::writeInPlace() {
@@ -324,46 +304,6 @@ bool OutputFile::writeInPlace() {
     }
     outputs::releaseEntry(entry);
     return written;
-}
-
-bool OutputFile::putInPlace() {
-    if (!finished_)
-        return false;
-    bool placed = false;
-    if (kind_ == Kind::Unnamed)
-        placed = linkUnnamed(fd_, path_);
-    else if (kind_ == Kind::Hidden)
-        placed = placeHidden();
-    else if (kind_ == Kind::InPlace)
-        placed = writeInPlace();
-    if (placed)
-        noteWrittenTo(path_);
-    if (placed && fd_ >= 0 && ::close(fd_) != 0)
-        placed = false; // a write lost late; the name holds what reached the disk
-    fd_ = -1;
-    finished_ = false;
-    kind_ = placed ? Kind::None : kind_;
-    discard();
-    return placed;
-}
-
-void OutputFile::discard() {
-    if (entry_ >= 0) {
-        {
-            const outputs::EntryLock lock(entry_);
-            ::unlink(outputs::hiddenName(entry_));
-            outputs::setHiddenName(entry_, nullptr);
-        }
-        outputs::releaseEntry(entry_);
-        entry_ = -1;
-    }
-    // An unnamed file vanishes with its descriptor; an earlier file written in place is
-    // left as it is.
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-    kind_ = Kind::None;
-    finished_ = false;
 }
 
 } // namespace platform

@@ -87,10 +87,8 @@ HANDLE openExistingPlainFile(const char* path) {
     return handle;
 }
 
-void removeName(const char* path) { DeleteFileA(path); }
-
 BOOL WINAPI endOnConsoleEvent(DWORD) {
-    outputs::endOutputs(removeName);
+    outputs::endOutputs();
     // Not handled: the system's own handler ends the process as the event would have.
     return FALSE;
 }
@@ -172,23 +170,6 @@ bool unhide(int fd) {
            SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
 }
 
-// Replaces `target` by `source`, through to the disk. A read-only target is replaced all
-// the same, its attributes first set to normal (SetFileAttributesA,
-// FILE_ATTRIBUTE_NORMAL); they come back if the move fails.
-bool moveIntoPlace(const char* source, const char* target) {
-    const DWORD attributes = GetFileAttributesA(target);
-    const bool clearReadOnly = attributes != INVALID_FILE_ATTRIBUTES &&
-                               (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-                               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    if (clearReadOnly)
-        SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    if (clearReadOnly)
-        SetFileAttributesA(target, attributes);
-    return false;
-}
-
 // Room for `size` bytes on the open file, without changing its length or a byte of it: a
 // full disk fails here. A file system that cannot reserve room is written all the same.
 bool reserveRoom(HANDLE handle, uint64_t size) {
@@ -213,13 +194,36 @@ bool setLength(HANDLE handle, uint64_t size) {
 
 } // namespace
 
+namespace outputs {
+
+void removeName(const char* path) { DeleteFileA(path); }
+
+// Replaces `target` by `source`, through to the disk. A read-only target is replaced all
+// the same, its attributes first set to normal (SetFileAttributesA,
+// FILE_ATTRIBUTE_NORMAL); they come back if the move fails.
+bool renameOver(const char* source, const char* target) {
+    const DWORD attributes = GetFileAttributesA(target);
+    const bool clearReadOnly = attributes != INVALID_FILE_ATTRIBUTES &&
+                               (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    if (clearReadOnly)
+        SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+    if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    if (clearReadOnly)
+        SetFileAttributesA(target, attributes);
+    return false;
+}
+
+// Windows has no unnamed files, and flushes each file before it takes its name.
+bool nameUnnamed(int, const char*) { return false; }
+void noteNamed(const char*) {}
+
+} // namespace outputs
+
 void handleInterrupts() { SetConsoleCtrlHandler(endOnConsoleEvent, TRUE); }
 
 bool makeOutputsDurable() { return true; } // each file was flushed before it took its name
-
-OutputFile::OutputFile(const char* path) : path_(path != nullptr ? path : "") {}
-
-OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::open() {
     if (kind_ != Kind::None || path_[0] == '\0' || isDeviceName(path_))
@@ -252,14 +256,6 @@ bool OutputFile::open() {
     return true;
 }
 
-bool OutputFile::write(const void* bytes, size_t count) {
-    if (finished_ || kind_ == Kind::None)
-        return false;
-    if (kind_ == Kind::InPlace)
-        return inPlaceBytes_.append(bytes, count);
-    return writeFully(fd_, bytes, count);
-}
-
 bool OutputFile::finish() {
     if (finished_ || kind_ == Kind::None)
         return false;
@@ -276,20 +272,6 @@ bool OutputFile::finish() {
     }
     finished_ = true;
     return true;
-}
-
-bool OutputFile::placeHidden() {
-    bool placed;
-    {
-        const outputs::EntryLock lock(entry_);
-        placed = moveIntoPlace(outputs::hiddenName(entry_), path_);
-        if (!placed)
-            DeleteFileA(outputs::hiddenName(entry_));
-        outputs::setHiddenName(entry_, nullptr);
-    }
-    outputs::releaseEntry(entry_);
-    entry_ = -1;
-    return placed;
 }
 
 bool OutputFile::writeInPlace() {
@@ -309,41 +291,6 @@ bool OutputFile::writeInPlace() {
     }
     outputs::releaseEntry(entry);
     return written;
-}
-
-bool OutputFile::putInPlace() {
-    if (!finished_)
-        return false;
-    bool placed = false;
-    if (kind_ == Kind::Hidden)
-        placed = placeHidden();
-    else if (kind_ == Kind::InPlace)
-        placed = writeInPlace();
-    if (placed && fd_ >= 0 && _close(fd_) != 0)
-        placed = false;
-    fd_ = -1;
-    finished_ = false;
-    kind_ = placed ? Kind::None : kind_;
-    discard();
-    return placed;
-}
-
-void OutputFile::discard() {
-    if (entry_ >= 0) {
-        {
-            const outputs::EntryLock lock(entry_);
-            DeleteFileA(outputs::hiddenName(entry_));
-            outputs::setHiddenName(entry_, nullptr);
-        }
-        outputs::releaseEntry(entry_);
-        entry_ = -1;
-    }
-    // An earlier file written in place is left as it is.
-    if (fd_ >= 0)
-        _close(fd_);
-    fd_ = -1;
-    kind_ = Kind::None;
-    finished_ = false;
 }
 
 } // namespace platform

@@ -162,27 +162,10 @@ TEST(ParallelRun, AnInterruptLeavesInPlaceOnlyThePagesWhoseLinesWerePrinted) {
     }
 }
 
-TEST(ParallelRun, APageStartsBesideOthersOnlyWithinTheMemoryBudget) {
-    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
-    struct Case {
-        uint64_t inWork, cost;
-        bool fits;
-    } const cases[] = {
-        {0, kMax, true},   // nothing in work: any page runs, alone
-        {12, 988, true},   // exactly the budget
-        {12, 989, false},  // one byte over
-        {12, kMax, false}, // a cost that would wrap round to 11
-        {kMax, 1, false},  // beside a page that runs alone
-        {1000, 0, true},   // nothing more
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(pageFitsBudget(c.inWork, c.cost, 1000), c.fits) << c.inWork << " + " << c.cost;
-}
-
 // The cost of an A4 page at 300 dpi of each kind covers the peak measured for it (pelc's
 // resident memory above a 16 x 16 page's, bench/results/page-memory-2026-12-08.txt), so a
-// page never takes more than the pipeline counts; the ceiling leaves the process its own.
-TEST(ParallelRun, APageCostsAtLeastItsMeasuredPeakAndTheCeilingLeavesTheProcessItsOwn) {
+// page never takes more than the pipeline counts.
+TEST(ParallelRun, APageCostsAtLeastItsMeasuredPeak) {
     constexpr int32_t kWidth = 2480;
     constexpr int32_t kHeight = 3508;
     const struct {
@@ -211,8 +194,4 @@ TEST(ParallelRun, APageCostsAtLeastItsMeasuredPeakAndTheCeilingLeavesTheProcessI
     huge.width = huge.height = std::numeric_limits<int32_t>::max();
     huge.bitsPerPixel = std::numeric_limits<uint32_t>::max();
     EXPECT_EQ(pageMemoryCost(huge), std::numeric_limits<uint64_t>::max());
-
-    EXPECT_EQ(pageMemoryCeiling(0), std::numeric_limits<uint64_t>::max()); // nothing known
-    EXPECT_EQ(pageMemoryCeiling(kProcessBaselineBytes / 2), 0u);
-    EXPECT_EQ(pageMemoryCeiling(kProcessBaselineBytes + 5), 5u);
 }
