@@ -16,13 +16,14 @@ struct ColourTable {
     uint8_t bgr[256][4];
 };
 
-void fillColourTable(const ImageRecord& source, int32_t usable, ColourTable& table) {
-    std::memset(&table, 0, sizeof table);
-    if (source.palette == nullptr)
-        return;
-    const int32_t entries = std::min(std::max(source.paletteEntries, 0), usable);
+ColourTable colourTableOf(const ImageRecord* source, int32_t usable) {
+    ColourTable table{};
+    if (source == nullptr || source->palette == nullptr)
+        return table;
+    const int32_t entries = std::min(std::max(source->paletteEntries, 0), usable);
     for (int32_t i = 0; i < entries; ++i)
-        std::memcpy(table.bgr[i], source.palette + 4 * i, 3);
+        std::memcpy(table.bgr[i], source->palette + 4 * i, 3);
+    return table;
 }
 
 // The rows of `width` pixels at `depth` bits must lie inside what the source claims to
@@ -80,9 +81,7 @@ inline uint8_t inkLeft(uint8_t ink, uint8_t black) {
 } // namespace
 
 int32_t convert4To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination) {
-    ColourTable table;
-    if (source != nullptr)
-        fillColourTable(*source, 16, table);
+    const ColourTable table = colourTableOf(source, 16);
     return convertRows(context, source, destination, 4,
                        [&](const uint8_t* from, uint8_t* to, int32_t width) {
                            for (int32_t x = 0; x + 1 < width; x += 2, to += 6) {
@@ -96,9 +95,7 @@ int32_t convert4To24(DeviceContext context, const ImageRecord* source, ImageReco
 }
 
 int32_t convert8To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination) {
-    ColourTable table;
-    if (source != nullptr)
-        fillColourTable(*source, 256, table);
+    const ColourTable table = colourTableOf(source, 256);
     return convertRows(context, source, destination, 8,
                        [&](const uint8_t* from, uint8_t* to, int32_t width) {
                            // Each pixel but the last as a 4-byte word, whose spare byte the

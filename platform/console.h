@@ -6,6 +6,7 @@
 // stops the run.
 #pragma once
 
+#include <cstdio>
 #include <string_view>
 
 namespace platform {
@@ -24,4 +25,8 @@ void writeErrorLine(std::string_view text);
 
 /// The program's name as users of this system type it, for the usage.
 extern const std::string_view kProgramName;
+
+/// Writes `userBytes` and `text` to `stream` as they are, as one line, and flushes it: the
+/// way each system's console writes a line that needs no conversion.
+void writeLineAsIs(std::FILE* stream, std::string_view userBytes, std::string_view text);
 } // namespace platform

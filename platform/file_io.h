@@ -21,4 +21,10 @@ ssize_t readFully(int fd, void* buffer, size_t count);
 bool writeFully(int fd, const void* buffer, size_t count);
 /// Size of the open file in bytes, or -1.
 int64_t fileSize(int fd);
+
+/// One call of the system's read or write, of at most kMaxTransferBytes (Windows counts in
+/// int): the bytes moved, or -1 with errno set. readFully and writeFully loop over them.
+inline constexpr size_t kMaxTransferBytes = size_t{1} << 30;
+ssize_t readOnce(int fd, void* buffer, size_t count);
+ssize_t writeOnce(int fd, const void* buffer, size_t count);
 } // namespace platform

@@ -17,6 +17,24 @@ bool OutputFile::write(const void* bytes, size_t count) {
     return writeFully(fd_, bytes, count);
 }
 
+bool OutputFile::finish() {
+    if (finished_ || kind_ == Kind::None)
+        return false;
+    // A hidden file is closed now: data still in flight can be lost at close, which is a
+    // failed write too. An unnamed one keeps its descriptor, its only way to a name.
+    if (kind_ == Kind::Hidden) {
+        const bool ready = outputs::readyHidden(fd_);
+        const bool closed = closeDescriptor(fd_);
+        fd_ = -1;
+        if (!ready || !closed) {
+            discard();
+            return false;
+        }
+    }
+    finished_ = true;
+    return true;
+}
+
 bool OutputFile::putInPlace() {
     if (!finished_)
         return false;
@@ -50,6 +68,23 @@ bool OutputFile::placeHidden() {
     outputs::releaseEntry(entry_);
     entry_ = -1;
     return placed;
+}
+
+bool OutputFile::writeInPlace() {
+    const int entry = outputs::claimEntry();
+    if (entry < 0)
+        return false;
+    bool written;
+    {
+        // The whole file goes in before an interrupt may end the run, the room for it
+        // first: a full disk leaves the earlier file whole.
+        const outputs::EntryLock lock(entry);
+        written = outputs::reserveRoom(fd_, inPlaceBytes_.size()) && seekTo(fd_, 0) == 0 &&
+                  writeFully(fd_, inPlaceBytes_.data(), inPlaceBytes_.size()) &&
+                  outputs::endFileAt(fd_, inPlaceBytes_.size());
+    }
+    outputs::releaseEntry(entry);
+    return written;
 }
 
 void OutputFile::discard() {

@@ -51,6 +51,13 @@ bool renameOver(const char* from, const char* to);
 bool nameUnnamed(int fd, const char* path);
 /// Notes that `path` now holds an output, so that makeOutputsDurable reaches it.
 void noteNamed(const char* path);
+/// The last step of a hidden file before it is closed (on Windows: on the disk, unhidden).
+bool readyHidden(int fd);
+/// Room for `size` bytes on the open file without changing its length or a byte of it, so
+/// that a full disk fails here; true where the file system cannot reserve room.
+bool reserveRoom(int fd, uint64_t size);
+/// Ends the open file after `size` bytes (on Windows: and puts it on the disk).
+bool endFileAt(int fd, uint64_t size);
 
 /// A growable block of bytes that reports a failed allocation instead of throwing: the
 /// whole of a file kept in memory until its turn to be written.

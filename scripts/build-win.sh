@@ -124,9 +124,10 @@ enable_debian_sources() {
 
 # fetch_source PACKAGE VERSION RUNTIME_PACKAGE: unpacks the Debian source package of that
 # version (patches applied) under $sources once and prints its folder. An archive may list
-# a version without serving its files (the security archive, for some sources): a release
-# build then fails; a test build takes the newest older version served and says so, since
-# its tests check pelc, not the library's fixes.
+# a version without serving its files (the security archive, for some sources, and the
+# main archive once a version is superseded): a release build then fails; a test build takes
+# the nearest version served, older first, and says so, since its tests check pelc, not the
+# library's fixes.
 fetch_source() {
     local package=$1 version=$2 runtime=$3
     local record="$sources/$package.fetched"
@@ -140,13 +141,18 @@ fetch_source() {
     local candidates=("$version") listed
     listed=$(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -u)
     if [ "$release" = no ]; then
-        local v
+        local v older=() newer=()
         for v in $listed; do
-            dpkg --compare-versions "$v" lt "$version" && candidates+=("$v")
+            if dpkg --compare-versions "$v" lt "$version"; then
+                older+=("$v")
+            elif dpkg --compare-versions "$v" gt "$version"; then
+                newer+=("$v")
+            fi
         done
-        # Newest first after the wanted one.
-        mapfile -t candidates < <(printf '%s\n' "${candidates[0]}"
-            printf '%s\n' "${candidates[@]:1}" | sort -rV | sed '/^$/d')
+        # After the wanted one: older ones newest first, then newer ones oldest first.
+        mapfile -t candidates < <(printf '%s\n' "$version"
+            printf '%s\n' "${older[@]}" | sort -rV | sed '/^$/d'
+            printf '%s\n' "${newer[@]}" | sort -V | sed '/^$/d')
     fi
     local log="$sources/$package.log" taken=""
     for v in "${candidates[@]}"; do

@@ -6,8 +6,8 @@
 #   pelc-<version>-win32.zip   for 32-bit Windows (build-win32/), each with a README for
 #                              Windows users, the licence and every linked library's notices
 # The Windows libraries are built from exactly the versions installed here; the script fails
-# when the archive does not serve one of their sources (--test-libraries takes the newest
-# older one instead, for zips that are not released).
+# when the archive does not serve one of their sources (--test-libraries takes the nearest
+# one served instead, for zips that are not released).
 # MAINTAINER="Name <address>" sets the .deb's Maintainer (whoever publishes it).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,7 +3,6 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <initializer_list>
 #include <langinfo.h>
 
 #include "platform/ascii_case.h"
@@ -21,17 +20,6 @@ bool localeIsUtf8() {
     std::setlocale(LC_CTYPE, "C");
     return utf8;
 }
-
-// A failed write (closed pipe, full disk) loses the line but never stops the run. A UTF-8
-// reader shows UTF-8 arguments and UTF-8 texts alike, so both go out as they are.
-void writeLine(std::FILE* stream, std::string_view userBytes, std::string_view text) {
-    for (const std::string_view part : {userBytes, text})
-        if (!part.empty())
-            std::fwrite(part.data(), 1, part.size(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-    std::clearerr(stream);
-}
 } // namespace
 
 namespace platform {
@@ -47,8 +35,9 @@ void initConsole() {
 bool consoleShowsUtf8() { return showsUtf8; }
 
 void writeOutputLine(std::string_view userBytes, std::string_view text) {
-    writeLine(stdout, userBytes, text);
+    // A UTF-8 reader shows UTF-8 arguments and UTF-8 texts alike, so both go out as they are.
+    writeLineAsIs(stdout, userBytes, text);
 }
 
-void writeErrorLine(std::string_view text) { writeLine(stderr, {}, text); }
+void writeErrorLine(std::string_view text) { writeLineAsIs(stderr, {}, text); }
 } // namespace platform

@@ -1,6 +1,6 @@
 #include "platform/file_io.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,38 +31,12 @@ int64_t seekTo(int fd, uint64_t offset) {
     return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
 }
 
-ssize_t readFully(int fd, void* buffer, size_t count) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::read(fd, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
+ssize_t readOnce(int fd, void* buffer, size_t count) {
+    return ::read(fd, buffer, std::min(count, kMaxTransferBytes));
 }
 
-bool writeFully(int fd, const void* buffer, size_t count) {
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(fd, bytes + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+ssize_t writeOnce(int fd, const void* buffer, size_t count) {
+    return ::write(fd, buffer, std::min(count, kMaxTransferBytes));
 }
 
 int64_t fileSize(int fd) {

@@ -178,6 +178,24 @@ bool nameUnnamed(int fd, const char* path) {
     return placed;
 }
 
+bool readyHidden(int) { return true; }
+
+bool reserveRoom(int fd, uint64_t size) {
+    // fallocate does not see the file-size limit.
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        size > limit.rlim_cur)
+        return false;
+    if (size > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0 ||
+           errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+bool endFileAt(int fd, uint64_t size) {
+    return size <= static_cast<uint64_t>(INT64_MAX) && ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
 } // namespace outputs
 
 void handleInterrupts() {
@@ -261,49 +279,6 @@ bool OutputFile::open() {
     }
     kind_ = Kind::InPlace;
     return true;
-}
-
-bool OutputFile::finish() {
-    if (finished_ || kind_ == Kind::None)
-        return false;
-    // A hidden file is closed now: data still in flight can be lost at close, which is a
-    // failed write too. An unnamed one keeps its descriptor, its only way to a name.
-    if (kind_ == Kind::Hidden) {
-        const bool closed = ::close(fd_) == 0;
-        fd_ = -1;
-        if (!closed) {
-            discard();
-            return false;
-        }
-    }
-    finished_ = true;
-    return true;
-}
-
-bool OutputFile::writeInPlace() {
-    const int entry = outputs::claimEntry();
-    if (entry < 0)
-        return false;
-    const auto size = static_cast<off_t>(inPlaceBytes_.size());
-    bool written;
-    {
-        // The whole file goes in before an interrupt may end the run.
-        const outputs::EntryLock lock(entry);
-        // Room first, without changing a byte or the length: a full disk fails here and
-        // leaves the earlier file whole. File systems that cannot reserve room are
-        // written all the same. The reservation does not see the file-size limit.
-        struct rlimit limit;
-        const bool allowed = ::getrlimit(RLIMIT_FSIZE, &limit) != 0 ||
-                             limit.rlim_cur == RLIM_INFINITY ||
-                             static_cast<uint64_t>(size) <= limit.rlim_cur;
-        const bool reserved = allowed && (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, size) == 0 ||
-                                          errno == EOPNOTSUPP || errno == ENOSYS);
-        written = reserved && seekTo(fd_, 0) == 0 &&
-                  writeFully(fd_, inPlaceBytes_.data(), inPlaceBytes_.size()) &&
-                  ::ftruncate(fd_, size) == 0;
-    }
-    outputs::releaseEntry(entry);
-    return written;
 }
 
 } // namespace platform

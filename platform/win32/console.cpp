@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 
 #include <windows.h>
@@ -38,24 +37,13 @@ void writeReadable(HANDLE console, std::string_view userBytes, std::string_view 
     WriteConsoleW(console, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-// A text stream ends the line with CR LF. A failed write (closed pipe, full disk) loses the
-// line but never stops the run.
-void writeBytes(std::FILE* stream, std::string_view userBytes, std::string_view text) {
-    for (const std::string_view part : {userBytes, text})
-        if (!part.empty())
-            std::fwrite(part.data(), 1, part.size(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-    std::clearerr(stream);
-}
-
 void writeLine(DWORD standardHandle, std::FILE* stream, std::string_view userBytes,
                std::string_view text) {
     const HANDLE handle = GetStdHandle(standardHandle);
     if (showsReadable && isConsole(handle))
         writeReadable(handle, userBytes, text);
     else
-        writeBytes(stream, userBytes, text);
+        platform::writeLineAsIs(stream, userBytes, text); // a text stream ends it with CR LF
 }
 } // namespace
 

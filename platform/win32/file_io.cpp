@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <climits>
 #include <fcntl.h>
 #include <io.h>
@@ -8,8 +9,6 @@
 
 namespace platform {
 namespace {
-// _read and _write take and return int counts: large transfers go in pieces.
-constexpr size_t kMaxChunk = 1u << 30;
 
 // A disk file, as opposed to a console, printer, serial port or pipe opened under a device
 // name, whose reads could wait for a person or another program.
@@ -36,32 +35,12 @@ int64_t seekTo(int fd, uint64_t offset) {
     return _lseeki64(fd, static_cast<int64_t>(offset), SEEK_SET);
 }
 
-ssize_t readFully(int fd, void* buffer, size_t count) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        const size_t want = count - done < kMaxChunk ? count - done : kMaxChunk;
-        const int n = _read(fd, bytes + done, static_cast<unsigned>(want));
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
+ssize_t readOnce(int fd, void* buffer, size_t count) {
+    return _read(fd, buffer, static_cast<unsigned>(std::min(count, kMaxTransferBytes)));
 }
 
-bool writeFully(int fd, const void* buffer, size_t count) {
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        const size_t want = count - done < kMaxChunk ? count - done : kMaxChunk;
-        const int n = _write(fd, bytes + done, static_cast<unsigned>(want));
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+ssize_t writeOnce(int fd, const void* buffer, size_t count) {
+    return _write(fd, buffer, static_cast<unsigned>(std::min(count, kMaxTransferBytes)));
 }
 
 int64_t fileSize(int fd) { return _filelengthi64(fd); }

@@ -170,28 +170,6 @@ bool unhide(int fd) {
            SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
 }
 
-// Room for `size` bytes on the open file, without changing its length or a byte of it: a
-// full disk fails here. A file system that cannot reserve room is written all the same.
-bool reserveRoom(HANDLE handle, uint64_t size) {
-    LARGE_INTEGER current;
-    if (!GetFileSizeEx(handle, &current))
-        return false;
-    FILE_ALLOCATION_INFO room{};
-    // Less than the present length would cut the file.
-    room.AllocationSize.QuadPart =
-        static_cast<LONGLONG>(std::max<uint64_t>(size, static_cast<uint64_t>(current.QuadPart)));
-    if (SetFileInformationByHandle(handle, FileAllocationInfo, &room, sizeof room))
-        return true;
-    const DWORD error = GetLastError();
-    return error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL;
-}
-
-bool setLength(HANDLE handle, uint64_t size) {
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(size);
-    return SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
-}
-
 } // namespace
 
 namespace outputs {
@@ -218,6 +196,31 @@ bool renameOver(const char* source, const char* target) {
 // Windows has no unnamed files, and flushes each file before it takes its name.
 bool nameUnnamed(int, const char*) { return false; }
 void noteNamed(const char*) {}
+
+bool readyHidden(int fd) { return FlushFileBuffers(handleOf(fd)) && unhide(fd); }
+
+bool reserveRoom(int fd, uint64_t size) {
+    const HANDLE handle = handleOf(fd);
+    LARGE_INTEGER current;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle, &current))
+        return false;
+    FILE_ALLOCATION_INFO room{};
+    // Less than the present length would cut the file.
+    room.AllocationSize.QuadPart =
+        static_cast<LONGLONG>(std::max<uint64_t>(size, static_cast<uint64_t>(current.QuadPart)));
+    if (SetFileInformationByHandle(handle, FileAllocationInfo, &room, sizeof room))
+        return true;
+    const DWORD error = GetLastError();
+    return error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL;
+}
+
+bool endFileAt(int fd, uint64_t size) {
+    const HANDLE handle = handleOf(fd);
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return handle != INVALID_HANDLE_VALUE && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(handle) && FlushFileBuffers(handle);
+}
 
 } // namespace outputs
 
@@ -254,43 +257,6 @@ bool OutputFile::open() {
         return false;
     kind_ = Kind::InPlace;
     return true;
-}
-
-bool OutputFile::finish() {
-    if (finished_ || kind_ == Kind::None)
-        return false;
-    if (kind_ == Kind::Hidden) {
-        // On the disk before it takes its name; data still in flight can be lost at close,
-        // which is a failed write too.
-        const bool flushed = FlushFileBuffers(handleOf(fd_)) && unhide(fd_);
-        const bool closed = _close(fd_) == 0;
-        fd_ = -1;
-        if (!flushed || !closed) {
-            discard();
-            return false;
-        }
-    }
-    finished_ = true;
-    return true;
-}
-
-bool OutputFile::writeInPlace() {
-    const int entry = outputs::claimEntry();
-    if (entry < 0)
-        return false;
-    const HANDLE handle = handleOf(fd_);
-    const uint64_t size = inPlaceBytes_.size();
-    bool written;
-    {
-        // The whole file goes in before an interrupt may end the run.
-        const outputs::EntryLock lock(entry);
-        written = handle != INVALID_HANDLE_VALUE && reserveRoom(handle, size) &&
-                  seekTo(fd_, 0) == 0 &&
-                  writeFully(fd_, inPlaceBytes_.data(), inPlaceBytes_.size()) &&
-                  setLength(handle, size) && FlushFileBuffers(handle);
-    }
-    outputs::releaseEntry(entry);
-    return written;
 }
 
 } // namespace platform
