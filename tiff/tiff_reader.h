@@ -17,23 +17,25 @@ inline constexpr int32_t kTagStoreError = -305;
 inline constexpr int32_t kNoDirectory = -306;     // not one directory could be read
 inline constexpr int32_t kDataBufferError = -309; // a value array cannot be created
 
-// Field types of directory entries (TIFF 6.0).
-inline constexpr uint16_t kTypeByte = 1;
-inline constexpr uint16_t kTypeAscii = 2;
-inline constexpr uint16_t kTypeShort = 3;
-inline constexpr uint16_t kTypeLong = 4;
-inline constexpr uint16_t kTypeRational = 5;
-inline constexpr uint16_t kTypeSByte = 6;
-inline constexpr uint16_t kTypeUndefined = 7;
-inline constexpr uint16_t kTypeSShort = 8;
-inline constexpr uint16_t kTypeSLong = 9;
-inline constexpr uint16_t kTypeSRational = 10;
-inline constexpr uint16_t kTypeFloat = 11;
-inline constexpr uint16_t kTypeDouble = 12;
-// BigTIFF's 8-byte types; in a classic file they are unknown codes.
-inline constexpr uint16_t kTypeLong8 = 16;
-inline constexpr uint16_t kTypeSLong8 = 17;
-inline constexpr uint16_t kTypeIfd8 = 18;
+// Field types of directory entries (TIFF 6.0; 16 to 18 are BigTIFF's 8-byte types, in a
+// classic file unknown codes).
+enum FieldType : uint16_t {
+    kTypeByte = 1,
+    kTypeAscii,
+    kTypeShort,
+    kTypeLong,
+    kTypeRational,
+    kTypeSByte,
+    kTypeUndefined,
+    kTypeSShort,
+    kTypeSLong,
+    kTypeSRational,
+    kTypeFloat,
+    kTypeDouble,
+    kTypeLong8 = 16,
+    kTypeSLong8,
+    kTypeIfd8
+};
 
 /// One opened TIFF file. Its owner clears it whole before `open` and calls `close`.
 struct TiffReader {

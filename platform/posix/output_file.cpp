@@ -193,7 +193,8 @@ bool reserveRoom(int fd, uint64_t size) {
 }
 
 bool endFileAt(int fd, uint64_t size) {
-    return size <= static_cast<uint64_t>(INT64_MAX) && ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    return size <= static_cast<uint64_t>(INT64_MAX) &&
+           ::ftruncate(fd, static_cast<off_t>(size)) == 0;
 }
 
 } // namespace outputs
