@@ -101,6 +101,10 @@ void PagePipeline::convert(const char* inputPath, uint32_t fileTurn, const Image
     slot.task.fileTurn = fileTurn;
     slot.task.page = page;
     slot.cost = cost;
+    // Every output is created here, on one thread: two CPUs allocating files in one folder
+    // at once slow each other down in the file system more than the pages gain.
+    slot.output.emplace(slot.task.outputName);
+    slot.output->open(); // the worker tries again, and reports a failure, after the page
     {
         std::lock_guard lock(mutex_);
         costInWork_ += cost;
@@ -109,13 +113,9 @@ void PagePipeline::convert(const char* inputPath, uint32_t fileTurn, const Image
     pageWaiting_.notify_one();
     startWorkerIfNeeded();
     if (workerCount_ == 0) {
-        // One CPU, or not one thread to be had: this one converts the page, with an engine
-        // kept for the pages after it when there is memory for one.
-        if (!fallback_)
-            fallback_.reset(new (std::nothrow) Worker);
-        Worker here;
+        // One CPU, or not one thread to be had: this one converts the page.
         std::unique_lock lock(mutex_);
-        convertNext(lock, fallback_ ? *fallback_ : here);
+        convertHere(lock);
     }
 }
 
@@ -169,13 +169,28 @@ void PagePipeline::waitForRoom(uint64_t cost) {
             lock.lock();
             continue;
         }
+        if (claimed_ < next_) {
+            convertHere(lock); // rather than wait idle
+            continue;
+        }
         pageDone_.wait(lock);
     }
+}
+
+void PagePipeline::convertHere(std::unique_lock<std::mutex>& lock) {
+    if (!fallback_)
+        fallback_.reset(new (std::nothrow) Worker);
+    Worker here;
+    convertNext(lock, fallback_ ? *fallback_ : here);
 }
 
 void PagePipeline::finish() {
     std::unique_lock lock(mutex_);
     while (oldest_ < next_) {
+        if (!oldestDone() && claimed_ < next_) {
+            convertHere(lock);
+            continue;
+        }
         pageDone_.wait(lock, [this] { return oldestDone(); });
         lock.unlock();
         finishOldest();
@@ -213,9 +228,9 @@ void PagePipeline::startWorkerIfNeeded() {
         if (idleWorkers_ > 0 || claimed_ == next_)
             return;
     }
-    // A single worker would only take turns with this thread, at the price of a hand-over
-    // per page: this thread converts the pages itself instead.
-    if (workerCount_ >= maxWorkers_ || maxWorkers_ == 1)
+    // This thread converts pages too while it waits for room, so it counts as one worker;
+    // with one CPU it converts them all.
+    if (workerCount_ >= maxWorkers_ - 1)
         return;
     std::unique_ptr<Worker> worker(new (std::nothrow) Worker);
     if (worker == nullptr)
@@ -254,7 +269,6 @@ void PagePipeline::convertNext(std::unique_lock<std::mutex>& lock, Worker& worke
             worker.engine.finishFile();
             worker.fileTurn = slot.task.fileTurn;
         }
-        slot.output.emplace(slot.task.outputName);
         slot.outcome =
             convertPageQuietly(slot.task.page, slot.task.inputPath, *slot.output, worker.engine);
 

@@ -32,8 +32,9 @@ inline constexpr size_t kReportNameCapacity = 2 * platform::kMaxPath + 64;
 
 class PagePipeline {
   public:
-    /// Up to `workers` threads (at least 1), each started only when a page waits and no
-    /// worker is free. Pages are admitted while the decoded pages in work would together
+    /// Up to `workers` converting threads (at least 1): this one, which converts pages while
+    /// it waits for room, and the others, each started only when a page waits and no worker
+    /// is free. Pages are admitted while the decoded pages in work would together
     /// stay within `memoryBudget` bytes (pageMemoryCost); a page above it runs alone.
     PagePipeline(int workers, uint64_t memoryBudget);
     /// Finishes the pages given, then ends the workers.
@@ -42,7 +43,8 @@ class PagePipeline {
     PagePipeline& operator=(const PagePipeline&) = delete;
 
     /// Converts the page on a worker; its line, its failure message and its output come in
-    /// turn. Waits while the window of pages in work is full. The names are copied.
+    /// turn. Opens the output here. Waits while the window of pages in work is full. The
+    /// names are copied.
     void convert(const char* inputPath, uint32_t fileTurn, const ImageRecord& page,
                  const char* outputName);
     /// Prints, in turn, `path` and `message` on one line: a file that failed as a whole.
@@ -61,7 +63,7 @@ class PagePipeline {
     /// Queues a report of `name` and `message`, printed in turn.
     void report(const char* name, const Message& message, bool oneLine);
     /// Waits for room in the window (and in the memory budget, for `cost`), printing the
-    /// pages that finish meanwhile.
+    /// pages that finish and converting those that wait for a worker meanwhile.
     void waitForRoom(uint64_t cost);
     /// Prints the oldest entry and puts its output in place; it must be done.
     void finishOldest();
@@ -72,6 +74,8 @@ class PagePipeline {
     /// Converts the next page waiting for a worker on `worker`; `lock` holds the mutex on
     /// entry and on return, not in between.
     void convertNext(std::unique_lock<std::mutex>& lock, Worker& worker);
+    /// The same on this thread, which gives the pages out.
+    void convertHere(std::unique_lock<std::mutex>& lock);
 
     // Pages done ahead of the oldest wait here, their files not yet named; twice the workers
     // keeps every worker busy behind one slow page.
@@ -86,7 +90,7 @@ class PagePipeline {
     size_t windowSize_ = 0;
     std::unique_ptr<Worker> workers_[kMaxWorkers];
     int workerCount_ = 0;
-    std::unique_ptr<Worker> fallback_; // this thread's, when no thread can be started
+    std::unique_ptr<Worker> fallback_; // this thread's, its file kept open between pages
     std::mutex mutex_;
     std::condition_variable pageWaiting_;
     std::condition_variable pageDone_;

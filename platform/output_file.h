@@ -44,7 +44,8 @@ class OutputFile {
     ///   when it is put in place;
     /// - anything else (a folder, FIFO, socket or device, and on Windows a device name such
     ///   as NUL or COM1.jpg): nothing is opened.
-    /// False when nothing could be opened.
+    /// False when nothing could be opened; true at once when it is open already, so that
+    /// whoever writes may open it and whoever hands it over may have opened it before.
     bool open();
     /// Writes all `count` bytes; false on any failure.
     bool write(const void* bytes, size_t count);

@@ -231,7 +231,9 @@ bool makeOutputsDurable() {
 }
 
 bool OutputFile::open() {
-    if (kind_ != Kind::None || path_[0] == '\0')
+    if (kind_ != Kind::None)
+        return true;
+    if (path_[0] == '\0')
         return false;
     struct stat info;
     const bool exists = ::lstat(path_, &info) == 0;

@@ -229,7 +229,9 @@ void handleInterrupts() { SetConsoleCtrlHandler(endOnConsoleEvent, TRUE); }
 bool makeOutputsDurable() { return true; } // each file was flushed before it took its name
 
 bool OutputFile::open() {
-    if (kind_ != Kind::None || path_[0] == '\0' || isDeviceName(path_))
+    if (kind_ != Kind::None)
+        return true;
+    if (path_[0] == '\0' || isDeviceName(path_))
         return false;
     // Attributes of the name itself: a link is seen as a reparse point, not followed.
     const DWORD attributes = GetFileAttributesA(path_);
