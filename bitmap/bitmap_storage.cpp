@@ -90,5 +90,6 @@ int32_t allocateBitmap(ImageRecord* record, BitmapMode mode) {
         return kAllocSectionRefused;
     record->dibSection = section;
     record->pixels = memory;
+    record->roomBeforePixels = platform::kBlockRoomBeforePixels;
     return 0;
 }

@@ -48,6 +48,9 @@ struct ImageRecord {
     // How the stored rows are to be viewed: TIFF's Orientation, 1..8; 0 or 1 as stored. The
     // writer turns the pixels by it.
     int32_t orientation;
+    // Bytes the pixels' owner keeps free in front of `pixels`, where the writer's packed
+    // bitmap can take its header instead of copying the rows (globalAllocAround).
+    uint32_t roomBeforePixels;
 };
 static_assert(std::is_trivially_copyable_v<ImageRecord>);
 

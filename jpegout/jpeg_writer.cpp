@@ -174,7 +174,7 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     // may already be in place behind the header: the block is then made around them.
     const bool asStored = orientation <= 1;
     GlobalBlockHandle block =
-        asStored ? platform::globalAllocAround(working.dibSection, working.pixels,
+        asStored ? platform::globalAllocAround(working.pixels, working.roomBeforePixels,
                                                kBitmapHeaderSize, working.imageSize)
                  : platform::globalAlloc(size_t{kBitmapHeaderSize} + *imageBytes,
                                          platform::GlobalFill::None);

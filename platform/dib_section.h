@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "platform/device_context.h"
+#include "platform/global_memory.h"
 
 struct DibSectionBlock;
 using DibSection = DibSectionBlock*;
@@ -20,8 +21,9 @@ template <std::unsigned_integral T = uint64_t>
 }
 
 namespace platform {
-/// Allocates `imageSize` bytes of pixel memory (contents unspecified) and stores their
-/// address in `*pixels`. Null when `context` is null, `imageSize` is 0 or memory runs out.
+/// Allocates `imageSize` bytes of pixel memory (contents unspecified), with
+/// kBlockRoomBeforePixels bytes free in front of them, and stores their address in
+/// `*pixels`. Null when `context` is null, `imageSize` is 0 or memory runs out.
 DibSection createDibSection(DeviceContext context, uint32_t imageSize, uint8_t** pixels);
 /// Frees the section and its memory; null is ignored.
 void deleteDibSection(DibSection section);

@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/dib_section.h"
-
 struct GlobalBlock;
 using GlobalBlockHandle = GlobalBlock*; // not "GlobalHandle": Windows has a function of that name
 
@@ -21,11 +19,15 @@ uint8_t* globalLock(GlobalBlockHandle handle);
 void globalUnlock(GlobalBlockHandle handle);
 size_t globalSize(GlobalBlockHandle handle);
 void globalFree(GlobalBlockHandle handle);
+/// Room to keep in front of pixels so that globalAllocAround can make a block around them:
+/// a packed bitmap's 40-byte header on Linux; none on Windows, whose blocks are its own.
+extern const uint32_t kBlockRoomBeforePixels;
 /// A block of `headerSize` + `imageSize` bytes for a header followed by the `imageSize`
-/// bytes of pixels at `pixels`, which lie in `section`. Where a section keeps room for the
-/// header in front of its pixels, the block is made around them: its bytes from
-/// `headerSize` on are the pixels themselves (they need no copy) and it must be freed
-/// before the section. Otherwise a fresh block, as globalAlloc gives without zero-filling.
-GlobalBlockHandle globalAllocAround(DibSection section, const uint8_t* pixels, size_t headerSize,
+/// bytes of pixels at `pixels`. Where the pixels' owner keeps `roomBefore` >= `headerSize`
+/// bytes free in front of them and the system allows, the block is made around them: its
+/// bytes from `headerSize` on are the pixels themselves (they need no copy) and it must be
+/// freed before their memory. Otherwise a fresh block, as globalAlloc gives without
+/// zero-filling.
+GlobalBlockHandle globalAllocAround(uint8_t* pixels, size_t roomBefore, size_t headerSize,
                                     size_t imageSize);
 } // namespace platform

@@ -6,13 +6,22 @@
 #include "bitmap/bitmap_storage.h"
 #include "bitmap/pixel_convert.h"
 #include "core/clear_record.h"
+#include "platform/global_memory.h"
 #include "readers/tiff_page_reader.h"
 
 namespace readers {
 
 ConvertEngine::ConvertEngine() = default;
 
-ConvertEngine::~ConvertEngine() { std::free(pageBuffer); }
+namespace {
+// The page buffer keeps the room in front of its pixels that lets the writer hand them over
+// without a copy; the heap block starts there.
+uint8_t* blockOf(uint8_t* pixels) {
+    return pixels != nullptr ? pixels - platform::kBlockRoomBeforePixels : nullptr;
+}
+} // namespace
+
+ConvertEngine::~ConvertEngine() { std::free(blockOf(pageBuffer)); }
 
 void ConvertEngine::finishFile() {
     tif_.reset();
@@ -43,11 +52,13 @@ uint8_t* ConvertEngine::pageBufferOf(uint64_t bytes) {
         bytes = 1;
     if (pageBuffer != nullptr && bytes <= static_cast<uint64_t>(pageBufferSize))
         return pageBuffer;
-    std::free(pageBuffer);
+    std::free(blockOf(pageBuffer));
     pageBufferSize = 0;
-    pageBuffer = static_cast<uint8_t*>(std::malloc(bytes));
-    if (pageBuffer == nullptr)
+    pageBuffer = nullptr;
+    auto* block = static_cast<uint8_t*>(std::malloc(platform::kBlockRoomBeforePixels + bytes));
+    if (block == nullptr)
         return nullptr;
+    pageBuffer = block + platform::kBlockRoomBeforePixels;
     pageBufferSize = static_cast<int32_t>(bytes);
     return pageBuffer;
 }
@@ -107,6 +118,7 @@ int32_t ConvertEngine::loadPage(DeviceContext context, const char* tiffPath,
         return status;
     }
     bitmap.pixels = pageBuffer;
+    bitmap.roomBeforePixels = platform::kBlockRoomBeforePixels;
 
     if (bitmap.bitsPerPixel == 32) {
         ImageRecord converted;

@@ -4,25 +4,28 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/posix/dib_section_block.h"
+#include "platform/global_memory.h"
+
+// One heap block: room for a packed bitmap's header, then the pixels.
+struct DibSectionBlock {
+    uint8_t* memory;
+};
 
 namespace platform {
-
-// The room in front of a section's pixels never makes its size wrap.
-static_assert(SIZE_MAX - kSectionHeaderRoom >= UINT32_MAX);
 
 DibSection createDibSection(DeviceContext context, uint32_t imageSize, uint8_t** pixels) {
     if (context == nullptr || imageSize == 0 || pixels == nullptr)
         return nullptr;
-    auto* memory = static_cast<uint8_t*>(std::malloc(kSectionHeaderRoom + imageSize));
+    // The room in front never makes the size wrap: it is added in 64 bits.
+    auto* memory = static_cast<uint8_t*>(std::malloc(uint64_t{kBlockRoomBeforePixels} + imageSize));
     if (memory == nullptr)
         return nullptr;
-    auto* section = new (std::nothrow) DibSectionBlock{memory, imageSize};
+    auto* section = new (std::nothrow) DibSectionBlock{memory};
     if (section == nullptr) {
         std::free(memory);
         return nullptr;
     }
-    *pixels = memory + kSectionHeaderRoom;
+    *pixels = memory + kBlockRoomBeforePixels;
     return section;
 }
 

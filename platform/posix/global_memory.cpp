@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/posix/dib_section_block.h"
-
 struct GlobalBlock {
     uint8_t* bytes;
     size_t size;
@@ -41,13 +39,13 @@ void globalFree(GlobalBlockHandle handle) {
     delete handle;
 }
 
-GlobalBlockHandle globalAllocAround(DibSection section, const uint8_t* pixels, size_t headerSize,
+const uint32_t kBlockRoomBeforePixels = 40;
+
+GlobalBlockHandle globalAllocAround(uint8_t* pixels, size_t roomBefore, size_t headerSize,
                                     size_t imageSize) {
-    const bool around = section != nullptr && pixels == section->memory + kSectionHeaderRoom &&
-                        imageSize == section->imageSize && headerSize == kSectionHeaderRoom;
-    if (!around)
+    if (pixels == nullptr || roomBefore < headerSize)
         return globalAlloc(headerSize + imageSize, GlobalFill::None);
-    return new (std::nothrow) GlobalBlock{section->memory, headerSize + imageSize, false};
+    return new (std::nothrow) GlobalBlock{pixels - headerSize, headerSize + imageSize, false};
 }
 
 } // namespace platform

@@ -44,8 +44,9 @@ void globalFree(GlobalBlockHandle handle) {
 }
 
 // A section's pixels cannot lie inside a global memory block here: they are copied.
-GlobalBlockHandle globalAllocAround(DibSection, const uint8_t*, size_t headerSize,
-                                    size_t imageSize) {
+const uint32_t kBlockRoomBeforePixels = 0;
+
+GlobalBlockHandle globalAllocAround(uint8_t*, size_t, size_t headerSize, size_t imageSize) {
     return globalAlloc(headerSize + imageSize, GlobalFill::None);
 }
 

@@ -21,34 +21,32 @@ struct Section {
 
 } // namespace
 
-// The writer's packed bitmap shares a section's memory only when the pixels it names are
-// exactly that section's; any other request gets a block of its own of the size asked.
-TEST(GlobalMemory, ABlockIsMadeAroundASectionsPixelsOnlyWhenTheyAreAllOfIt) {
+// The writer's packed bitmap shares the pixels' memory only where their owner keeps room
+// for the whole header in front of them (as every section does); any other request gets a
+// block of its own of the size asked.
+TEST(GlobalMemory, ABlockIsMadeAroundPixelsOnlyWhereTheHeaderHasRoom) {
     struct Case {
         const char* what;
-        bool ownSection;
-        size_t pixelOffset;
+        size_t roomBefore;
         size_t headerSize;
-        size_t imageSize;
         bool around;
     };
     const Case cases[] = {
-        {"the section's pixels", true, 0, 40, 24, true},
-        {"pixels further in", true, 4, 40, 20, false},
-        {"fewer bytes than the section", true, 0, 40, 20, false},
-        {"a header of another size", true, 0, 36, 24, false},
-        {"no section", false, 0, 40, 24, false},
+        {"a section's pixels", platform::kBlockRoomBeforePixels, 40, true},
+        {"a header larger than the room", 40, 44, false},
+        {"no room said", 0, 40, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Section section;
         ASSERT_NE(section.handle, nullptr);
         std::memset(section.pixels, 0x5A, 24);
-        const uint8_t* pixels = section.pixels + c.pixelOffset;
-        GlobalBlockHandle block = platform::globalAllocAround(
-            c.ownSection ? section.handle : nullptr, pixels, c.headerSize, c.imageSize);
+        uint8_t* pixels = section.pixels;
+        const size_t imageSize = 24;
+        GlobalBlockHandle block =
+            platform::globalAllocAround(pixels, c.roomBefore, c.headerSize, imageSize);
         ASSERT_NE(block, nullptr);
-        EXPECT_EQ(platform::globalSize(block), c.headerSize + c.imageSize);
+        EXPECT_EQ(platform::globalSize(block), c.headerSize + imageSize);
         uint8_t* bytes = platform::globalLock(block);
         ASSERT_NE(bytes, nullptr);
         EXPECT_EQ(bytes + c.headerSize == pixels, c.around);
