@@ -12,13 +12,103 @@
 #include "core/scope_exit.h"
 #include "platform/device_context.h"
 #include "platform/global_memory.h"
+#include "platform/icc_profile.h"
 #include "platform/jpeg_encoder.h"
 
 namespace {
 
 constexpr double kCentimetresPerMetre = 100.0;
 
-int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord* working) {
+// The colours of a bilevel page's set and clear bits, blue, green, red, by its photometric:
+// with 3 palette entries 0 and 1 (black where the palette is shorter); with 0 a set bit is
+// black; otherwise white.
+void bilevelColours(const ImageRecord& source, uint8_t set[3], uint8_t clear[3]) {
+    static constexpr uint8_t kBlack[3] = {0, 0, 0};
+    static constexpr uint8_t kWhite[3] = {255, 255, 255};
+    if (source.photometric == kPhotometricPalette) {
+        std::memset(set, 0, 3);
+        std::memset(clear, 0, 3);
+        if (source.palette != nullptr && source.paletteEntries >= 1)
+            std::memcpy(set, source.palette, 3);
+        if (source.palette != nullptr && source.paletteEntries >= 2)
+            std::memcpy(clear, source.palette + 4, 3);
+        return;
+    }
+    const bool whiteIsZero = source.photometric == kPhotometricWhiteIsZero;
+    std::memcpy(set, whiteIsZero ? kBlack : kWhite, 3);
+    std::memcpy(clear, whiteIsZero ? kWhite : kBlack, 3);
+}
+
+// The rows of `source` at its depth lie inside what it claims to hold.
+bool rowsReadable(const ImageRecord* source) {
+    return source != nullptr && source->pixels != nullptr && source->width > 0 &&
+           source->height > 0 && source->bytesPerRow >= 0 &&
+           static_cast<uint64_t>(source->bytesPerRow) >=
+               paddedRowBytes(static_cast<uint64_t>(source->width), source->bitsPerPixel);
+}
+
+// A page of 1, 4 or 8 bits whose colours are all grey, as one grey level a pixel: a third
+// of the 24-bit form's bytes. libjpeg makes blue = green = red into exactly that level, so
+// the JPEG is the same.
+int32_t makeGreyLevels(DeviceContext context, const ImageRecord* source, ImageRecord* target) {
+    initImageRecord(context, target);
+    if (!rowsReadable(source) ||
+        (source->bitsPerPixel != 1 && source->bitsPerPixel != 4 && source->bitsPerPixel != 8))
+        return kAllocNoRecord;
+    copyResolution(source, target);
+    target->width = source->width;
+    target->height = source->height;
+    target->bitsPerPixel = 8;
+    if (int32_t status = allocateBitmap(target, BitmapMode::DeviceBitmap); status != 0)
+        return status;
+
+    const uint32_t depth = source->bitsPerPixel;
+    uint8_t levels[256] = {}; // indexes beyond the palette are black
+    if (depth == 1) {
+        uint8_t set[3], clear[3];
+        bilevelColours(*source, set, clear);
+        levels[0] = clear[0];
+        levels[1] = set[0];
+    } else if (source->palette != nullptr) {
+        const int32_t entries = std::min(std::max(source->paletteEntries, 0), 1 << depth);
+        for (int32_t i = 0; i < entries; ++i)
+            levels[i] = source->palette[4 * i];
+    }
+    bool identity = depth == 8;
+    for (int i = 0; i < 256 && identity; ++i)
+        identity = levels[i] == i;
+    // Each source byte gives 8 / depth levels at once, from a table of its 256 patterns.
+    const int32_t perByte = static_cast<int32_t>(8 / depth);
+    uint8_t patterns[256][8];
+    for (int byte = 0; byte < 256; ++byte)
+        for (int32_t i = 0; i < perByte; ++i)
+            patterns[byte][i] = levels[(byte << (i * depth) & 0xFF) >> (8 - depth)];
+
+    const int32_t width = source->width;
+    const int32_t wholeBytes = width / perByte;
+    const auto leftOver = static_cast<size_t>(width % perByte);
+    const uint8_t* from = source->pixels;
+    uint8_t* to = target->pixels;
+    for (int32_t row = 0; row < source->height; ++row) {
+        if (identity) {
+            std::memcpy(to, from, size_t(width));
+        } else {
+            uint8_t* out = to;
+            for (int32_t i = 0; i < wholeBytes; ++i, out += perByte)
+                std::memcpy(out, patterns[from[i]], size_t(perByte));
+            if (leftOver != 0)
+                std::memcpy(out, patterns[from[wholeBytes]], leftOver);
+        }
+        from += source->bytesPerRow;
+        to += target->bytesPerRow;
+    }
+    return 0;
+}
+
+int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord* working,
+                        bool greyLevels) {
+    if (greyLevels)
+        return makeGreyLevels(context, bitmap, working);
     if (bitmap->bitsPerPixel == 1)
         return expandBilevelForJpeg(context, bitmap, working);
     if (bitmap->bitsPerPixel == 24)
@@ -31,9 +121,10 @@ int32_t makeWorkingCopy(DeviceContext context, ImageRecord* bitmap, ImageRecord*
 // its own rows would send the copy past its pixels.
 bool workingRecordConsistent(const ImageRecord& working) {
     if (working.pixels == nullptr || working.width <= 0 || working.height <= 0 ||
-        working.bitsPerPixel != 24)
+        (working.bitsPerPixel != 24 && working.bitsPerPixel != 8))
         return false;
-    const uint64_t rowBytes = paddedRowBytes(static_cast<uint64_t>(working.width), 24);
+    const uint64_t rowBytes =
+        paddedRowBytes(static_cast<uint64_t>(working.width), working.bitsPerPixel);
     return static_cast<uint64_t>(working.bytesPerRow) == rowBytes &&
            rowBytes * static_cast<uint64_t>(working.height) == working.imageSize;
 }
@@ -62,6 +153,7 @@ platform::PageColours coloursOf(const ImageRecord& bitmap) {
 struct Turn {
     int32_t width; // of the viewed page
     int32_t height;
+    int32_t pixelBytes;
     bool sidesExchanged; // Orientation 5 to 8: stored rows become viewed columns
     int64_t origin;
     int64_t stepX;
@@ -72,7 +164,8 @@ Turn turnOf(const ImageRecord& working, int32_t orientation) {
     const int64_t w = working.width;
     const int64_t h = working.height;
     const int64_t row = working.bytesPerRow;
-    // Stored column c, row r (from the top) lies at (h - 1 - r) * row + 3 * c.
+    const int64_t p = working.bitsPerPixel / 8;
+    // Stored column c, row r (from the top) lies at (h - 1 - r) * row + p * c.
     struct Axes {
         int64_t c0, cx, cy, r0, rx, ry;
     };
@@ -93,30 +186,32 @@ Turn turnOf(const ImageRecord& working, int32_t orientation) {
     const bool exchanged = a.rx != 0;
     return Turn{static_cast<int32_t>(exchanged ? h : w),
                 static_cast<int32_t>(exchanged ? w : h),
+                static_cast<int32_t>(p),
                 exchanged,
-                (h - 1 - a.r0 * (h - 1)) * row + 3 * a.c0 * (w - 1),
-                3 * a.cx - row * a.rx,
-                3 * a.cy - row * a.ry};
+                (h - 1 - a.r0 * (h - 1)) * row + p * a.c0 * (w - 1),
+                p * a.cx - row * a.rx,
+                p * a.cy - row * a.ry};
 }
 
 // Fills the viewed rows, bottom row first, padding cleared. Turned pages are copied in
 // square tiles, so the stored rows a tile reads stay in cache while their columns become rows.
 void copyTurned(uint8_t* to, uint64_t toRowBytes, const uint8_t* from, const Turn& turn) {
     constexpr int32_t kTile = 64;
-    const uint64_t usedBytes = uint64_t{3} * static_cast<uint32_t>(turn.width);
+    const size_t p = static_cast<size_t>(turn.pixelBytes);
+    const uint64_t usedBytes = p * static_cast<uint32_t>(turn.width);
     for (int32_t y0 = 0; y0 < turn.height; y0 += kTile) {
         const int32_t yEnd = std::min(turn.height, y0 + kTile);
         for (int32_t x0 = 0; x0 < turn.width; x0 += kTile) {
             const int32_t xEnd = std::min(turn.width, x0 + kTile);
             for (int32_t y = y0; y < yEnd; ++y) {
-                uint8_t* out = to + uint64_t(turn.height - 1 - y) * toRowBytes + 3 * uint64_t(x0);
+                uint8_t* out = to + uint64_t(turn.height - 1 - y) * toRowBytes + p * uint64_t(x0);
                 const uint8_t* in = from + turn.origin + x0 * turn.stepX + y * turn.stepY;
-                if (turn.stepX == 3) {
-                    std::memcpy(out, in, 3 * size_t(xEnd - x0));
+                if (turn.stepX == turn.pixelBytes) {
+                    std::memcpy(out, in, p * size_t(xEnd - x0));
                     continue;
                 }
                 for (int32_t i = 0; i < xEnd - x0; ++i)
-                    std::memcpy(out + 3 * i, in + i * turn.stepX, 3);
+                    std::memcpy(out + p * i, in + i * turn.stepX, p);
             }
         }
     }
@@ -153,12 +248,16 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     const platform::PageColours colours = coloursOf(*bitmap);
     // Read before the working copy: a conversion builds a fresh record without it.
     const platform::IccProfile profile{bitmap->iccProfile, bitmap->iccProfileSize};
+    // An RGB profile keeps the JPEG in three components, which only 24-bit rows give.
+    const bool greyLevels =
+        colours == platform::PageColours::Grey &&
+        platform::iccProfileColours(profile.bytes, profile.size) != platform::ProfileColours::Rgb;
     ImageRecord working;
     clearRecord(working);
     ScopeExit releaseWorking([&] { releaseImageRecord(&working); });
 
     DeviceContext context = platform::screenDeviceContext();
-    const int32_t converted = makeWorkingCopy(context, bitmap, &working);
+    const int32_t converted = makeWorkingCopy(context, bitmap, &working, greyLevels);
     platform::releaseDeviceContext(context);
     if (converted != 0 || !workingRecordConsistent(working))
         return kFailed;
@@ -166,7 +265,8 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     // The pixels are turned here, as they are packed: every page, whichever path decoded
     // it, is copied at most once, and the header describes the page as it is to be viewed.
     const Turn turn = turnOf(working, orientation);
-    const uint64_t rowBytes = paddedRowBytes(static_cast<uint32_t>(turn.width), 24);
+    const uint64_t rowBytes =
+        paddedRowBytes(static_cast<uint32_t>(turn.width), working.bitsPerPixel);
     const auto imageBytes = checkedMul<uint64_t>(rowBytes, static_cast<uint32_t>(turn.height));
     if (!imageBytes || *imageBytes > std::numeric_limits<uint32_t>::max())
         return kFailed;
@@ -184,8 +284,9 @@ int32_t writeJpeg(ImageRecord* bitmap, platform::OutputFile& output) {
     uint8_t* packed = platform::globalLock(block);
     if (packed == nullptr)
         return kWriteLockFailed;
-    writeBitmapHeader(packed, turn.width, turn.height, 24, static_cast<uint32_t>(*imageBytes),
-                      turn.sidesExchanged ? yPels : xPels, turn.sidesExchanged ? xPels : yPels);
+    writeBitmapHeader(packed, turn.width, turn.height, working.bitsPerPixel,
+                      static_cast<uint32_t>(*imageBytes), turn.sidesExchanged ? yPels : xPels,
+                      turn.sidesExchanged ? xPels : yPels);
     if (asStored) {
         if (packed + kBitmapHeaderSize != working.pixels)
             std::memcpy(packed + kBitmapHeaderSize, working.pixels, working.imageSize);
@@ -222,23 +323,9 @@ int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,
     if (int32_t status = allocateBitmap(target, BitmapMode::DeviceBitmap); status != 0)
         return status;
 
-    static constexpr uint8_t kBlack[3] = {0, 0, 0};
-    static constexpr uint8_t kWhite[3] = {255, 255, 255};
     uint8_t set[3];
     uint8_t clear[3];
-    if (source->photometric == kPhotometricPalette) {
-        // A palette shorter than two entries leaves the missing colours black.
-        std::memset(set, 0, 3);
-        std::memset(clear, 0, 3);
-        if (source->palette != nullptr && source->paletteEntries >= 1)
-            std::memcpy(set, source->palette, 3);
-        if (source->palette != nullptr && source->paletteEntries >= 2)
-            std::memcpy(clear, source->palette + 4, 3);
-    } else {
-        const bool whiteIsZero = source->photometric == kPhotometricWhiteIsZero;
-        std::memcpy(set, whiteIsZero ? kBlack : kWhite, 3);
-        std::memcpy(clear, whiteIsZero ? kWhite : kBlack, 3);
-    }
+    bilevelColours(*source, set, clear);
 
     // Each source byte becomes 24 target bytes at once, from a table of its 256 patterns.
     uint8_t patterns[256][24];

@@ -1,5 +1,6 @@
-// Writes a decoded page as a JPEG file: brought to 24 bits, packed with its resolution as
-// a bitmap block, and handed to the encoder.
+// Writes a decoded page as a JPEG file: brought to 24 bits (or, when every colour it can
+// show is grey, to one grey level a pixel), packed with its resolution as a bitmap block,
+// and handed to the encoder.
 #pragma once
 
 #include <cstdint>

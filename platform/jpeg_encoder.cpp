@@ -28,6 +28,7 @@ struct PackedBitmap {
     const uint8_t* bottomRow;
     uint32_t width;
     uint32_t height;
+    int components; // 3: blue, green, red; 1: grey levels
     size_t bytesPerRow;
     int32_t xPelsPerMeter;
     int32_t yPelsPerMeter;
@@ -39,21 +40,24 @@ uint32_t read32(const uint8_t* p) {
 
 uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
-// Accepts only what the writer packs: a 40-byte header, a positive size, 24 bits, and
-// exactly the padded rows behind it, so no row read can leave the block.
+// Accepts only what the writer packs: a 40-byte header, a positive size, 24 bits (or 8 bits
+// of grey levels, without a palette), and exactly the padded rows behind it, so no row read
+// can leave the block.
 bool readPackedBitmap(const uint8_t* bytes, size_t size, PackedBitmap& bitmap) {
     if (bytes == nullptr || size < kHeaderSize || read32(bytes) != kHeaderSize)
         return false;
     const auto width = static_cast<int32_t>(read32(bytes + 4));
     const auto height = static_cast<int32_t>(read32(bytes + 8));
-    if (width <= 0 || height <= 0 || read16(bytes + 14) != 24 || read32(bytes + 16) != 0)
+    const uint16_t depth = read16(bytes + 14);
+    if (width <= 0 || height <= 0 || (depth != 24 && depth != 8) || read32(bytes + 16) != 0)
         return false;
-    const uint64_t rowBytes = paddedRowBytes(width, 24);
+    const uint64_t rowBytes = paddedRowBytes(width, depth);
     if (size - kHeaderSize != rowBytes * uint64_t(height))
         return false;
     bitmap.bottomRow = bytes + kHeaderSize;
     bitmap.width = static_cast<uint32_t>(width);
     bitmap.height = static_cast<uint32_t>(height);
+    bitmap.components = depth / 8;
     bitmap.bytesPerRow = static_cast<size_t>(rowBytes);
     bitmap.xPelsPerMeter = static_cast<int32_t>(read32(bytes + 24));
     bitmap.yPelsPerMeter = static_cast<int32_t>(read32(bytes + 28));
@@ -128,8 +132,8 @@ bool encodeRows(FileDestination& destination, const PackedBitmap& bitmap, bool g
     info.dest = &destination.base;
     info.image_width = bitmap.width;
     info.image_height = bitmap.height;
-    info.input_components = 3;
-    info.in_color_space = JCS_EXT_BGR; // our rows are blue, green, red
+    info.input_components = bitmap.components;
+    info.in_color_space = bitmap.components == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_set_defaults(&info);
     // libjpeg-turbo takes the grey value out of the blue, green, red rows itself, exactly
     // (its weights add up to one), so the rows are fed as they lie either way.
@@ -180,7 +184,8 @@ bool saveJpegFile(OutputFile& file, GlobalBlockHandle block, PageColours colours
     // keeps three components; a profile whose space the JPEG does not get is left out.
     const ProfileColours space = iccProfileColours(profile.bytes, profile.size);
     const bool grey =
-        space != ProfileColours::Rgb && (colours == PageColours::Grey || everyPixelGrey(bitmap));
+        bitmap.components == 1 ||
+        (space != ProfileColours::Rgb && (colours == PageColours::Grey || everyPixelGrey(bitmap)));
     if (space != (grey ? ProfileColours::Grey : ProfileColours::Rgb))
         profile = {};
     FileDestination destination{

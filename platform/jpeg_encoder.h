@@ -1,5 +1,6 @@
 // Stands in for the closed encoder library's save call: a packed 24-bit bitmap (40-byte
-// header, then bottom-up rows of blue, green, red padded to 4 bytes) becomes a JPEG file.
+// header, then bottom-up rows of blue, green, red padded to 4 bytes) becomes a JPEG file;
+// so does a packed 8-bit one whose bytes are grey levels (no palette), as one component.
 #pragma once
 
 #include "platform/global_memory.h"
