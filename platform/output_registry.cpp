@@ -22,9 +22,11 @@ struct Entry {
     // Set to the path's length once the path is written, so that an ending that gave up
     // waiting for the lock still reads a whole name.
     std::atomic<size_t> hiddenLength{0};
-    char hidden[kEntryPathBytes];
 };
 
+// The names lie apart from the entries, which are built at start-up: a run touches only the
+// pages of the names it uses.
+char hiddenNames[kEntries][kEntryPathBytes];
 Entry entries[kEntries];
 std::atomic<bool> ending{false};
 // Held by the ending for good: whoever comes for an entry afterwards waits for the end.
@@ -66,27 +68,28 @@ bool setHiddenName(int entry, const char* path) {
     Entry& e = entries[entry];
     e.hiddenLength.store(0);
     const size_t length = path != nullptr ? std::strlen(path) : 0;
-    if (length >= sizeof e.hidden)
+    if (length >= kEntryPathBytes)
         return false;
-    std::memcpy(e.hidden, path != nullptr ? path : "", length + 1);
+    std::memcpy(hiddenNames[entry], path != nullptr ? path : "", length + 1);
     e.hiddenLength.store(length);
     return true;
 }
 
 const char* hiddenName(int entry) {
-    return entries[entry].hiddenLength.load() != 0 ? entries[entry].hidden : "";
+    return entries[entry].hiddenLength.load() != 0 ? hiddenNames[entry] : "";
 }
 
 void endOutputs() {
     endingLock.lock();
     ending.store(true);
     const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
-    for (Entry& e : entries) {
+    for (int i = 0; i < kEntries; ++i) {
         // A step stuck in a system call (a stalled network folder) is abandoned: its
         // hidden name is removed all the same.
+        Entry& e = entries[i];
         (void)e.lock.try_lock_until(deadline);
         if (e.taken.load() && e.hiddenLength.load() != 0)
-            removeName(e.hidden);
+            removeName(hiddenNames[i]);
     }
 }
 
