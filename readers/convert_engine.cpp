@@ -7,6 +7,7 @@
 #include "bitmap/pixel_convert.h"
 #include "core/clear_record.h"
 #include "platform/global_memory.h"
+#include "platform/process_memory.h"
 #include "readers/tiff_page_reader.h"
 
 namespace readers {
@@ -55,7 +56,8 @@ uint8_t* ConvertEngine::pageBufferOf(uint64_t bytes) {
     std::free(blockOf(pageBuffer));
     pageBufferSize = 0;
     pageBuffer = nullptr;
-    auto* block = static_cast<uint8_t*>(std::malloc(platform::kBlockRoomBeforePixels + bytes));
+    auto* block = static_cast<uint8_t*>(
+        platform::allocatePageMemory(platform::kBlockRoomBeforePixels + bytes));
     if (block == nullptr)
         return nullptr;
     pageBuffer = block + platform::kBlockRoomBeforePixels;
