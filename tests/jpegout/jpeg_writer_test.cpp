@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "bitmap/bitmap_storage.h"
+#include "bitmap/pixel_convert.h"
 #include "platform/device_context.h"
 #include "tests/support/bitmap_page.h"
 #include "tests/support/jpeg_decode.h"
@@ -249,6 +250,45 @@ TEST(WriterGreyPages, PaletteAndBilevelColoursDecideTheComponentCount) {
             page.setEntry(0, c.colourEntry ? 0 : 9, c.colourEntry ? 200 : 9, 9);
         const DecodedJpeg decoded = writeAndDecode(page);
         EXPECT_EQ(decoded.components, c.components);
+    }
+}
+
+// A page known to be grey goes to the encoder as one grey level a pixel; the JPEG must be
+// byte for byte the one its 24-bit form gives, whatever the depth, palette and turn.
+TEST(WriterGreyPages, GreyLevelsGiveTheBytesOfTheTwentyFourBitForm) {
+    const struct {
+        uint32_t depth;
+        int32_t photometric;
+        bool inverted; // palette entry i is grey 255 - i, else i
+    } cases[] = {{1, 0, false}, {1, 1, false}, {1, 3, true},
+                 {4, 1, true},  {8, 1, false}, {8, 1, true}};
+    for (const auto& c : cases) {
+        for (int32_t orientation : {1, 3, 6}) {
+            SCOPED_TRACE(testing::Message()
+                         << c.depth << " bpp, photometric " << c.photometric << ", inverted "
+                         << c.inverted << ", orientation " << orientation);
+            Page page(13, 7, c.depth);
+            page.record.photometric = c.photometric;
+            page.record.orientation = orientation;
+            for (int i = 0; i < page.record.paletteEntries; ++i) {
+                const auto level =
+                    uint8_t(c.inverted ? 255 - i * 255 / (page.record.paletteEntries - 1)
+                                       : i * 255 / (page.record.paletteEntries - 1));
+                page.setEntry(i, level, level, level);
+            }
+            for (size_t i = 0; i < page.rows.size(); ++i)
+                page.rows[i] = uint8_t(i * 37 + 11);
+            Bitmap wide;
+            const DeviceContext context = platform::screenDeviceContext();
+            ASSERT_EQ(c.depth == 1 ? expandBilevelForJpeg(context, &page.record, &wide.record)
+                                   : convertTo24(context, &page.record, &wide.record),
+                      0);
+            wide.record.orientation = orientation;
+            ScratchDir dir;
+            ASSERT_EQ(writeJpeg(&page.record, dir.file("grey.jpg").c_str()), 0);
+            ASSERT_EQ(writeJpeg(&wide.record, dir.file("wide.jpg").c_str()), 0);
+            EXPECT_EQ(readFileBytes(dir.file("grey.jpg")), readFileBytes(dir.file("wide.jpg")));
+        }
     }
 }
 
