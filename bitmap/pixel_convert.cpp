@@ -36,26 +36,11 @@ bool sourceReadable(const ImageRecord* source, uint32_t depth) {
            paddedRowBytes(static_cast<uint64_t>(source->width), depth);
 }
 
-// Initialises and allocates the 24-bit destination; 0 or the allocation's code.
-int32_t startDestination(DeviceContext context, const ImageRecord* source, ImageRecord* destination,
-                         uint32_t depth) {
-    if (destination == nullptr)
-        return kAllocNoRecord;
-    initImageRecord(context, destination);
-    if (!sourceReadable(source, depth))
-        return kAllocNoRecord;
-    copyResolution(source, destination);
-    destination->width = source->width;
-    destination->height = source->height;
-    destination->bitsPerPixel = 24;
-    return allocateBitmap(destination, BitmapMode::DeviceBitmap);
-}
-
 // Runs `convertRow(sourceRow, destinationRow, width)` over every row, both bottom-up.
 template <class RowConverter>
 int32_t convertRows(DeviceContext context, const ImageRecord* source, ImageRecord* destination,
                     uint32_t depth, RowConverter convertRow) {
-    if (int32_t status = startDestination(context, source, destination, depth); status != 0)
+    if (int32_t status = startConvertedBitmap(context, source, depth, destination, 24); status != 0)
         return status;
     const uint8_t* from = source->pixels;
     uint8_t* to = destination->pixels;
@@ -79,6 +64,20 @@ inline uint8_t inkLeft(uint8_t ink, uint8_t black) {
 }
 
 } // namespace
+
+int32_t startConvertedBitmap(DeviceContext context, const ImageRecord* source, uint32_t sourceDepth,
+                             ImageRecord* destination, uint32_t depth) {
+    if (destination == nullptr)
+        return kAllocNoRecord;
+    initImageRecord(context, destination);
+    if (!sourceReadable(source, sourceDepth))
+        return kAllocNoRecord;
+    copyResolution(source, destination);
+    destination->width = source->width;
+    destination->height = source->height;
+    destination->bitsPerPixel = depth;
+    return allocateBitmap(destination, BitmapMode::DeviceBitmap);
+}
 
 int32_t convert4To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination) {
     const ColourTable table = colourTableOf(source, 16);

@@ -19,5 +19,10 @@ int32_t convert8To24(DeviceContext context, const ImageRecord* source, ImageReco
 int32_t convert16To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
 /// CMYK to RGB: each channel is 255 - ink - black, limited at 0.
 int32_t convert32To24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);
+/// The first step of each conversion: initialises `destination` as a bitmap of `source`'s
+/// size and resolution at `depth` bits and allocates it. 0, -110 when the source's rows at
+/// `sourceDepth` bits are not all there, or allocateBitmap's code.
+int32_t startConvertedBitmap(DeviceContext context, const ImageRecord* source, uint32_t sourceDepth,
+                             ImageRecord* destination, uint32_t depth);
 /// Dispatches on the source depth; -91 for depths without a conversion (destination untouched).
 int32_t convertTo24(DeviceContext context, const ImageRecord* source, ImageRecord* destination);

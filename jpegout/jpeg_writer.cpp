@@ -39,30 +39,16 @@ void bilevelColours(const ImageRecord& source, uint8_t set[3], uint8_t clear[3])
     std::memcpy(clear, whiteIsZero ? kWhite : kBlack, 3);
 }
 
-// The rows of `source` at its depth lie inside what it claims to hold.
-bool rowsReadable(const ImageRecord* source) {
-    return source != nullptr && source->pixels != nullptr && source->width > 0 &&
-           source->height > 0 && source->bytesPerRow >= 0 &&
-           static_cast<uint64_t>(source->bytesPerRow) >=
-               paddedRowBytes(static_cast<uint64_t>(source->width), source->bitsPerPixel);
-}
-
 // A page of 1, 4 or 8 bits whose colours are all grey, as one grey level a pixel: a third
 // of the 24-bit form's bytes. libjpeg makes blue = green = red into exactly that level, so
 // the JPEG is the same.
 int32_t makeGreyLevels(DeviceContext context, const ImageRecord* source, ImageRecord* target) {
-    initImageRecord(context, target);
-    if (!rowsReadable(source) ||
-        (source->bitsPerPixel != 1 && source->bitsPerPixel != 4 && source->bitsPerPixel != 8))
+    const uint32_t depth = source->bitsPerPixel;
+    if (depth != 1 && depth != 4 && depth != 8)
         return kAllocNoRecord;
-    copyResolution(source, target);
-    target->width = source->width;
-    target->height = source->height;
-    target->bitsPerPixel = 8;
-    if (int32_t status = allocateBitmap(target, BitmapMode::DeviceBitmap); status != 0)
+    if (int32_t status = startConvertedBitmap(context, source, depth, target, 8); status != 0)
         return status;
 
-    const uint32_t depth = source->bitsPerPixel;
     uint8_t levels[256] = {}; // indexes beyond the palette are black
     if (depth == 1) {
         uint8_t set[3], clear[3];
@@ -308,19 +294,7 @@ int32_t writeJpeg(ImageRecord* bitmap, const char* fileName) {
 
 int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,
                              ImageRecord* target) {
-    if (target == nullptr)
-        return kAllocNoRecord;
-    initImageRecord(context, target);
-    if (source == nullptr || source->pixels == nullptr || source->width <= 0 ||
-        source->bytesPerRow < 0 ||
-        static_cast<uint64_t>(source->bytesPerRow) <
-            paddedRowBytes(static_cast<uint64_t>(source->width), 1))
-        return kAllocNoRecord;
-    copyResolution(source, target);
-    target->width = source->width;
-    target->height = source->height;
-    target->bitsPerPixel = 24;
-    if (int32_t status = allocateBitmap(target, BitmapMode::DeviceBitmap); status != 0)
+    if (int32_t status = startConvertedBitmap(context, source, 1, target, 24); status != 0)
         return status;
 
     uint8_t set[3];
