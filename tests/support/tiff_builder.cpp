@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/clear_record.h"
+#include "tiff/directory_chain.h"
+
 namespace tiff_builder {
 
 namespace {
@@ -223,6 +226,15 @@ std::vector<uint8_t> TiffBuilder::build() {
     return file;
 }
 
+TiffBuilder& TiffBuilder::plainPage(uint32_t width) {
+    const uint16_t type = bigTiff_ ? kLong8 : kLong;
+    return page()
+        .tag(kTagImageWidth, kShort, {width})
+        .tag(kTagImageLength, kShort, {10})
+        .tag(kTagStripOffsets, type, {bigTiff_ ? 16u : 8u})
+        .tag(kTagStripByteCounts, type, {1});
+}
+
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i)
@@ -236,6 +248,30 @@ std::vector<uint8_t> readWholeFile(const std::string& path) {
         return {};
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
                                 std::istreambuf_iterator<char>());
+}
+
+ReadBack::ReadBack(const std::vector<uint8_t>& bytes) {
+    clearRecord(reader);
+    openStatus = tiffdir::open(reader, dir.write("read.tif", bytes).c_str());
+    if (openStatus != 0)
+        return;
+    chainStatus = tiffdir::readDirectoryChain(reader);
+    if (chainStatus == 0)
+        tiffdir::loadDirectory(
+            reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
+}
+
+ReadBack::~ReadBack() {
+    if (openStatus == 0)
+        tiffdir::close(reader);
+}
+
+std::vector<uint64_t> ReadBack::stripOffsets() const {
+    return {reader.stripOffsets, reader.stripOffsets + reader.stripOffsetsLength};
+}
+
+std::vector<uint64_t> ReadBack::stripByteCounts() const {
+    return {reader.stripByteCounts, reader.stripByteCounts + reader.stripByteCountsLength};
 }
 
 } // namespace tiff_builder

@@ -19,10 +19,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
+#include "tiff/tiff_reader.h"
+
 namespace tiff_builder {
 
 enum class ByteOrder { Little, Big };
 enum class Format { Classic, BigTiff };
+
+inline constexpr ByteOrder kBothOrders[] = {ByteOrder::Little, ByteOrder::Big};
+inline const char* nameOf(ByteOrder order) {
+    return order == ByteOrder::Big ? "big-endian" : "little-endian";
+}
 
 // Field types.
 inline constexpr uint16_t kByte = 1;
@@ -53,6 +61,8 @@ class TiffBuilder {
 
     /// Starts a new page (directory); entries added after it belong to it.
     TiffBuilder& page();
+    /// Starts a page `width` x 10 whose one strip, of 1 byte, lies where the first blob would.
+    TiffBuilder& plainPage(uint32_t width);
     /// An entry whose values are encoded by type (1, 2, 4 bytes each; RATIONAL takes
     /// numerator, denominator pairs). Values that fit in 4 bytes go in the value field,
     /// left-justified; others are placed after the directory and the field holds their offset.
@@ -120,5 +130,21 @@ class TiffBuilder {
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed = 0);
 /// The whole content of a file; empty when it cannot be read.
 std::vector<uint8_t> readWholeFile(const std::string& path);
+
+/// The structure reader on a file of `bytes`: opened, its chain read, its first directory
+/// loaded, each step only when the one before succeeded; closed when done.
+struct ReadBack {
+    explicit ReadBack(const std::vector<uint8_t>& bytes);
+    ~ReadBack();
+    ReadBack(const ReadBack&) = delete;
+    ReadBack& operator=(const ReadBack&) = delete;
+    std::vector<uint64_t> stripOffsets() const;
+    std::vector<uint64_t> stripByteCounts() const;
+
+    ScratchDir dir;
+    tiffdir::TiffReader reader;
+    int32_t openStatus = -1;
+    int32_t chainStatus = -1; // 0: the first directory is loaded
+};
 
 } // namespace tiff_builder
