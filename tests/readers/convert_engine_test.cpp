@@ -35,6 +35,8 @@ int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& 
 
 } // namespace
 
+// Pages of one file load in any order, each into the engine's buffer, which is allocated
+// anew only when a page needs more than it holds.
 TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
     ScratchDir dir;
     PageLayout fax;
@@ -44,21 +46,49 @@ TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
     fax.photometric = 0;
     fax.compression = 4;
     fax.pixels = testsupport::patternPixels(fax, 3);
-    const std::string path = dir.file("mixed.tif");
-    ASSERT_TRUE(
-        testsupport::writeTiffPages(path, {greyPage(20, 10, 1, 5), rgbPage(31, 7, 2, 8), fax}));
-    ConvertEngine engine;
-    for (int index : {2, 0, 1, 1, 2, 0}) {
-        SCOPED_TRACE(testing::Message() << "page " << index);
-        Bitmap bitmap;
-        ASSERT_EQ(load(engine, path, index, bitmap), 0);
-        EXPECT_EQ(bitmap.record.pageNumber, index);
-        EXPECT_EQ(bitmap.record.directoryIndex, index);
-        EXPECT_EQ(bitmap.record.fileKind, kFileKindTiff);
-        EXPECT_EQ(bitmap.record.pixels, engine.pageBuffer);
-        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
+    PageLayout tiled = rgbPage(40, 20, 7);
+    tiled.tileWidth = 16;
+    tiled.tileLength = 16;
+    const struct {
+        const char* what;
+        std::vector<PageLayout> pages;
+        std::vector<int> order;
+        std::vector<int32_t> capacity; // the buffer's size after each load; empty: not checked
+    } cases[] = {
+        {"grey, RGB, fax",
+         {greyPage(20, 10, 1, 5), rgbPage(31, 7, 2, 8), fax},
+         {2, 0, 1, 1, 2, 0},
+         {}},
+        {"sizes",
+         {greyPage(40, 10, 1), greyPage(40, 10, 2), greyPage(8, 4, 3), rgbPage(40, 30, 4)},
+         {0, 1, 2, 3, 0},
+         {400, 400, 400, 3600, 3600}},
+        {"small uncompressed tiles after a large strip",
+         {greyPage(300, 200, 1), tiled, tiled},
+         {0, 1, 2, 1},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("pages.tif");
+        ASSERT_TRUE(testsupport::writeTiffPages(path, c.pages));
+        ConvertEngine engine;
+        for (size_t i = 0; i < c.order.size(); ++i) {
+            const int index = c.order[i];
+            SCOPED_TRACE(testing::Message() << "page " << index);
+            Bitmap bitmap;
+            ASSERT_EQ(load(engine, path, index, bitmap), 0);
+            EXPECT_EQ(bitmap.record.pageNumber, index);
+            EXPECT_EQ(bitmap.record.directoryIndex, index);
+            EXPECT_EQ(bitmap.record.fileKind, kFileKindTiff);
+            EXPECT_EQ(bitmap.record.pixels, engine.pageBuffer);
+            if (!c.capacity.empty()) {
+                EXPECT_EQ(engine.pageBufferSize, c.capacity[i]);
+            }
+            EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
+        }
+        engine.finishFile();
     }
-    engine.finishFile();
 }
 
 TEST(ConvertEngine, PageWithoutPositiveSizeIsRefusedWithoutOpeningTheFile) {
@@ -102,25 +132,6 @@ TEST(ConvertEngine, PageClaiming65535SquareCostsNoAllocation) {
         EXPECT_EQ(load(engine, path, 0, bitmap), kFailed);
         EXPECT_EQ(engine.pageBuffer, nullptr);
         EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
-    }
-}
-
-TEST(ConvertEngine, PageBufferGrowsOnlyWhenAPageNeedsMore) {
-    ScratchDir dir;
-    const std::string path = dir.file("sizes.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(
-        path, {greyPage(40, 10, 1), greyPage(40, 10, 2), greyPage(8, 4, 3), rgbPage(40, 30, 4)}));
-    ConvertEngine engine;
-    const struct {
-        int index;
-        int32_t capacity; // the buffer is allocated anew only when this grows
-    } steps[] = {{0, 400}, {1, 400}, {2, 400}, {3, 3600}, {0, 3600}};
-    for (const auto& s : steps) {
-        SCOPED_TRACE(testing::Message() << "page " << s.index);
-        Bitmap bitmap;
-        ASSERT_EQ(load(engine, path, s.index, bitmap), 0);
-        EXPECT_EQ(engine.pageBufferSize, s.capacity);
-        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, s.index));
     }
 }
 
@@ -246,22 +257,6 @@ TEST(ConvertEngine, FinishFileLetsTheSamePathBeReadAfresh) {
         ASSERT_EQ(load(engine, path, 0, bitmap), 0);
         EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, 0));
         engine.finishFile();
-    }
-}
-
-TEST(ConvertEngine, SmallUncompressedTilesAfterALargeStrip) {
-    ScratchDir dir;
-    PageLayout tiled = rgbPage(40, 20, 7);
-    tiled.tileWidth = 16;
-    tiled.tileLength = 16;
-    const std::string path = dir.file("tiles_after_strip.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(300, 200, 1), tiled, tiled}));
-    ConvertEngine engine;
-    for (int index : {0, 1, 2, 1}) {
-        SCOPED_TRACE(testing::Message() << "page " << index);
-        Bitmap bitmap;
-        ASSERT_EQ(load(engine, path, index, bitmap), 0);
-        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
     }
 }
 
