@@ -58,12 +58,8 @@ std::string copiedPages() {
         offset += static_cast<uint32_t>(payload->size());
     }
     for (size_t i = 0; i < 3; ++i)
-        builder.page()
-            .tag(kTagImageWidth, kShort, {kCopySides[i]})
-            .tag(kTagImageLength, kShort, {kCopySides[i]})
-            .tag(kTagCompression, kShort, {6})
-            .tag(kTagStripOffsets, kLong, {offsets[i]})
-            .tag(kTagStripByteCounts, kLong, {static_cast<uint32_t>(payloads[i]->size())});
+        builder.oldJpegPage(kCopySides[i], kCopySides[i], {offsets[i]},
+                            {static_cast<uint32_t>(payloads[i]->size())});
     const std::vector<uint8_t> bytes = builder.build();
     return std::string(bytes.begin(), bytes.end());
 }

@@ -39,37 +39,11 @@ std::vector<PageLayout> unevenPages(int count) {
     return pages;
 }
 
-// A copied old-style page, a page that cannot be loaded, an old-style page with nothing to
-// copy or decode, and another copied page.
-std::vector<uint8_t> failingPagesFile() {
-    const std::vector<uint8_t> jpeg = testsupport::encodeJpeg(16, 16, 3, 0);
-    const auto size = static_cast<uint32_t>(jpeg.size());
-    auto oldStyle = [](TiffBuilder& builder, uint32_t offset, uint32_t count) {
-        builder.page()
-            .tag(kTagImageWidth, kShort, {16})
-            .tag(kTagImageLength, kShort, {16})
-            .tag(kTagCompression, kShort, {6})
-            .tag(kTagStripOffsets, kLong, {offset})
-            .tag(kTagStripByteCounts, kLong, {count});
-    };
-    TiffBuilder builder;
-    builder.blob(8, jpeg);
-    oldStyle(builder, 8, size);
-    builder.page()
-        .tag(kTagImageLength, kShort, {16})
-        .tag(kTagCompression, kShort, {1})
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagStripByteCounts, kLong, {40});
-    oldStyle(builder, 900000, 40);
-    oldStyle(builder, 8, size);
-    return builder.build();
-}
-
 // Inputs: every kind of line a run prints, in an order that mixes them.
 std::vector<std::string> placeMixedInputs(const ScratchDir& dir) {
     EXPECT_TRUE(testsupport::writeTiffPages(dir.file("uneven.tif"), unevenPages(23)));
     EXPECT_TRUE(testsupport::writeTiffPages(dir.file("one.tif"), {testsupport::greyPage(64, 48)}));
-    dir.write("failing.tif", failingPagesFile());
+    dir.write("failing.tif", failingPagesFile(testsupport::encodeJpeg(16, 16, 3, 0)));
     dir.write("unreadable.tif", std::string("not a TIFF file at all"));
     dir.write("notes.txt", std::string("skipped"));
     return {"uneven.tif", "failing.tif", "unreadable.tif", "one.tif",

@@ -151,13 +151,7 @@ TEST(ResourceBounds, StripLayoutsThatRepeatBytesNeverGrowTheOutputPastTwiceTheIn
     auto oldStyle = [&](std::vector<uint32_t> offsets, std::vector<uint32_t> counts,
                         std::optional<uint32_t> interchangeLength) {
         TiffBuilder builder;
-        builder.blob(8, data)
-            .page()
-            .tag(kTagImageWidth, kShort, {16})
-            .tag(kTagImageLength, kShort, {16})
-            .tag(kTagCompression, kShort, {6})
-            .tag(kTagStripOffsets, kLong, std::move(offsets))
-            .tag(kTagStripByteCounts, kLong, std::move(counts));
+        builder.blob(8, data).oldJpegPage(16, 16, std::move(offsets), std::move(counts));
         if (interchangeLength)
             builder.tag(kTagJpegInterchangeFormat, kLong, {8})
                 .tag(kTagJpegInterchangeFormatLength, kLong, {*interchangeLength});

@@ -235,6 +235,31 @@ TiffBuilder& TiffBuilder::plainPage(uint32_t width) {
         .tag(kTagStripByteCounts, type, {1});
 }
 
+TiffBuilder& TiffBuilder::oldJpegPage(uint32_t width, uint32_t height,
+                                      std::vector<uint32_t> offsets, std::vector<uint32_t> counts) {
+    return page()
+        .tag(kTagImageWidth, kShort, {width})
+        .tag(kTagImageLength, kShort, {height})
+        .tag(kTagCompression, kShort, {6})
+        .tag(kTagStripOffsets, kLong, std::move(offsets))
+        .tag(kTagStripByteCounts, kLong, std::move(counts));
+}
+
+std::vector<uint8_t> failingPagesFile(const std::vector<uint8_t>& jpeg) {
+    const auto size = static_cast<uint32_t>(jpeg.size());
+    TiffBuilder builder;
+    builder.blob(8, jpeg).oldJpegPage(16, 16, {8}, {size});
+    builder
+        .page() // no width
+        .tag(kTagImageLength, kShort, {16})
+        .tag(kTagCompression, kShort, {1})
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {40});
+    builder.oldJpegPage(16, 16, {900000}, {40}); // its only strip lies past the end
+    builder.oldJpegPage(16, 16, {8}, {size});
+    return builder.build();
+}
+
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i)

@@ -61,6 +61,10 @@ class TiffBuilder {
 
     /// Starts a new page (directory); entries added after it belong to it.
     TiffBuilder& page();
+    /// Starts an old-style JPEG page (Compression 6) of `width` x `height` whose strips lie at
+    /// `offsets`, `counts` bytes each.
+    TiffBuilder& oldJpegPage(uint32_t width, uint32_t height, std::vector<uint32_t> offsets,
+                             std::vector<uint32_t> counts);
     /// Starts a page `width` x 10 whose one strip, of 1 byte, lies where the first blob would.
     TiffBuilder& plainPage(uint32_t width);
     /// An entry whose values are encoded by type (1, 2, 4 bytes each; RATIONAL takes
@@ -125,6 +129,10 @@ class TiffBuilder {
     std::vector<Blob> blobs_;
     std::vector<uint32_t> directoryOffsets_;
 };
+
+/// Four pages of 16 x 16 over `jpeg`, a JPEG of such a page: a copied old-style page, a page
+/// that cannot be loaded, an old-style page with nothing to copy or decode, a copied page.
+std::vector<uint8_t> failingPagesFile(const std::vector<uint8_t>& jpeg);
 
 /// Bytes 0, 1, 2 ... (mod 251), so that misplaced or repeated bytes show in a comparison.
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed = 0);
