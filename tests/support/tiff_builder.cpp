@@ -260,6 +260,28 @@ std::vector<uint8_t> failingPagesFile(const std::vector<uint8_t>& jpeg) {
     return builder.build();
 }
 
+std::vector<uint8_t> wholeJpegPageFile(const std::vector<uint8_t>& jpeg, uint32_t width,
+                                       uint32_t height, uint16_t orientation) {
+    const auto size = static_cast<uint32_t>(jpeg.size());
+    TiffBuilder builder;
+    builder.blob(8, jpeg)
+        .page()
+        .tag(kTagImageWidth, kShort, {width})
+        .tag(kTagImageLength, kShort, {height})
+        .tag(kTagBitsPerSample, kShort, {8, 8, 8})
+        .tag(kTagCompression, kShort, {6})
+        .tag(262, kShort, {6}) // PhotometricInterpretation: YCbCr
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(274, kShort, {orientation})
+        .tag(kTagSamplesPerPixel, kShort, {3})
+        .tag(kTagRowsPerStrip, kShort, {height})
+        .tag(kTagStripByteCounts, kLong, {size})
+        .tag(kTagJpegInterchangeFormat, kLong, {8})
+        .tag(kTagJpegInterchangeFormatLength, kLong, {size})
+        .tag(530, kShort, {2, 2}); // YCbCrSubSampling
+    return builder.build();
+}
+
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i)

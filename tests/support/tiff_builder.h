@@ -134,6 +134,11 @@ class TiffBuilder {
 /// that cannot be loaded, an old-style page with nothing to copy or decode, a copied page.
 std::vector<uint8_t> failingPagesFile(const std::vector<uint8_t>& jpeg);
 
+/// One old-style JPEG page, YCbCr 4:2:0 of `width` x `height` viewed at `orientation`, whose
+/// one strip and interchange block are both the whole of `jpeg`, a JPEG of the page as stored.
+std::vector<uint8_t> wholeJpegPageFile(const std::vector<uint8_t>& jpeg, uint32_t width,
+                                       uint32_t height, uint16_t orientation);
+
 /// Bytes 0, 1, 2 ... (mod 251), so that misplaced or repeated bytes show in a comparison.
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed = 0);
 /// The whole content of a file; empty when it cannot be read.
