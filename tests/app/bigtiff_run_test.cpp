@@ -40,15 +40,8 @@ TiffBuilder& stripPage(TiffBuilder& builder, uint16_t compression) {
 
 TEST(BigTiffRun, AThreePageFileConvertsInBothByteOrders) {
     using testsupport::PageLayout;
-    PageLayout rgb;
-    rgb.width = 64;
-    rgb.height = 48;
-    rgb.samplesPerPixel = 3;
-    rgb.photometric = 2;
-    rgb.compression = 5;
-    rgb.pixels = testsupport::gradientPixels(rgb);
-    PageLayout grey = testsupport::greyPage(40, 30, 1, 8);
-    grey.pixels = testsupport::gradientPixels(grey);
+    const PageLayout rgb = testsupport::smooth(testsupport::rgbPage(64, 48, 1, 5));
+    const PageLayout grey = testsupport::smooth(testsupport::greyPage(40, 30, 1, 8));
     PageLayout tiled = testsupport::greyPage(48, 40);
     tiled.tileWidth = tiled.tileLength = 16;
     tiled.pixels = testsupport::gradientPixels(tiled);

@@ -247,15 +247,8 @@ TEST(ConversionDriver, TheBundledSampleConvertsEveryPageInOrder) {
 TEST(ConversionDriver, DecodedPagesLookLikeTheirSource) {
     ScratchDir dir;
     using testsupport::PageLayout;
-    PageLayout grey;
-    grey.width = 64;
-    grey.height = 48;
-    grey.pixels = testsupport::gradientPixels(grey);
-    PageLayout rgb = grey;
-    rgb.samplesPerPixel = 3;
-    rgb.photometric = 2;
-    rgb.compression = 5;
-    rgb.pixels = testsupport::gradientPixels(rgb);
+    const PageLayout grey = testsupport::smooth(testsupport::greyPage(64, 48));
+    const PageLayout rgb = testsupport::smooth(testsupport::rgbPage(64, 48, 1, 5));
     const std::string path = dir.file("pages.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, {rgb, grey, rgb}));
 
