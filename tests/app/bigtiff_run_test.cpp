@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,14 +15,6 @@
 using namespace tiff_builder;
 
 namespace {
-
-std::vector<std::string> jpegsIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".jpg")
-            names.push_back(entry.path().filename().string());
-    return names;
-}
 
 // A page of 8-bit grey pixels whose strips the tests place where they please.
 TiffBuilder& stripPage(TiffBuilder& builder, uint16_t compression) {
@@ -95,7 +86,7 @@ TEST(BigTiffRun, HostileFilesAreRefusedWithoutACrash) {
 
         const RunResult run = runPelc({"hostile.tif"}, dir.path());
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_TRUE(jpegsIn(dir.path()).empty());
+        EXPECT_TRUE(testsupport::jpegFilesIn(dir.path()).empty());
         EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
     }
 }

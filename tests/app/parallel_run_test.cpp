@@ -67,13 +67,6 @@ std::map<std::string, std::string> takeOutputs(const std::string& folder) {
     return outputs;
 }
 
-size_t countOf(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 } // namespace
 
 TEST(ParallelRun, GivesTheConsoleAndFilesOfARunOnOneCpu) {
