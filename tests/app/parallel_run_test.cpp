@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <dirent.h>
 #include <limits>
 #include <map>
 #include <string>
@@ -13,6 +12,7 @@
 #include "app/messages.h"
 #include "app/page_pipeline.h"
 #include "app/page_step.h"
+#include "tests/support/jpeg_decode.h"
 #include "tests/support/jpeg_encode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"
@@ -53,17 +53,10 @@ std::vector<std::string> placeMixedInputs(const ScratchDir& dir) {
 // Every JPEG in `folder` with its bytes; removes them, ready for the next run.
 std::map<std::string, std::string> takeOutputs(const std::string& folder) {
     std::map<std::string, std::string> outputs;
-    DIR* listing = opendir(folder.c_str());
-    if (listing == nullptr)
-        return outputs;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
-            outputs[name] = readFileBytes(folder + "/" + name);
-    }
-    closedir(listing);
-    for (const auto& [name, bytes] : outputs)
+    for (const std::string& name : testsupport::jpegFilesIn(folder)) {
+        outputs[name] = readFileBytes(folder + "/" + name);
         std::remove((folder + "/" + name).c_str());
+    }
     return outputs;
 }
 
