@@ -74,10 +74,10 @@ std::string pathLine(std::string_view path, const Message& message);
 /// Whether this program runs under AddressSanitizer or ThreadSanitizer, whose shadow memory
 /// no address-space limit can hold.
 bool sanitized();
-/// How many times `part` occurs in `text`, overlapping occurrences included.
-inline size_t countOf(const std::string& text, const std::string& part) {
+/// How many times `piece` occurs in `text`, overlapping occurrences included.
+inline size_t countOf(const std::string& text, const std::string& piece) {
     size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
         ++count;
     return count;
 }
