@@ -29,27 +29,9 @@ namespace {
 // An old-style JPEG page holding a whole JPEG of itself: copied as it is, unless it is
 // viewed turned, which decodes it.
 std::vector<uint8_t> oldStyleJpegPage(uint16_t orientation) {
-    using namespace tiff_builder;
     constexpr uint32_t kWidth = 32, kHeight = 16;
-    const std::vector<uint8_t> jpeg = testsupport::encodeJpeg(kWidth, kHeight);
-    const auto size = static_cast<uint32_t>(jpeg.size());
-    TiffBuilder builder;
-    builder.blob(8, jpeg)
-        .page()
-        .tag(kTagImageWidth, kShort, {kWidth})
-        .tag(kTagImageLength, kShort, {kHeight})
-        .tag(kTagBitsPerSample, kShort, {8, 8, 8})
-        .tag(kTagCompression, kShort, {6})
-        .tag(262, kShort, {6}) // YCbCr
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(274, kShort, {orientation})
-        .tag(kTagSamplesPerPixel, kShort, {3})
-        .tag(kTagRowsPerStrip, kShort, {kHeight})
-        .tag(kTagStripByteCounts, kLong, {size})
-        .tag(kTagJpegInterchangeFormat, kLong, {8})
-        .tag(kTagJpegInterchangeFormatLength, kLong, {size})
-        .tag(530, kShort, {2, 2});
-    return builder.build();
+    return tiff_builder::wholeJpegPageFile(testsupport::encodeJpeg(kWidth, kHeight), kWidth,
+                                           kHeight, orientation);
 }
 
 PageLayout layout(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,14 +15,6 @@
 using namespace tiff_builder;
 
 namespace {
-
-std::vector<std::string> jpegsIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".jpg")
-            names.push_back(entry.path().filename().string());
-    return names;
-}
 
 // A page of 8-bit grey pixels whose strips the tests place where they please.
 TiffBuilder& stripPage(TiffBuilder& builder, uint16_t compression) {
@@ -40,15 +31,8 @@ TiffBuilder& stripPage(TiffBuilder& builder, uint16_t compression) {
 
 TEST(BigTiffRun, AThreePageFileConvertsInBothByteOrders) {
     using testsupport::PageLayout;
-    PageLayout rgb;
-    rgb.width = 64;
-    rgb.height = 48;
-    rgb.samplesPerPixel = 3;
-    rgb.photometric = 2;
-    rgb.compression = 5;
-    rgb.pixels = testsupport::gradientPixels(rgb);
-    PageLayout grey = testsupport::greyPage(40, 30, 1, 8);
-    grey.pixels = testsupport::gradientPixels(grey);
+    const PageLayout rgb = testsupport::smooth(testsupport::rgbPage(64, 48, 1, 5));
+    const PageLayout grey = testsupport::smooth(testsupport::greyPage(40, 30, 1, 8));
     PageLayout tiled = testsupport::greyPage(48, 40);
     tiled.tileWidth = tiled.tileLength = 16;
     tiled.pixels = testsupport::gradientPixels(tiled);
@@ -102,7 +86,7 @@ TEST(BigTiffRun, HostileFilesAreRefusedWithoutACrash) {
 
         const RunResult run = runPelc({"hostile.tif"}, dir.path());
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_TRUE(jpegsIn(dir.path()).empty());
+        EXPECT_TRUE(testsupport::jpegFilesIn(dir.path()).empty());
         EXPECT_TRUE(hiddenOutputs(dir.path()).empty());
     }
 }

@@ -44,25 +44,6 @@ std::string formatErrorRun(std::initializer_list<std::string> echoed, const std:
 }
 } // namespace
 
-TEST(CommandLine, NoArgumentsShowsTheUsageAndExitsWithTwo) {
-    ScratchDir dir;
-    const RunResult run = runPelc({}, dir.path());
-    EXPECT_EQ(run.out, consoleLine(sjis(kStartBanner)) + usageLines());
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.exitCode, 2);
-}
-
-TEST(CommandLine, UsageOptionFirstShowsTheUsageAndIgnoresTheRest) {
-    ScratchDir dir;
-    for (const char* option : {"/?", "/?x", "-h", "--help"}) {
-        SCOPED_TRACE(option);
-        const RunResult run = runPelc({option, "missing.tif", "/nowhere"}, dir.path());
-        EXPECT_EQ(run.out, consoleLine(sjis(kStartBanner)) + consoleLine(option) + usageLines());
-        EXPECT_EQ(run.err, "");
-        EXPECT_EQ(run.exitCode, 0);
-    }
-}
-
 TEST(CommandLine, UsageOptionsAfterTheFirstArgumentAreFileNames) {
     ScratchDir dir;
     dir.write("a.txt", "text");
@@ -81,83 +62,108 @@ TEST(CommandLine, UsageOptionsAfterTheFirstArgumentAreFileNames) {
     }
 }
 
-TEST(CommandLine, RootFolderAloneIsAcceptedAndSkipped) {
+// Each run judged by its whole console, stderr and exit code: the usage, arguments skipped
+// silently, and bad arguments, which end the run with a format error before anything is
+// converted.
+TEST(CommandLine, EachRunEndsAsItsArgumentsDecide) {
     ScratchDir dir;
-    const RunResult run = runPelc({"/"}, dir.path());
-    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "/", sjis(kEndBanner), ""}));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-TEST(CommandLine, EachBadArgumentEndsTheRunWithAFormatError) {
-    ScratchDir dir;
-    dir.write("a.tif", "not a tiff");
+    ASSERT_TRUE(writeTiffPages(dir.file("a.tif"), {greyPage(8, 8)}));
+    dir.write("bad.tif", "this is not a TIFF file");
+    dir.write("notes.txt", "text");
+    dir.write("photo.jpg", "not even a jpeg");
+    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
     // Arguments are paths: each may take the system's longest path, kMaxPath - 1 bytes.
     const std::string longRelative(platform::kMaxPath - 1, 'r'); // full form cannot fit
     const std::string longAbsolute =
         "/" + std::string(platform::kMaxPath - 2, 'n'); // nothing there
     const std::string tooLong(platform::kMaxPath, 'x');
-    const struct {
-        const char* name;
+    struct Case {
+        std::string name;
         std::vector<std::string> args;
         std::string expected;
-    } cases[] = {
+        int exitCode;
+    };
+    std::vector<Case> cases = {
+        {"no arguments: the usage", {}, consoleLine(sjis(kStartBanner)) + usageLines(), 2},
+        {"the root folder alone is skipped",
+         {"/"},
+         lines({sjis(kStartBanner), "/", sjis(kEndBanner), ""}),
+         0},
+        {"files of other kinds are skipped",
+         {"notes.txt", "photo.jpg", "folder", "*.txt"},
+         lines({sjis(kStartBanner), "notes.txt", "photo.jpg", "folder", "*.txt", sjis(kEndBanner),
+                ""}),
+         0},
+        // A relative name, with "." and ".." in it, reaches the driver as its full form.
+        {"inputs are stored as full paths",
+         {"sub/../bad.tif", "./sub/.././bad.tif"},
+         lines({sjis(kStartBanner), "sub/../bad.tif", "./sub/.././bad.tif"}) +
+             pathLine(dir.file("bad.tif"), messages::kFileFailed) +
+             pathLine(dir.file("bad.tif"), messages::kFileFailed) + lines({sjis(kEndBanner), ""}),
+         0},
+        // A wildcard that matches is kept in the path: no file of that literal name can be
+        // read, so the driver reports it.
+        {"a wildcard that matches",
+         {"*.tif"},
+         lines({sjis(kStartBanner), "*.tif"}) + pathLine(dir.file("*.tif"), messages::kFileFailed) +
+             lines({sjis(kEndBanner), ""}),
+         0},
         {"absolute name that does not exist",
          {"/nonexistent-pelc-input.tif"},
          formatErrorRun({"/nonexistent-pelc-input.tif"},
-                        pathLine("/nonexistent-pelc-input.tif", messages::kNotFound))},
-        {"empty argument", {""}, formatErrorRun({""}, "")},
+                        pathLine("/nonexistent-pelc-input.tif", messages::kNotFound)),
+         1},
+        {"empty argument", {""}, formatErrorRun({""}, ""), 1},
         {"empty argument after a good one",
          {"a.tif", "", "a.tif"},
-         formatErrorRun({"a.tif", ""}, "")},
-        {"argument of kMaxPath bytes", {tooLong}, formatErrorRun({tooLong}, "")},
+         formatErrorRun({"a.tif", ""}, ""),
+         1},
+        {"argument of kMaxPath bytes", {tooLong}, formatErrorRun({tooLong}, ""), 1},
         {"full path of kMaxPath bytes or more",
          {longRelative},
-         formatErrorRun({longRelative}, pathLine(longRelative, messages::kPathFailed))},
+         formatErrorRun({longRelative}, pathLine(longRelative, messages::kPathFailed)),
+         1},
         {"argument of kMaxPath - 1 bytes naming nothing",
          {longAbsolute},
-         formatErrorRun({longAbsolute}, pathLine(longAbsolute, messages::kNotFound))},
+         formatErrorRun({longAbsolute}, pathLine(longAbsolute, messages::kNotFound)),
+         1},
+        {"a later argument missing",
+         {"a.tif", "missing.tif"},
+         formatErrorRun({"a.tif", "missing.tif"}, pathLine("missing.tif", messages::kNotFound)),
+         1},
         {"second of three missing",
          {"a.tif", "missing.tif", "c.tif"},
-         formatErrorRun({"a.tif", "missing.tif"}, pathLine("missing.tif", messages::kNotFound))},
+         formatErrorRun({"a.tif", "missing.tif"}, pathLine("missing.tif", messages::kNotFound)),
+         1},
         {"message shows the argument as typed",
          {"./sub/../missing.tif"},
          formatErrorRun({"./sub/../missing.tif"},
-                        pathLine("./sub/../missing.tif", messages::kNotFound))},
+                        pathLine("./sub/../missing.tif", messages::kNotFound)),
+         1},
         {"a file used as a folder",
          {"a.tif/"},
-         formatErrorRun({"a.tif/"}, pathLine("a.tif/", messages::kNotFound))},
+         formatErrorRun({"a.tif/"}, pathLine("a.tif/", messages::kNotFound)),
+         1},
         {"wildcard matching nothing",
          {"*.png"},
-         formatErrorRun({"*.png"}, pathLine("*.png", messages::kNotFound))},
+         formatErrorRun({"*.png"}, pathLine("*.png", messages::kNotFound)),
+         1},
     };
+    // A usage option first shows the usage and the rest is ignored.
+    for (const char* option : {"/?", "/?x", "-h", "--help"})
+        cases.push_back({std::string("usage option ") + option,
+                         {option, "missing.tif", "/nowhere"},
+                         consoleLine(sjis(kStartBanner)) + consoleLine(option) + usageLines(),
+                         0});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const RunResult run = runPelc(c.args, dir.path());
         EXPECT_EQ(run.out, c.expected);
         EXPECT_EQ(run.err, "");
-        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.exitCode, c.exitCode);
     }
-}
-
-TEST(CommandLine, NothingIsConvertedWhenALaterArgumentIsBad) {
-    ScratchDir dir;
-    ASSERT_TRUE(writeTiffPages(dir.file("doc.tif"), {greyPage(8, 8)}));
-    const RunResult run = runPelc({"doc.tif", "missing.tif"}, dir.path());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_FALSE(pathExists(dir.file("doc_1.jpg")));
-}
-
-TEST(CommandLine, FilesOfOtherKindsAreAcceptedAndSkippedSilently) {
-    ScratchDir dir;
-    dir.write("notes.txt", "text");
-    dir.write("photo.jpg", "not even a jpeg");
-    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
-    const RunResult run = runPelc({"notes.txt", "photo.jpg", "folder", "*.txt"}, dir.path());
-    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "notes.txt", "photo.jpg", "folder", "*.txt",
-                              sjis(kEndBanner), ""}));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(pathExists(dir.file("a_1.jpg")));
 }
 
 // Texts follow the locale's character set, whatever reads them (here a pipe); arguments are
@@ -184,31 +190,6 @@ TEST(CommandLine, TextsAreInTheLocalesCharacterSetAndArgumentsTheirOwnBytes) {
                          text(messages::kUsageSyntax) + "pelc" + text(messages::kUsageArguments),
                          text(messages::kUsageInputs)}));
     }
-}
-
-TEST(CommandLine, InputsAreStoredAsFullPaths) {
-    ScratchDir dir;
-    dir.write("bad.tif", "this is not a TIFF file");
-    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
-    // A relative name, with "." and ".." in it, reaches the driver as its full form.
-    const RunResult run = runPelc({"sub/../bad.tif", "./sub/.././bad.tif"}, dir.path());
-    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "sub/../bad.tif", "./sub/.././bad.tif"}) +
-                           pathLine(dir.file("bad.tif"), messages::kFileFailed) +
-                           pathLine(dir.file("bad.tif"), messages::kFileFailed) +
-                           lines({sjis(kEndBanner), ""}));
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-TEST(CommandLine, WildcardIsAcceptedWhenSomethingMatchesAndKeptInThePath) {
-    ScratchDir dir;
-    ASSERT_TRUE(writeTiffPages(dir.file("a.tif"), {greyPage(8, 8)}));
-    const RunResult run = runPelc({"*.tif"}, dir.path());
-    // No file of that literal name can be read, so the driver reports it.
-    EXPECT_EQ(run.out, lines({sjis(kStartBanner), "*.tif"}) +
-                           pathLine(dir.file("*.tif"), messages::kFileFailed) +
-                           lines({sjis(kEndBanner), ""}));
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_FALSE(pathExists(dir.file("a_1.jpg")));
 }
 
 TEST(CommandLine, ASuccessfulRunNamesEveryOutputAndEndsWithTheEndBanner) {

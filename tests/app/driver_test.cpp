@@ -30,15 +30,11 @@ std::vector<uint8_t> pageJpeg(int variant = 0) {
 
 uint32_t sizeOf(const std::vector<uint8_t>& bytes) { return static_cast<uint32_t>(bytes.size()); }
 
-// An old-style JPEG page of 16 x 16 pixels whose payload is `strips` (no interchange block).
-void addStripsPage(TiffBuilder& builder, const std::vector<uint32_t>& offsets,
-                   const std::vector<uint32_t>& counts) {
-    builder.page()
-        .tag(kTagImageWidth, kShort, {16})
-        .tag(kTagImageLength, kShort, {16})
-        .tag(kTagCompression, kShort, {6})
-        .tag(kTagStripOffsets, kLong, offsets)
-        .tag(kTagStripByteCounts, kLong, counts);
+// A file of one old-style page, pageJpeg() its only strip.
+std::vector<uint8_t> onePageFile() {
+    TiffBuilder builder;
+    builder.blob(8, pageJpeg()).oldJpegPage(16, 16, {8}, {sizeOf(pageJpeg())});
+    return builder.build();
 }
 
 std::string runOutputLines(const std::vector<std::string>& lines) {
@@ -70,17 +66,18 @@ TEST(ConversionDriver, OldStylePagesAreCopiedByLayout) {
         .blob(at(2300, size), alone1)
         .blob(at(2700, size), alone2);
     // Page 1: an interchange block that is the single strip: the block alone.
-    addStripsPage(builder, {2200}, {static_cast<uint32_t>(size)});
+    builder.oldJpegPage(16, 16, {2200}, {static_cast<uint32_t>(size)});
     builder.tag(kTagJpegInterchangeFormat, kLong, {2200})
         .tag(kTagJpegInterchangeFormatLength, kLong, {static_cast<uint32_t>(size)});
     // Page 2: a header block, then two strips.
-    addStripsPage(builder, {400, 2000},
-                  {static_cast<uint32_t>(strip1.size()), static_cast<uint32_t>(strip2.size())});
+    builder.oldJpegPage(
+        16, 16, {400, 2000},
+        {static_cast<uint32_t>(strip1.size()), static_cast<uint32_t>(strip2.size())});
     builder.tag(kTagJpegInterchangeFormat, kLong, {8})
         .tag(kTagJpegInterchangeFormatLength, kLong, {300});
     // Page 3: strips alone.
-    addStripsPage(builder, {at(2300, size), at(2700, size)},
-                  {333, static_cast<uint32_t>(alone2.size())});
+    builder.oldJpegPage(16, 16, {at(2300, size), at(2700, size)},
+                        {333, static_cast<uint32_t>(alone2.size())});
     const std::string path = dir.write("fax.tif", builder.build());
 
     const RunResult run = runPelc({"fax.tif"}, dir.path());
@@ -99,11 +96,11 @@ TEST(ConversionDriver, PageNumbersDecideWhichDirectoryEachNameGets) {
     const auto a = pageJpeg(0), b = pageJpeg(1), c = pageJpeg(2);
     TiffBuilder builder;
     builder.blob(8, a).blob(1000, b).blob(2000, c);
-    addStripsPage(builder, {8}, {sizeOf(a)});
+    builder.oldJpegPage(16, 16, {8}, {sizeOf(a)});
     builder.tag(kTagPageNumber, kShort, {2, 3});
-    addStripsPage(builder, {1000}, {sizeOf(b)});
+    builder.oldJpegPage(16, 16, {1000}, {sizeOf(b)});
     builder.tag(kTagPageNumber, kShort, {0, 3});
-    addStripsPage(builder, {2000}, {sizeOf(c)});
+    builder.oldJpegPage(16, 16, {2000}, {sizeOf(c)});
     builder.tag(kTagPageNumber, kShort, {1, 3});
     dir.write("order.tif", builder.build());
 
@@ -120,7 +117,7 @@ TEST(ConversionDriver, PagesAreNumberedToTheWidthOfTheirCount) {
     TiffBuilder builder;
     builder.blob(8, payload);
     for (int i = 0; i < 12; ++i)
-        addStripsPage(builder, {8}, {sizeOf(payload)});
+        builder.oldJpegPage(16, 16, {8}, {sizeOf(payload)});
     dir.write("doc.tif", builder.build());
 
     const RunResult run = runPelc({"doc.tif"}, dir.path());
@@ -136,10 +133,7 @@ TEST(ConversionDriver, PagesAreNumberedToTheWidthOfTheirCount) {
 
 TEST(ConversionDriver, OnlyTiffExtensionsAreConvertedInAnyLetterCase) {
     ScratchDir dir;
-    TiffBuilder builder;
-    builder.blob(8, pageJpeg());
-    addStripsPage(builder, {8}, {sizeOf(pageJpeg())});
-    const std::string tiff = asString(builder.build());
+    const std::string tiff = asString(onePageFile());
     for (const char* name : {"x.TIF", "y.Tiff", "z.jpg", "w.nsk", "v.", "u"})
         dir.write(name, tiff);
 
@@ -158,10 +152,7 @@ TEST(ConversionDriver, FilesThatCannotBeListedAreReportedByFullPath) {
     dir.write("note.tif", "this is not a TIFF file\n");
     dir.write("a.tif", "");
     dir.write("b.tif", "");
-    TiffBuilder builder;
-    builder.blob(8, pageJpeg());
-    addStripsPage(builder, {8}, {sizeOf(pageJpeg())});
-    dir.write("good.tif", builder.build());
+    dir.write("good.tif", onePageFile());
 
     // A relative name, a wildcard that matched, a file named twice.
     const RunResult run = runPelc({"note.tif", "?.tif", "good.tif", "./good.tif"}, dir.path());
@@ -185,10 +176,7 @@ TEST(ConversionDriver, ANameTooLongForItsBufferIsRefusedWithoutTouchingAFile) {
     const std::string input =
         relative + std::string(platform::kMaxPath - 2 - folder.size() - 4, 'n') + ".tif";
     ASSERT_EQ(dir.file(input).size(), platform::kMaxPath - 2);
-    TiffBuilder builder;
-    builder.blob(8, pageJpeg());
-    addStripsPage(builder, {8}, {sizeOf(pageJpeg())});
-    dir.write(input, builder.build());
+    dir.write(input, onePageFile());
 
     const RunResult run = runPelc({input}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
@@ -201,21 +189,8 @@ TEST(ConversionDriver, ANameTooLongForItsBufferIsRefusedWithoutTouchingAFile) {
 
 TEST(ConversionDriver, AFailedPageDoesNotStopThePagesAfterIt) {
     ScratchDir dir;
-    TiffBuilder builder;
     const std::vector<uint8_t> jpeg = pageJpeg();
-    const uint32_t jpegSize = sizeOf(jpeg);
-    builder.blob(8, jpeg).blob(1000, jpeg);
-    addStripsPage(builder, {8}, {jpegSize});
-    // A page to decode without a width: it cannot be loaded.
-    builder.page()
-        .tag(kTagImageLength, kShort, {16})
-        .tag(kTagCompression, kShort, {1})
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagStripByteCounts, kLong, {40});
-    // An old-style page whose only strip lies past the end: nothing to copy.
-    addStripsPage(builder, {900000}, {40});
-    addStripsPage(builder, {1000}, {jpegSize});
-    dir.write("mixed.tif", builder.build());
+    dir.write("mixed.tif", failingPagesFile(jpeg));
 
     const RunResult run = runPelc({"mixed.tif"}, dir.path());
     EXPECT_EQ(run.exitCode, 0);
@@ -272,15 +247,8 @@ TEST(ConversionDriver, TheBundledSampleConvertsEveryPageInOrder) {
 TEST(ConversionDriver, DecodedPagesLookLikeTheirSource) {
     ScratchDir dir;
     using testsupport::PageLayout;
-    PageLayout grey;
-    grey.width = 64;
-    grey.height = 48;
-    grey.pixels = testsupport::gradientPixels(grey);
-    PageLayout rgb = grey;
-    rgb.samplesPerPixel = 3;
-    rgb.photometric = 2;
-    rgb.compression = 5;
-    rgb.pixels = testsupport::gradientPixels(rgb);
+    const PageLayout grey = testsupport::smooth(testsupport::greyPage(64, 48));
+    const PageLayout rgb = testsupport::smooth(testsupport::rgbPage(64, 48, 1, 5));
     const std::string path = dir.file("pages.tif");
     ASSERT_TRUE(testsupport::writeTiffPages(path, {rgb, grey, rgb}));
 

@@ -4,7 +4,6 @@
 // reported as written is there and reads back; a failed one leaves no file behind.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -58,12 +57,8 @@ std::string copiedPages() {
         offset += static_cast<uint32_t>(payload->size());
     }
     for (size_t i = 0; i < 3; ++i)
-        builder.page()
-            .tag(kTagImageWidth, kShort, {kCopySides[i]})
-            .tag(kTagImageLength, kShort, {kCopySides[i]})
-            .tag(kTagCompression, kShort, {6})
-            .tag(kTagStripOffsets, kLong, {offsets[i]})
-            .tag(kTagStripByteCounts, kLong, {static_cast<uint32_t>(payloads[i]->size())});
+        builder.oldJpegPage(kCopySides[i], kCopySides[i], {offsets[i]},
+                            {static_cast<uint32_t>(payloads[i]->size())});
     const std::vector<uint8_t> bytes = builder.build();
     return std::string(bytes.begin(), bytes.end());
 }
@@ -71,23 +66,9 @@ std::string copiedPages() {
 // Three decoded pages: small grey, 512 x 512 RGB noise (a JPEG of some hundred kilobytes),
 // small RGB.
 const PageLayout kDecodedPages[] = {
-    [] {
-        PageLayout p;
-        p.width = 16;
-        p.height = 16;
-        p.pixels = testsupport::gradientPixels(p);
-        return p;
-    }(),
+    testsupport::smooth(testsupport::greyPage(16, 16)),
     testsupport::rgbPage(512, 512, 7, 8),
-    [] {
-        PageLayout p;
-        p.width = 24;
-        p.height = 8;
-        p.samplesPerPixel = 3;
-        p.photometric = 2;
-        p.pixels = testsupport::gradientPixels(p);
-        return p;
-    }(),
+    testsupport::smooth(testsupport::rgbPage(24, 8)),
 };
 
 enum class Outcome { Written, WriteFailed, LoadFailed };
@@ -365,14 +346,8 @@ TEST(ProgramEnvironment, AFullDiskFailsThePagesThatDoNotFitAndKeepsTheirEarlierF
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(readFileBytes(oldPage), std::string(kLargeCopy.begin(), kLargeCopy.end()));
     // The new file keeps the permissions of the one it replaced.
-    struct stat info;
-    ASSERT_EQ(stat(oldPage.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0444u);
-    std::vector<std::string> leftovers;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        if (entry.path().filename().string().rfind(".pelc-", 0) == 0)
-            leftovers.push_back(entry.path().string());
-    EXPECT_TRUE(leftovers.empty()) << leftovers.front();
+    EXPECT_EQ(modeOf(oldPage) & 0777, 0444u);
+    EXPECT_EQ(hiddenOutputs(dir.path()), std::vector<std::string>());
 }
 
 // A memory cgroup (v2) for one run: a group holding `limit` bytes with a group inside it,

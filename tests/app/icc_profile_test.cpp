@@ -55,8 +55,7 @@ PageLayout palettePage() {
 PageLayout ycbcrJpegPage() {
     PageLayout page = testsupport::rgbPage(32, 32, 2, 7);
     page.photometric = 6;
-    page.pixels = testsupport::gradientPixels(page);
-    return page;
+    return testsupport::smooth(page);
 }
 
 PageLayout cmykPage() {

@@ -20,7 +20,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t kTagPhotometric = 262;
-constexpr uint16_t kTagOrientation = 274;
 constexpr uint16_t kTagYCbCrSubsampling = 530;
 constexpr uint16_t kTagJpegProc = 512;
 constexpr uint16_t kTagJpegQTables = 519;
@@ -168,26 +167,9 @@ TEST(OldStylePages, BytesThatAreNoJpegOfThePageAreDecodedInstead) {
 // not: it is written turned.
 TEST(OldStylePages, ACompletePageViewedTurnedIsWrittenTurned) {
     const Bytes jpeg = testsupport::encodeJpeg(kWidth, kHeight);
-    const auto size = static_cast<uint32_t>(jpeg.size());
-    TiffBuilder builder;
-    builder.blob(8, jpeg)
-        .page()
-        .tag(kTagImageWidth, kShort, {kWidth})
-        .tag(kTagImageLength, kShort, {kHeight})
-        .tag(kTagBitsPerSample, kShort, {8, 8, 8})
-        .tag(kTagCompression, kShort, {6})
-        .tag(kTagPhotometric, kShort, {6})
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagOrientation, kShort, {6})
-        .tag(kTagSamplesPerPixel, kShort, {3})
-        .tag(kTagRowsPerStrip, kShort, {kHeight})
-        .tag(kTagStripByteCounts, kLong, {size})
-        .tag(kTagJpegInterchangeFormat, kLong, {8})
-        .tag(kTagJpegInterchangeFormatLength, kLong, {size})
-        .tag(kTagYCbCrSubsampling, kShort, {2, 2});
     ScratchDir dir;
     dir.write("source.jpg", jpeg);
-    dir.write("page.tif", builder.build());
+    dir.write("page.tif", wholeJpegPageFile(jpeg, kWidth, kHeight, 6));
 
     const RunResult run = runPelc({"page.tif"}, dir.path());
     EXPECT_EQ(run.out.find("-->"), std::string::npos) << run.out;

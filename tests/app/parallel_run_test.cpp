@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <dirent.h>
 #include <limits>
 #include <map>
 #include <string>
@@ -13,6 +12,7 @@
 #include "app/messages.h"
 #include "app/page_pipeline.h"
 #include "app/page_step.h"
+#include "tests/support/jpeg_decode.h"
 #include "tests/support/jpeg_encode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/scratch_dir.h"
@@ -39,37 +39,11 @@ std::vector<PageLayout> unevenPages(int count) {
     return pages;
 }
 
-// A copied old-style page, a page that cannot be loaded, an old-style page with nothing to
-// copy or decode, and another copied page.
-std::vector<uint8_t> failingPagesFile() {
-    const std::vector<uint8_t> jpeg = testsupport::encodeJpeg(16, 16, 3, 0);
-    const auto size = static_cast<uint32_t>(jpeg.size());
-    auto oldStyle = [](TiffBuilder& builder, uint32_t offset, uint32_t count) {
-        builder.page()
-            .tag(kTagImageWidth, kShort, {16})
-            .tag(kTagImageLength, kShort, {16})
-            .tag(kTagCompression, kShort, {6})
-            .tag(kTagStripOffsets, kLong, {offset})
-            .tag(kTagStripByteCounts, kLong, {count});
-    };
-    TiffBuilder builder;
-    builder.blob(8, jpeg);
-    oldStyle(builder, 8, size);
-    builder.page()
-        .tag(kTagImageLength, kShort, {16})
-        .tag(kTagCompression, kShort, {1})
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagStripByteCounts, kLong, {40});
-    oldStyle(builder, 900000, 40);
-    oldStyle(builder, 8, size);
-    return builder.build();
-}
-
 // Inputs: every kind of line a run prints, in an order that mixes them.
 std::vector<std::string> placeMixedInputs(const ScratchDir& dir) {
     EXPECT_TRUE(testsupport::writeTiffPages(dir.file("uneven.tif"), unevenPages(23)));
     EXPECT_TRUE(testsupport::writeTiffPages(dir.file("one.tif"), {testsupport::greyPage(64, 48)}));
-    dir.write("failing.tif", failingPagesFile());
+    dir.write("failing.tif", failingPagesFile(testsupport::encodeJpeg(16, 16, 3, 0)));
     dir.write("unreadable.tif", std::string("not a TIFF file at all"));
     dir.write("notes.txt", std::string("skipped"));
     return {"uneven.tif", "failing.tif", "unreadable.tif", "one.tif",
@@ -79,25 +53,11 @@ std::vector<std::string> placeMixedInputs(const ScratchDir& dir) {
 // Every JPEG in `folder` with its bytes; removes them, ready for the next run.
 std::map<std::string, std::string> takeOutputs(const std::string& folder) {
     std::map<std::string, std::string> outputs;
-    DIR* listing = opendir(folder.c_str());
-    if (listing == nullptr)
-        return outputs;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
-            outputs[name] = readFileBytes(folder + "/" + name);
-    }
-    closedir(listing);
-    for (const auto& [name, bytes] : outputs)
+    for (const std::string& name : testsupport::jpegFilesIn(folder)) {
+        outputs[name] = readFileBytes(folder + "/" + name);
         std::remove((folder + "/" + name).c_str());
+    }
     return outputs;
-}
-
-size_t countOf(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <dirent.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,26 +72,6 @@ const auto kPageJpegSize = static_cast<uint32_t>(kPageJpeg.size());
 
 std::string asString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-std::vector<std::string> jpegFilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
-                names.push_back(name);
-        }
-        closedir(dir);
-    }
-    return names;
-}
-
-size_t countOf(const std::string& text, const std::string& piece) {
-    size_t count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        ++count;
-    return count;
-}
-
 std::string banners(const std::string& middle) {
     return consoleLine(sjis(messages::kStartBanner)) + middle +
            consoleLine(sjis(messages::kEndBanner)) + consoleLine("");
@@ -115,7 +94,7 @@ TEST(ResourceBounds, AWholeRunOver65536DirectoriesNamesEachListedPageOnceAndEnds
                             consoleLine(sjis(messages::kEndBanner)) + consoleLine("");
     ASSERT_GE(run.out.size(), end.size());
     EXPECT_EQ(run.out.substr(run.out.size() - end.size()), end);
-    EXPECT_TRUE(jpegFilesIn(dir.path()).empty());
+    EXPECT_TRUE(testsupport::jpegFilesIn(dir.path()).empty());
 }
 
 // The 65536-page run above writes no file; writing one per page costs the file system more
@@ -134,7 +113,7 @@ TEST(ResourceBounds, ManyCopiedPagesSharingOneStripAreEachWrittenWhole) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(countOf(run.out, ".jpg\n"), kPages);
     EXPECT_EQ(countOf(run.out, consoleLine(sjis(messages::kWriteFailed))), 0u);
-    EXPECT_EQ(jpegFilesIn(dir.path()).size(), kPages);
+    EXPECT_EQ(testsupport::jpegFilesIn(dir.path()).size(), kPages);
     for (const char* name : {"many_0001.jpg", "many_0750.jpg", "many_1500.jpg"})
         EXPECT_EQ(readFileBytes(dir.file(name)), asString(payload)) << name;
 }
@@ -151,13 +130,7 @@ TEST(ResourceBounds, StripLayoutsThatRepeatBytesNeverGrowTheOutputPastTwiceTheIn
     auto oldStyle = [&](std::vector<uint32_t> offsets, std::vector<uint32_t> counts,
                         std::optional<uint32_t> interchangeLength) {
         TiffBuilder builder;
-        builder.blob(8, data)
-            .page()
-            .tag(kTagImageWidth, kShort, {16})
-            .tag(kTagImageLength, kShort, {16})
-            .tag(kTagCompression, kShort, {6})
-            .tag(kTagStripOffsets, kLong, std::move(offsets))
-            .tag(kTagStripByteCounts, kLong, std::move(counts));
+        builder.blob(8, data).oldJpegPage(16, 16, std::move(offsets), std::move(counts));
         if (interchangeLength)
             builder.tag(kTagJpegInterchangeFormat, kLong, {8})
                 .tag(kTagJpegInterchangeFormatLength, kLong, {*interchangeLength});
@@ -276,5 +249,5 @@ TEST(ResourceBounds, AWholeRunOverClaimsOf65535SquareRefusesThemAndGoesOn) {
                                consoleLine("small.tif") + consoleLine(dir.file("rgb_1.jpg")) +
                                failed + consoleLine(dir.file("fax_1.jpg")) + failed +
                                consoleLine(dir.file("small_1.jpg"))));
-    EXPECT_EQ(jpegFilesIn(dir.path()), std::vector<std::string>{"small_1.jpg"});
+    EXPECT_EQ(testsupport::jpegFilesIn(dir.path()), std::vector<std::string>{"small_1.jpg"});
 }

@@ -53,6 +53,14 @@ struct PackedBlock {
     }
 };
 
+// Saves `block` as `path` and decodes the file back; fails the test when either step fails.
+DecodedJpeg saveAndDecode(const PackedBlock& block, const std::string& path) {
+    EXPECT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
+    DecodedJpeg decoded;
+    EXPECT_TRUE(decodeJpegFile(path, decoded));
+    return decoded;
+}
+
 TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
     ScratchDir dir;
     PackedBlock block(16, 16);
@@ -61,10 +69,7 @@ TEST(JpegEncoder, RowsRunFromTheBottomOfTheBlockAndBytesAreBlueGreenRed) {
             const uint8_t bgr[3] = {uint8_t(y < 8 ? 0 : 255), 0, uint8_t(y < 8 ? 255 : 0)};
             std::memcpy(block.topRow(y) + 3 * x, bgr, 3);
         }
-    const std::string path = dir.file("red_over_blue.jpg");
-    ASSERT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
-    DecodedJpeg decoded;
-    ASSERT_TRUE(decodeJpegFile(path, decoded));
+    const DecodedJpeg decoded = saveAndDecode(block, dir.file("red_over_blue.jpg"));
     EXPECT_EQ(decoded.components, 3);
     const uint8_t* top = decoded.pixel(4, 2);
     const uint8_t* bottom = decoded.pixel(4, 13);
@@ -80,17 +85,12 @@ TEST(JpegEncoder, GreyPageBecomesOneComponent) {
     for (int32_t y = 0; y < 9; ++y)
         for (int32_t x = 0; x < 33; ++x)
             std::memset(block.topRow(y) + 3 * x, x * 7, 3);
-    const std::string path = dir.file("grey.jpg");
-    ASSERT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
-    DecodedJpeg decoded;
-    ASSERT_TRUE(decodeJpegFile(path, decoded));
+    const DecodedJpeg decoded = saveAndDecode(block, dir.file("grey.jpg"));
     EXPECT_EQ(decoded.components, 1);
     EXPECT_NEAR(decoded.pixel(20, 4)[1], 140, 8);
 
     block.topRow(8)[3 * 32 + 1] ^= 1; // one pixel off grey, in the last place looked at
-    ASSERT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
-    ASSERT_TRUE(decodeJpegFile(path, decoded));
-    EXPECT_EQ(decoded.components, 3);
+    EXPECT_EQ(saveAndDecode(block, dir.file("grey.jpg")).components, 3);
 }
 
 TEST(JpegEncoder, DensityIsWrittenInDotsPerInchOnlyWhenBothFit) {
@@ -106,10 +106,7 @@ TEST(JpegEncoder, DensityIsWrittenInDotsPerInchOnlyWhenBothFit) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.xPels << " x " << c.yPels << " per metre");
         PackedBlock block(8, 8, c.xPels, c.yPels);
-        const std::string path = dir.file("density.jpg");
-        ASSERT_EQ(platform::saveJpegFile(path.c_str(), block.handle), platform::kJpegFileSaved);
-        DecodedJpeg decoded;
-        ASSERT_TRUE(decodeJpegFile(path, decoded));
+        const DecodedJpeg decoded = saveAndDecode(block, dir.file("density.jpg"));
         EXPECT_EQ(decoded.densityUnit, c.unit);
         EXPECT_EQ(decoded.xDensity, c.x);
         EXPECT_EQ(decoded.yDensity, c.y);
@@ -124,11 +121,7 @@ TEST(JpegEncoder, ExistingFileIsTruncated) {
         for (uint32_t i = 0; i < 900; ++i)
             large.topRow(y)[i] = uint8_t(i * 37 + y * 11); // noise: a large file
     ASSERT_EQ(platform::saveJpegFile(path.c_str(), large.handle), platform::kJpegFileSaved);
-    PackedBlock small(8, 8);
-    ASSERT_EQ(platform::saveJpegFile(path.c_str(), small.handle), platform::kJpegFileSaved);
-    DecodedJpeg decoded;
-    ASSERT_TRUE(decodeJpegFile(path, decoded));
-    EXPECT_EQ(decoded.width, 8);
+    EXPECT_EQ(saveAndDecode(PackedBlock(8, 8), path).width, 8);
     struct stat info;
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_LT(info.st_size, 2000);

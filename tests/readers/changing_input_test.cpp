@@ -67,12 +67,7 @@ const Bytes kStrips = patternBytes(2 * kStripBytes, 5);
 
 Bytes copiedPage() {
     TiffBuilder builder;
-    builder.page()
-        .tag(kTagImageWidth, kShort, {16})
-        .tag(kTagImageLength, kShort, {16})
-        .tag(kTagCompression, kShort, {6})
-        .tag(kTagStripOffsets, kLong, {kDataStart, kDataStart + kStripBytes})
-        .tag(kTagStripByteCounts, kLong, {kStripBytes, kStripBytes});
+    builder.oldJpegPage(16, 16, {kDataStart, kDataStart + kStripBytes}, {kStripBytes, kStripBytes});
     Bytes file = builder.build();
     EXPECT_LE(file.size(), kDataStart);
     file.resize(kDataStart);

@@ -35,6 +35,8 @@ int32_t load(ConvertEngine& engine, const std::string& path, int index, Bitmap& 
 
 } // namespace
 
+// Pages of one file load in any order, each into the engine's buffer, which is allocated
+// anew only when a page needs more than it holds.
 TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
     ScratchDir dir;
     PageLayout fax;
@@ -44,83 +46,86 @@ TEST(ConvertEngine, LoadsPagesOfOneFileInAnyOrder) {
     fax.photometric = 0;
     fax.compression = 4;
     fax.pixels = testsupport::patternPixels(fax, 3);
-    const std::string path = dir.file("mixed.tif");
-    ASSERT_TRUE(
-        testsupport::writeTiffPages(path, {greyPage(20, 10, 1, 5), rgbPage(31, 7, 2, 8), fax}));
-    ConvertEngine engine;
-    for (int index : {2, 0, 1, 1, 2, 0}) {
-        SCOPED_TRACE(testing::Message() << "page " << index);
-        Bitmap bitmap;
-        ASSERT_EQ(load(engine, path, index, bitmap), 0);
-        EXPECT_EQ(bitmap.record.pageNumber, index);
-        EXPECT_EQ(bitmap.record.directoryIndex, index);
-        EXPECT_EQ(bitmap.record.fileKind, kFileKindTiff);
-        EXPECT_EQ(bitmap.record.pixels, engine.pageBuffer);
-        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
+    PageLayout tiled = rgbPage(40, 20, 7);
+    tiled.tileWidth = 16;
+    tiled.tileLength = 16;
+    const struct {
+        const char* what;
+        std::vector<PageLayout> pages;
+        std::vector<int> order;
+        std::vector<int32_t> capacity; // the buffer's size after each load; empty: not checked
+    } cases[] = {
+        {"grey, RGB, fax",
+         {greyPage(20, 10, 1, 5), rgbPage(31, 7, 2, 8), fax},
+         {2, 0, 1, 1, 2, 0},
+         {}},
+        {"sizes",
+         {greyPage(40, 10, 1), greyPage(40, 10, 2), greyPage(8, 4, 3), rgbPage(40, 30, 4)},
+         {0, 1, 2, 3, 0},
+         {400, 400, 400, 3600, 3600}},
+        {"small uncompressed tiles after a large strip",
+         {greyPage(300, 200, 1), tiled, tiled},
+         {0, 1, 2, 1},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("pages.tif");
+        ASSERT_TRUE(testsupport::writeTiffPages(path, c.pages));
+        ConvertEngine engine;
+        for (size_t i = 0; i < c.order.size(); ++i) {
+            const int index = c.order[i];
+            SCOPED_TRACE(testing::Message() << "page " << index);
+            Bitmap bitmap;
+            ASSERT_EQ(load(engine, path, index, bitmap), 0);
+            EXPECT_EQ(bitmap.record.pageNumber, index);
+            EXPECT_EQ(bitmap.record.directoryIndex, index);
+            EXPECT_EQ(bitmap.record.fileKind, kFileKindTiff);
+            EXPECT_EQ(bitmap.record.pixels, engine.pageBuffer);
+            if (!c.capacity.empty()) {
+                EXPECT_EQ(engine.pageBufferSize, c.capacity[i]);
+            }
+            EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
+        }
+        engine.finishFile();
     }
-    engine.finishFile();
 }
 
-TEST(ConvertEngine, PageWithoutPositiveSizeIsRefusedWithoutOpeningTheFile) {
+// A record without a positive size is refused without opening its file, and a file whose page
+// claims 65535 x 65535 pixels before its page is decoded: neither costs an allocation.
+TEST(ConvertEngine, PagesWithoutPositiveSizeOrClaimingTooMuchAreRefusedBeforeAnyBuffer) {
     ScratchDir dir;
+    const std::string claims = dir.file("claims.tif");
     const struct {
         int32_t width, height;
         uint32_t bitsPerPixel;
-        int32_t status;
-    } cases[] = {{0, 5, 8, kFailed},   {5, 0, 8, kFailed},         {-3, 5, 8, kFailed},
-                 {5, -1, 24, kFailed}, {65535, 65535, 8, kFailed}, {0x7FFFFFFF, 1, 32, kFailed}};
+        uint16_t bits, samples, photometric; // a file's claiming page; 0: the record alone
+    } cases[] = {
+        {0, 5, 8, 0, 0, 0},         {5, 0, 8, 0, 0, 0},         {-3, 5, 8, 0, 0, 0},
+        {5, -1, 24, 0, 0, 0},       {65535, 65535, 8, 0, 0, 0}, {0x7FFFFFFF, 1, 32, 0, 0, 0},
+        {65535, 65535, 0, 8, 1, 1}, {65535, 65535, 0, 8, 3, 2}, {65535, 65535, 0, 16, 1, 1}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
-        ConvertEngine engine;
-        ImageRecord page;
-        clearRecord(page);
-        page.width = c.width;
-        page.height = c.height;
-        page.bitsPerPixel = c.bitsPerPixel;
-        Bitmap bitmap;
-        // No such file: reaching for it would give -970, not -1.
-        EXPECT_EQ(
-            engine.loadPage(nullptr, dir.file("does_not_exist.tif").c_str(), page, bitmap.record),
-            c.status);
-        EXPECT_EQ(engine.pageBuffer, nullptr);
-        EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
-    }
-}
-
-TEST(ConvertEngine, PageClaiming65535SquareCostsNoAllocation) {
-    ScratchDir dir;
-    const std::string path = dir.file("claims.tif");
-    const struct {
-        uint16_t bits, samples, photometric;
-    } cases[] = {{8, 1, 1}, {8, 3, 2}, {16, 1, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.bits << " bits x " << c.samples);
-        ASSERT_TRUE(
-            testsupport::writeClaimingPage(path, 65535, 65535, c.bits, c.samples, c.photometric));
+        SCOPED_TRACE(testing::Message()
+                     << c.width << " x " << c.height << ", " << c.bits << " bits x " << c.samples);
         ConvertEngine engine;
         Bitmap bitmap;
-        EXPECT_EQ(load(engine, path, 0, bitmap), kFailed);
+        if (c.bits != 0) {
+            ASSERT_TRUE(testsupport::writeClaimingPage(
+                claims, uint32_t(c.width), uint32_t(c.height), c.bits, c.samples, c.photometric));
+            EXPECT_EQ(load(engine, claims, 0, bitmap), kFailed);
+        } else {
+            ImageRecord page;
+            clearRecord(page);
+            page.width = c.width;
+            page.height = c.height;
+            page.bitsPerPixel = c.bitsPerPixel;
+            // No such file: reaching for it would give -970, not -1.
+            EXPECT_EQ(engine.loadPage(nullptr, dir.file("does_not_exist.tif").c_str(), page,
+                                      bitmap.record),
+                      kFailed);
+        }
         EXPECT_EQ(engine.pageBuffer, nullptr);
         EXPECT_EQ(releaseImageRecord(&bitmap.record), 1);
-    }
-}
-
-TEST(ConvertEngine, PageBufferGrowsOnlyWhenAPageNeedsMore) {
-    ScratchDir dir;
-    const std::string path = dir.file("sizes.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(
-        path, {greyPage(40, 10, 1), greyPage(40, 10, 2), greyPage(8, 4, 3), rgbPage(40, 30, 4)}));
-    ConvertEngine engine;
-    const struct {
-        int index;
-        int32_t capacity; // the buffer is allocated anew only when this grows
-    } steps[] = {{0, 400}, {1, 400}, {2, 400}, {3, 3600}, {0, 3600}};
-    for (const auto& s : steps) {
-        SCOPED_TRACE(testing::Message() << "page " << s.index);
-        Bitmap bitmap;
-        ASSERT_EQ(load(engine, path, s.index, bitmap), 0);
-        EXPECT_EQ(engine.pageBufferSize, s.capacity);
-        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, s.index));
     }
 }
 
@@ -246,22 +251,6 @@ TEST(ConvertEngine, FinishFileLetsTheSamePathBeReadAfresh) {
         ASSERT_EQ(load(engine, path, 0, bitmap), 0);
         EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, 0));
         engine.finishFile();
-    }
-}
-
-TEST(ConvertEngine, SmallUncompressedTilesAfterALargeStrip) {
-    ScratchDir dir;
-    PageLayout tiled = rgbPage(40, 20, 7);
-    tiled.tileWidth = 16;
-    tiled.tileLength = 16;
-    const std::string path = dir.file("tiles_after_strip.tif");
-    ASSERT_TRUE(testsupport::writeTiffPages(path, {greyPage(300, 200, 1), tiled, tiled}));
-    ConvertEngine engine;
-    for (int index : {0, 1, 2, 1}) {
-        SCOPED_TRACE(testing::Message() << "page " << index);
-        Bitmap bitmap;
-        ASSERT_EQ(load(engine, path, index, bitmap), 0);
-        EXPECT_TRUE(looksLikeLibtiff(bitmap.record, path, index));
     }
 }
 

@@ -37,6 +37,21 @@ Bytes inserted(const Bytes& bytes, size_t at, const Bytes& more) {
     return concat({slice(bytes, 0, at), more, slice(bytes, at, bytes.size() - at)});
 }
 
+// A page over `data` placed at offset 8, its strips at `offsets` of `counts` bytes each (no
+// strip tags when there are no offsets); old-style JPEG, when said so, first.
+TiffBuilder stripsPage(const Bytes& data, std::vector<uint32_t> offsets,
+                       std::vector<uint32_t> counts, bool oldJpeg = false,
+                       ByteOrder order = ByteOrder::Little) {
+    TiffBuilder builder(order);
+    builder.blob(8, data).page();
+    if (oldJpeg)
+        builder.tag(kTagCompression, kShort, {kOldJpeg});
+    if (!offsets.empty())
+        builder.tag(kTagStripOffsets, kLong, std::move(offsets))
+            .tag(kTagStripByteCounts, kLong, std::move(counts));
+    return builder;
+}
+
 // The page `builder` describes, its last directory copied to a fresh "out.jpg".
 struct CopiedPage {
     explicit CopiedPage(TiffBuilder& builder) {
@@ -54,70 +69,52 @@ struct CopiedPage {
 
 TEST(JpegCopy, WritesTheBytesOfEachLayout) {
     const Bytes data = patternBytes(300, 7);
-    const struct {
-        const char* what;
-        bool interchange;
-        uint32_t interchangeOffset, interchangeLength;
+    const Bytes short90 = patternBytes(90), short40 = patternBytes(40);
+    struct Case {
+        std::string what;
+        Bytes data;
         std::vector<uint32_t> offsets, counts;
         Bytes expected;
-    } cases[] = {
-        {"strips alone",
-         false,
-         0,
-         0,
-         {8, 108, 58},
-         {50, 100, 25},
-         concat({slice(data, 0, 50), slice(data, 100, 100), slice(data, 50, 25)})},
-        {"interchange block alone", true, 8, 300, {8}, {300}, data},
-        {"interchange block, then strips",
-         true,
-         8,
-         40,
-         {48, 148},
-         {100, 60},
-         concat({slice(data, 0, 40), slice(data, 40, 100), slice(data, 140, 60)})},
-        // A block that holds the strips (a full stream whose lengths differ) is legitimate.
-        {"interchange block holding its strips",
-         true,
-         8,
-         200,
-         {58, 108},
-         {50, 50},
-         concat({slice(data, 0, 200), slice(data, 50, 100)})},
+        uint32_t interchangeOffset, interchangeLength; // 0: no interchange block
+        bool oldJpeg;                                  // Compression 6 is given
+        bool noChain; // the header names no directory: a chain walk finds nothing
     };
-    for (ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(testing::Message()
-                         << (order == ByteOrder::Big ? "big-endian, " : "little-endian, ")
-                         << c.what);
-            TiffBuilder builder(order);
-            builder.blob(8, data)
-                .page()
-                .tag(kTagCompression, kShort, {kOldJpeg})
-                .tag(kTagStripOffsets, kLong, c.offsets)
-                .tag(kTagStripByteCounts, kLong, c.counts);
-            if (c.interchange)
+    std::vector<Case> cases;
+    const auto add = [&](std::string what, Bytes bytes, std::vector<uint32_t> offsets,
+                         std::vector<uint32_t> counts, Bytes expected, uint32_t blockOffset = 0,
+                         uint32_t blockLength = 0, bool oldJpeg = true, bool noChain = false) {
+        cases.push_back(
+            {what, bytes, offsets, counts, expected, blockOffset, blockLength, oldJpeg, noChain});
+    };
+    add("strips alone", data, {8, 108, 58}, {50, 100, 25},
+        concat({slice(data, 0, 50), slice(data, 100, 100), slice(data, 50, 25)}));
+    add("interchange block alone", data, {8}, {300}, data, 8, 300);
+    add("interchange block, then strips", data, {48, 148}, {100, 60},
+        concat({slice(data, 0, 40), slice(data, 40, 100), slice(data, 140, 60)}), 8, 40);
+    // A block that holds the strips (a full stream whose lengths differ) is legitimate.
+    add("interchange block holding its strips", data, {58, 108}, {50, 50},
+        concat({slice(data, 0, 200), slice(data, 50, 100)}), 8, 200);
+    // Only strips that have both an offset and a count are copied.
+    add("three offsets, two counts", short90, {8, 38, 68}, {30, 30}, slice(short90, 0, 60), 0, 0,
+        false);
+    // Only the page's own directory is read.
+    add("no directory in the header", short40, {8}, {40}, short40, 0, 0, false, true);
+    for (uint32_t size : {32759u, 32760u, 32761u, 2 * 32760u + 1}) // about the transfer buffer
+        add("one strip of " + std::to_string(size), patternBytes(size, 3), {8}, {size},
+            patternBytes(size, 3), 0, 0, false);
+    for (ByteOrder order : kBothOrders) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << nameOf(order) << ", " << c.what);
+            TiffBuilder builder = stripsPage(c.data, c.offsets, c.counts, c.oldJpeg, order);
+            if (c.interchangeOffset != 0)
                 builder.tag(kTagJpegInterchangeFormat, kLong, {c.interchangeOffset})
                     .tag(kTagJpegInterchangeFormatLength, kLong, {c.interchangeLength});
+            if (c.noChain)
+                builder.firstOffset(0);
             CopiedPage page(builder);
             ASSERT_EQ(page.status, 0);
             EXPECT_EQ(readWholeFile(page.output), c.expected);
         }
-    }
-}
-
-TEST(JpegCopy, StripsAroundTheTransferBufferSize) {
-    for (uint32_t size : {32759u, 32760u, 32761u, 2 * 32760u + 1}) {
-        SCOPED_TRACE(size);
-        const Bytes data = patternBytes(size, 3);
-        TiffBuilder builder;
-        builder.blob(8, data)
-            .page()
-            .tag(kTagStripOffsets, kLong, {8})
-            .tag(kTagStripByteCounts, kLong, {size});
-        CopiedPage page(builder);
-        ASSERT_EQ(page.status, 0);
-        EXPECT_EQ(readWholeFile(page.output), data);
     }
 }
 
@@ -130,11 +127,7 @@ TEST(JpegCopy, ReplacesAnExistingOutputWhole) {
     ScratchDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TiffBuilder builder;
-        builder.blob(8, data)
-            .page()
-            .tag(kTagStripOffsets, kLong, {8})
-            .tag(kTagStripByteCounts, kLong, {64});
+        TiffBuilder builder = stripsPage(data, {8}, {64});
         const std::string tiffPath = dir.write("page.tif", builder.build());
         const std::string output = dir.write("existing.jpg", Bytes(1000, 0xEE));
         ASSERT_EQ(::chmod(output.c_str(), c.mode), 0);
@@ -150,13 +143,9 @@ TEST(JpegCopy, ReplacesAnExistingOutputWhole) {
 
 TEST(JpegCopy, AStripRunningPastTheEndGivesWhatExists) {
     const Bytes data = patternBytes(100);
-    TiffBuilder builder;
     // The second strip lies at the very end of the file and claims 1000 bytes of which
     // 30 exist; its offset is patched in once the file's size is known.
-    builder.blob(8, data)
-        .page()
-        .tag(kTagStripOffsets, kLong, {8, 0})
-        .tag(kTagStripByteCounts, kLong, {40, 1000});
+    TiffBuilder builder = stripsPage(data, {8, 0}, {40, 1000});
     Bytes file = builder.build();
     const uint32_t tailOffset = static_cast<uint32_t>(file.size());
     const Bytes tail = patternBytes(30, 99);
@@ -173,36 +162,26 @@ TEST(JpegCopy, AStripRunningPastTheEndGivesWhatExists) {
     EXPECT_EQ(readWholeFile(output), concat({slice(data, 0, 40), tail}));
 }
 
-TEST(JpegCopy, CopiesOnlyStripsThatHaveBothOffsetAndCount) {
-    const Bytes data = patternBytes(90);
-    TiffBuilder builder;
-    builder.blob(8, data)
-        .page()
-        .tag(kTagStripOffsets, kLong, {8, 38, 68})
-        .tag(kTagStripByteCounts, kLong, {30, 30});
-    CopiedPage page(builder);
-    ASSERT_EQ(page.status, 0);
-    EXPECT_EQ(readWholeFile(page.output), slice(data, 0, 60));
-}
-
-TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
+TEST(JpegCopy, RefusesAPageItCannotCopyBeforeTouchingTheOutput) {
+    const std::vector<uint32_t> manyOffsets(16384, 8), manyCounts(16384, 100);
     const struct {
         const char* what;
         std::vector<uint32_t> offsets, counts;
-        bool interchange;
+        bool interchange; // a block past the end
+        bool oldJpeg;
+        size_t bytes; // placed at offset 8
     } cases[] = {
-        {"zero-length strips", {8, 9}, {0, 0}, false},
-        {"strips past the end", {0x7FFFFFF0, 0xFFFFFFFF}, {10, 10}, false},
-        {"no strips at all", {}, {}, false},
-        {"interchange block past the end", {0x7FFFFFF0}, {5}, true},
+        {"zero-length strips", {8, 9}, {0, 0}, false, true, 10},
+        {"strips past the end", {0x7FFFFFF0, 0xFFFFFFFF}, {10, 10}, false, true, 10},
+        {"no strips at all", {}, {}, false, true, 10},
+        {"interchange block past the end", {0x7FFFFFF0}, {5}, true, true, 10},
+        {"16384 strips on one spot", manyOffsets, manyCounts, false, false, 100},
+        {"a repeated strip", {8, 58, 8}, {50, 50, 50}, false, false, 100},
+        {"one byte shared", {8, 57}, {50, 50}, false, false, 100},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TiffBuilder builder;
-        builder.blob(8, patternBytes(10)).page().tag(kTagCompression, kShort, {kOldJpeg});
-        if (!c.offsets.empty())
-            builder.tag(kTagStripOffsets, kLong, c.offsets)
-                .tag(kTagStripByteCounts, kLong, c.counts);
+        TiffBuilder builder = stripsPage(patternBytes(c.bytes), c.offsets, c.counts, c.oldJpeg);
         if (c.interchange)
             builder.tag(kTagJpegInterchangeFormat, kLong, {0x7FFFFFF0})
                 .tag(kTagJpegInterchangeFormatLength, kLong, {100});
@@ -220,38 +199,9 @@ TEST(JpegCopy, RefusesAPageWithNothingToCopyBeforeTouchingTheOutput) {
     }
 }
 
-TEST(JpegCopy, RefusesOverlappingStrips) {
-    std::vector<uint32_t> manyOffsets(16384, 8), manyCounts(16384, 100);
-    const struct {
-        const char* what;
-        std::vector<uint32_t> offsets, counts;
-    } cases[] = {
-        {"16384 strips on one spot", manyOffsets, manyCounts},
-        {"a repeated strip", {8, 58, 8}, {50, 50, 50}},
-        {"one byte shared", {8, 57}, {50, 50}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TiffBuilder builder;
-        builder.blob(8, patternBytes(100))
-            .page()
-            .tag(kTagStripOffsets, kLong, c.offsets)
-            .tag(kTagStripByteCounts, kLong, c.counts);
-        CopiedPage page(builder);
-        EXPECT_EQ(page.status, kFailed);
-        EXPECT_FALSE(pathExists(page.output));
-    }
-}
-
 TEST(JpegCopy, RefusesADirectoryItCannotRead) {
-    TiffBuilder builder;
-    builder.blob(8, patternBytes(10))
-        .page()
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagStripByteCounts, kLong, {10})
-        .page()
-        .entryCount(0)
-        .tag(kTagImageWidth, kShort, {1});
+    TiffBuilder builder = stripsPage(patternBytes(10), {8}, {10});
+    builder.page().entryCount(0).tag(kTagImageWidth, kShort, {1});
     ScratchDir dir;
     const std::string tiffPath = dir.write("page.tif", builder.build());
     const std::string output = dir.file("unreadable.jpg");
@@ -273,11 +223,7 @@ TEST(JpegCopy, PassesReaderFailuresUpAndRefusesAnUnwritableOutput) {
     EXPECT_EQ(readers::copyJpegData(notTiff.c_str(), output.c_str(), 8), tiffdir::kNotTiff);
     EXPECT_FALSE(pathExists(output));
 
-    TiffBuilder builder;
-    builder.blob(8, patternBytes(10))
-        .page()
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagStripByteCounts, kLong, {10});
+    TiffBuilder builder = stripsPage(patternBytes(10), {8}, {10});
     const std::string tiffPath = dir.write("page.tif", builder.build());
     const std::string noFolder = dir.file("no_such_folder/out.jpg");
     EXPECT_EQ(
@@ -288,29 +234,11 @@ TEST(JpegCopy, PassesReaderFailuresUpAndRefusesAnUnwritableOutput) {
 TEST(JpegCopy, AFailedWriteIsReported) {
     if (!pathExists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
-    TiffBuilder builder;
-    builder.blob(8, patternBytes(10))
-        .page()
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagStripByteCounts, kLong, {10});
+    TiffBuilder builder = stripsPage(patternBytes(10), {8}, {10});
     ScratchDir dir;
     const std::string tiffPath = dir.write("page.tif", builder.build());
     EXPECT_EQ(readers::copyJpegData(tiffPath.c_str(), "/dev/full", builder.directoryOffsets()[0]),
               kFailed);
-}
-
-TEST(JpegCopy, ReadsOnlyThePagesOwnDirectory) {
-    // The header names no directory at all, so a walk of the chain would find nothing.
-    const Bytes data = patternBytes(40);
-    TiffBuilder builder;
-    builder.firstOffset(0)
-        .blob(8, data)
-        .page()
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagStripByteCounts, kLong, {40});
-    CopiedPage page(builder);
-    ASSERT_EQ(page.status, 0);
-    EXPECT_EQ(readWholeFile(page.output), data);
 }
 
 // The checked copy writes only bytes that are one whole JPEG of the page's size; anything

@@ -529,25 +529,27 @@ TEST(PageDirectory, OffsetOrIndexReachesThePage) {
 
 TEST(PageDirectory, MissingDirectoryGivesMinusOneAndReleases) {
     ScratchDir dir;
-    readers::TiffHandle tif = openPage(dir);
+    const readers::TiffHandle tif = openPage(dir), none;
     const struct {
         int32_t index;
         uint32_t offset;
-    } cases[] = {{1, 0}, {-1, 0}, {0, 3}, {0, 0x7FFFFFF0}};
+        bool opened; // else no file at all
+        int32_t status;
+    } cases[] = {{1, 0, true, kFailed},
+                 {-1, 0, true, kFailed},
+                 {0, 3, true, kFailed},
+                 {0, 0x7FFFFFF0, true, kFailed},
+                 {0, 0, false, readers::kTiffOpenFailed}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.index << " at " << c.offset);
         Bitmap bitmap;
         initImageRecord(nullptr, &bitmap.record);
         ExactBuffers buffers;
-        EXPECT_EQ(readTiffPage(bitmap.record, tif, {c.offset, c.index}, buffers), kFailed);
+        EXPECT_EQ(readTiffPage(bitmap.record, c.opened ? tif : none, {c.offset, c.index}, buffers),
+                  c.status);
         EXPECT_TRUE(isReleased(bitmap.record));
         EXPECT_EQ(buffers.calls, 0);
     }
-    Bitmap bitmap;
-    initImageRecord(nullptr, &bitmap.record);
-    ExactBuffers buffers;
-    EXPECT_EQ(readTiffPage(bitmap.record, nullptr, {}, buffers), readers::kTiffOpenFailed);
-    EXPECT_TRUE(isReleased(bitmap.record));
 }
 
 TEST(PageLimits, PagesOverTheBitmapLimitAreRefusedBeforeAnyBuffer) {

@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include <jpeglib.h>
@@ -119,6 +120,14 @@ std::array<double, 3> meanAbsoluteError(const std::vector<uint8_t>& a,
     for (double& s : sums)
         s /= double(pixels);
     return sums;
+}
+
+std::vector<std::string> jpegFilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".jpg")
+            names.push_back(entry.path().filename().string());
+    return names;
 }
 
 } // namespace testsupport

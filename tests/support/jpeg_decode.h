@@ -31,4 +31,7 @@ bool decodeJpegFile(const std::string& path, DecodedJpeg& out, std::string* erro
 std::array<double, 3> meanAbsoluteError(const std::vector<uint8_t>& a,
                                         const std::vector<uint8_t>& b, int width, int height);
 
+/// Names of the ".jpg" files in `folder`, in any order.
+std::vector<std::string> jpegFilesIn(const std::string& folder);
+
 } // namespace testsupport

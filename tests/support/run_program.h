@@ -74,5 +74,12 @@ std::string pathLine(std::string_view path, const Message& message);
 /// Whether this program runs under AddressSanitizer or ThreadSanitizer, whose shadow memory
 /// no address-space limit can hold.
 bool sanitized();
+/// How many times `piece` occurs in `text`, overlapping occurrences included.
+inline size_t countOf(const std::string& text, const std::string& piece) {
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
 /// Names in `folder` of hidden outputs (".pelc-..."), which no run may leave behind.
 std::vector<std::string> hiddenOutputs(const std::string& folder);

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/clear_record.h"
+#include "tiff/directory_chain.h"
+
 namespace tiff_builder {
 
 namespace {
@@ -223,6 +226,62 @@ std::vector<uint8_t> TiffBuilder::build() {
     return file;
 }
 
+TiffBuilder& TiffBuilder::plainPage(uint32_t width) {
+    const uint16_t type = bigTiff_ ? kLong8 : kLong;
+    return page()
+        .tag(kTagImageWidth, kShort, {width})
+        .tag(kTagImageLength, kShort, {10})
+        .tag(kTagStripOffsets, type, {bigTiff_ ? 16u : 8u})
+        .tag(kTagStripByteCounts, type, {1});
+}
+
+TiffBuilder& TiffBuilder::oldJpegPage(uint32_t width, uint32_t height,
+                                      std::vector<uint32_t> offsets, std::vector<uint32_t> counts) {
+    return page()
+        .tag(kTagImageWidth, kShort, {width})
+        .tag(kTagImageLength, kShort, {height})
+        .tag(kTagCompression, kShort, {6})
+        .tag(kTagStripOffsets, kLong, std::move(offsets))
+        .tag(kTagStripByteCounts, kLong, std::move(counts));
+}
+
+std::vector<uint8_t> failingPagesFile(const std::vector<uint8_t>& jpeg) {
+    const auto size = static_cast<uint32_t>(jpeg.size());
+    TiffBuilder builder;
+    builder.blob(8, jpeg).oldJpegPage(16, 16, {8}, {size});
+    builder
+        .page() // no width
+        .tag(kTagImageLength, kShort, {16})
+        .tag(kTagCompression, kShort, {1})
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(kTagStripByteCounts, kLong, {40});
+    builder.oldJpegPage(16, 16, {900000}, {40}); // its only strip lies past the end
+    builder.oldJpegPage(16, 16, {8}, {size});
+    return builder.build();
+}
+
+std::vector<uint8_t> wholeJpegPageFile(const std::vector<uint8_t>& jpeg, uint32_t width,
+                                       uint32_t height, uint16_t orientation) {
+    const auto size = static_cast<uint32_t>(jpeg.size());
+    TiffBuilder builder;
+    builder.blob(8, jpeg)
+        .page()
+        .tag(kTagImageWidth, kShort, {width})
+        .tag(kTagImageLength, kShort, {height})
+        .tag(kTagBitsPerSample, kShort, {8, 8, 8})
+        .tag(kTagCompression, kShort, {6})
+        .tag(262, kShort, {6}) // PhotometricInterpretation: YCbCr
+        .tag(kTagStripOffsets, kLong, {8})
+        .tag(274, kShort, {orientation})
+        .tag(kTagSamplesPerPixel, kShort, {3})
+        .tag(kTagRowsPerStrip, kShort, {height})
+        .tag(kTagStripByteCounts, kLong, {size})
+        .tag(kTagJpegInterchangeFormat, kLong, {8})
+        .tag(kTagJpegInterchangeFormatLength, kLong, {size})
+        .tag(530, kShort, {2, 2}); // YCbCrSubSampling
+    return builder.build();
+}
+
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i)
@@ -236,6 +295,30 @@ std::vector<uint8_t> readWholeFile(const std::string& path) {
         return {};
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
                                 std::istreambuf_iterator<char>());
+}
+
+ReadBack::ReadBack(const std::vector<uint8_t>& bytes) {
+    clearRecord(reader);
+    openStatus = tiffdir::open(reader, dir.write("read.tif", bytes).c_str());
+    if (openStatus != 0)
+        return;
+    chainStatus = tiffdir::readDirectoryChain(reader);
+    if (chainStatus == 0)
+        tiffdir::loadDirectory(
+            reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
+}
+
+ReadBack::~ReadBack() {
+    if (openStatus == 0)
+        tiffdir::close(reader);
+}
+
+std::vector<uint64_t> ReadBack::stripOffsets() const {
+    return {reader.stripOffsets, reader.stripOffsets + reader.stripOffsetsLength};
+}
+
+std::vector<uint64_t> ReadBack::stripByteCounts() const {
+    return {reader.stripByteCounts, reader.stripByteCounts + reader.stripByteCountsLength};
 }
 
 } // namespace tiff_builder

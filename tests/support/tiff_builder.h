@@ -19,10 +19,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
+#include "tiff/tiff_reader.h"
+
 namespace tiff_builder {
 
 enum class ByteOrder { Little, Big };
 enum class Format { Classic, BigTiff };
+
+inline constexpr ByteOrder kBothOrders[] = {ByteOrder::Little, ByteOrder::Big};
+inline const char* nameOf(ByteOrder order) {
+    return order == ByteOrder::Big ? "big-endian" : "little-endian";
+}
 
 // Field types.
 inline constexpr uint16_t kByte = 1;
@@ -53,6 +61,12 @@ class TiffBuilder {
 
     /// Starts a new page (directory); entries added after it belong to it.
     TiffBuilder& page();
+    /// Starts an old-style JPEG page (Compression 6) of `width` x `height` whose strips lie at
+    /// `offsets`, `counts` bytes each.
+    TiffBuilder& oldJpegPage(uint32_t width, uint32_t height, std::vector<uint32_t> offsets,
+                             std::vector<uint32_t> counts);
+    /// Starts a page `width` x 10 whose one strip, of 1 byte, lies where the first blob would.
+    TiffBuilder& plainPage(uint32_t width);
     /// An entry whose values are encoded by type (1, 2, 4 bytes each; RATIONAL takes
     /// numerator, denominator pairs). Values that fit in 4 bytes go in the value field,
     /// left-justified; others are placed after the directory and the field holds their offset.
@@ -116,9 +130,34 @@ class TiffBuilder {
     std::vector<uint32_t> directoryOffsets_;
 };
 
+/// Four pages of 16 x 16 over `jpeg`, a JPEG of such a page: a copied old-style page, a page
+/// that cannot be loaded, an old-style page with nothing to copy or decode, a copied page.
+std::vector<uint8_t> failingPagesFile(const std::vector<uint8_t>& jpeg);
+
+/// One old-style JPEG page, YCbCr 4:2:0 of `width` x `height` viewed at `orientation`, whose
+/// one strip and interchange block are both the whole of `jpeg`, a JPEG of the page as stored.
+std::vector<uint8_t> wholeJpegPageFile(const std::vector<uint8_t>& jpeg, uint32_t width,
+                                       uint32_t height, uint16_t orientation);
+
 /// Bytes 0, 1, 2 ... (mod 251), so that misplaced or repeated bytes show in a comparison.
 std::vector<uint8_t> patternBytes(size_t count, uint8_t seed = 0);
 /// The whole content of a file; empty when it cannot be read.
 std::vector<uint8_t> readWholeFile(const std::string& path);
+
+/// The structure reader on a file of `bytes`: opened, its chain read, its first directory
+/// loaded, each step only when the one before succeeded; closed when done.
+struct ReadBack {
+    explicit ReadBack(const std::vector<uint8_t>& bytes);
+    ~ReadBack();
+    ReadBack(const ReadBack&) = delete;
+    ReadBack& operator=(const ReadBack&) = delete;
+    std::vector<uint64_t> stripOffsets() const;
+    std::vector<uint64_t> stripByteCounts() const;
+
+    ScratchDir dir;
+    tiffdir::TiffReader reader;
+    int32_t openStatus = -1;
+    int32_t chainStatus = -1; // 0: the first directory is loaded
+};
 
 } // namespace tiff_builder

@@ -194,6 +194,11 @@ PageLayout rgbPage(uint32_t width, uint32_t height, uint32_t seed, uint16_t comp
     return p;
 }
 
+PageLayout smooth(PageLayout page) {
+    page.pixels = gradientPixels(page);
+    return page;
+}
+
 std::vector<uint8_t> gradientPixels(const PageLayout& page) {
     std::vector<uint8_t> pixels(pixelRowBytes(page) * page.height);
     const uint32_t samples = page.samplesPerPixel;

@@ -54,6 +54,8 @@ std::vector<uint8_t> gradientPixels(const PageLayout& page);
 PageLayout greyPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
 /// The same as 24-bit RGB.
 PageLayout rgbPage(uint32_t width, uint32_t height, uint32_t seed = 1, uint16_t compression = 1);
+/// `page` with gradientPixels in place of its own.
+PageLayout smooth(PageLayout page);
 
 /// Writes the pages in order with TIFFOpen(path, "w"), in big- or little-endian order, as
 /// BigTIFF ("w8") when asked. False when libtiff refuses a page.

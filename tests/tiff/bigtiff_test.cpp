@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/clear_record.h"
 #include "core/file_list.h"
 #include "core/image_record.h"
-#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_builder.h"
 #include "tiff/directory_chain.h"
 #include "tiff/tag_decode.h"
@@ -19,12 +17,7 @@ using namespace tiff_builder;
 
 namespace {
 
-const ByteOrder kBothOrders[] = {ByteOrder::Little, ByteOrder::Big};
 constexpr uint64_t kAtTheEnd = 1; // stands for the file's size, known only once built
-
-const char* nameOf(ByteOrder order) {
-    return order == ByteOrder::Big ? "big-endian" : "little-endian";
-}
 
 void poke64(std::vector<uint8_t>& file, size_t at, uint64_t value, ByteOrder order) {
     for (size_t i = 0; i < 8; ++i) {
@@ -33,42 +26,9 @@ void poke64(std::vector<uint8_t>& file, size_t at, uint64_t value, ByteOrder ord
     }
 }
 
-// A reader opened on `bytes` whose chain has been read and first directory loaded.
-struct ReadFile {
-    explicit ReadFile(const std::vector<uint8_t>& bytes) {
-        clearRecord(reader);
-        openStatus = tiffdir::open(reader, dir.write("big.tif", bytes).c_str());
-        if (openStatus != 0)
-            return;
-        chainStatus = tiffdir::readDirectoryChain(reader);
-        if (chainStatus == 0)
-            tiffdir::loadDirectory(
-                reader, *reinterpret_cast<const tiffdir::DirectoryBlock*>(reader.directories.data));
-    }
-    ~ReadFile() {
-        if (openStatus == 0)
-            tiffdir::close(reader);
-    }
-    std::vector<uint64_t> stripOffsets() const {
-        return {reader.stripOffsets, reader.stripOffsets + reader.stripOffsetsLength};
-    }
-    ScratchDir dir;
-    tiffdir::TiffReader reader;
-    int32_t openStatus = -1;
-    int32_t chainStatus = -1;
-};
-
-TiffBuilder& plainPage(TiffBuilder& builder, uint32_t width) {
-    return builder.page()
-        .tag(kTagImageWidth, kShort, {width})
-        .tag(kTagImageLength, kShort, {10})
-        .tag(kTagStripOffsets, kLong8, {16})
-        .tag(kTagStripByteCounts, kLong8, {1});
-}
-
 std::vector<uint8_t> threePages(TiffBuilder& builder) {
     for (uint32_t width : {100u, 200u, 300u})
-        plainPage(builder, width);
+        builder.plainPage(width);
     return builder.build();
 }
 
@@ -105,7 +65,7 @@ TEST(BigTiffHeader, IsBigTiffOnlyWhenEveryFieldSaysSo) {
                 poke64(file, 8, *c.first == kAtTheEnd ? file.size() : *c.first, order);
             if (c.keep != 0)
                 file.resize(c.keep);
-            ReadFile read(file);
+            ReadBack read(file);
             ASSERT_EQ(read.openStatus, 0);
             EXPECT_EQ(read.reader.bigTiff, c.bigTiff);
             EXPECT_EQ(read.reader.version, 43);
@@ -129,7 +89,7 @@ TEST(BigTiffChain, ListsEveryPageWithItsDirectoryOffset) {
             SCOPED_TRACE(testing::Message() << nameOf(order) << ", " << c.what);
             TiffBuilder builder(order, Format::BigTiff);
             for (uint32_t width : {100u, 200u, 300u})
-                plainPage(builder, width);
+                builder.plainPage(width);
             if (c.loopTo >= 0)
                 builder.nextOffsetToPage(static_cast<size_t>(c.loopTo));
             ScratchDir dir;
@@ -169,7 +129,7 @@ TEST(BigTiffChain, HostileDirectoriesEndTheChainAfterTheGoodOnes) {
             const size_t at =
                 c.field == 0 ? first + 8 + 4 * 20 : size_t{builder.directoryOffsets()[1]};
             poke64(file, at, c.value, order);
-            ReadFile read(file);
+            ReadBack read(file);
             ASSERT_EQ(read.chainStatus, 0);
             EXPECT_EQ(read.reader.directoryCount, 1);
         }
@@ -199,7 +159,7 @@ TEST(BigTiffEntries, EightByteValuesAreReadInlineAndOutOfLine) {
                 .tag64(kTagStripOffsets, c.type, c.values)
                 .tag64(kTagJpegInterchangeFormat, c.type, {c.values.back()})
                 .tag64(kTagJpegInterchangeFormatLength, c.type, {c.values.front()});
-            ReadFile read(builder.build());
+            ReadBack read(builder.build());
             ASSERT_EQ(read.chainStatus, 0);
             EXPECT_EQ(read.stripOffsets(), c.values);
             EXPECT_EQ(read.reader.stripCount, static_cast<int>(c.values.size()));
@@ -219,7 +179,7 @@ TEST(BigTiffEntries, SmallTypesFillTheEightByteField) {
             .tag(kTagStripByteCounts, kLong, {70000, 80000})
             .tag(kTagBitsPerSample, kShort, {16, 16, 16})
             .tag(kTagSamplesPerPixel, kShort, {3});
-        ReadFile read(builder.build());
+        ReadBack read(builder.build());
         ASSERT_EQ(read.chainStatus, 0);
         EXPECT_EQ(read.stripOffsets(), (std::vector<uint64_t>{1, 2, 3, 4}));
         ASSERT_EQ(read.reader.stripByteCountsLength, 2u);
@@ -258,7 +218,7 @@ TEST(BigTiffEntries, TheClassicLimitsHold) {
             builder.tag64(kTagStripOffsets, c.type, *c.values);
         else
             builder.tagAt(kTagStripOffsets, c.type, c.count, c.offset);
-        ReadFile read(builder.build());
+        ReadBack read(builder.build());
         ASSERT_EQ(read.chainStatus, 0);
         EXPECT_EQ(read.reader.stripCount, c.stripCount);
         EXPECT_EQ(read.reader.stripOffsets != nullptr, c.array);

@@ -39,31 +39,10 @@ struct Listing {
     int32_t status;
 };
 
-// A chain read on a file holding `bytes`, for the bounds that the page list does not show.
-struct Chain {
-    explicit Chain(const std::vector<uint8_t>& bytes) {
-        clearRecord(reader);
-        EXPECT_EQ(tiffdir::open(reader, dir.write("chain.tif", bytes).c_str()), 0);
-        status = tiffdir::readDirectoryChain(reader);
-    }
-    ~Chain() { tiffdir::close(reader); }
-    ScratchDir dir;
-    tiffdir::TiffReader reader;
-    int32_t status;
-};
-
-TiffBuilder& plainPage(TiffBuilder& builder, uint32_t width) {
-    return builder.page()
-        .tag(kTagImageWidth, kShort, {width})
-        .tag(kTagImageLength, kShort, {10})
-        .tag(kTagStripOffsets, kLong, {8})
-        .tag(kTagStripByteCounts, kLong, {1});
-}
-
 TiffBuilder pages(size_t count) {
     TiffBuilder builder;
     for (size_t i = 0; i < count; ++i)
-        plainPage(builder, static_cast<uint32_t>(100 + i));
+        builder.plainPage(static_cast<uint32_t>(100 + i));
     return builder;
 }
 
@@ -162,7 +141,7 @@ TEST(PageList, FollowsPageNumbersOnlyWhenTheyArePageOrder) {
         SCOPED_TRACE(c.what);
         TiffBuilder builder;
         for (size_t i = 0; i < c.pageNumbers.size(); ++i) {
-            plainPage(builder, static_cast<uint32_t>(i));
+            builder.plainPage(static_cast<uint32_t>(i));
             if (!c.pageNumbers[i].empty())
                 builder.tag(kTagPageNumber, kShort, c.pageNumbers[i]);
         }
@@ -194,7 +173,7 @@ TEST(DirectoryChain, EndsAtADirectoryWithoutEntries) {
         SCOPED_TRACE(testing::Message() << "count " << c.count << " in page " << c.emptyPage);
         TiffBuilder broken;
         for (size_t i = 0; i < 3; ++i) {
-            plainPage(broken, static_cast<uint32_t>(i));
+            broken.plainPage(static_cast<uint32_t>(i));
             if (i == c.emptyPage)
                 broken.entryCount(c.count);
         }
@@ -275,8 +254,8 @@ TEST(DirectoryChain, EndsAtALoopOrAfter65536Directories) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Chain chain(c.file);
-        EXPECT_EQ(chain.status, 0);
+        ReadBack chain(c.file);
+        EXPECT_EQ(chain.chainStatus, 0);
         EXPECT_EQ(chain.reader.directoryCount, static_cast<int>(c.pages));
         EXPECT_EQ(KbfCount(&chain.reader.directories), static_cast<int32_t>(c.pages));
         Listing listing(c.file);
@@ -310,8 +289,8 @@ TEST(DirectoryChain, OverlappingDirectoriesEndOnceTheyHoldFarMoreThanTheFile) {
             for (int b = 0; b < 4; ++b)
                 file[nextAt + 4 * k + b] = static_cast<uint8_t>(next >> (8 * b));
         }
-        Chain chain(file);
-        EXPECT_EQ(chain.status, 0);
+        ReadBack chain(file);
+        EXPECT_EQ(chain.chainStatus, 0);
         const uint64_t allowed =
             std::min(tiffdir::kMaxHeldEntries + file.size() / 3, tiffdir::kMaxChainEntries);
         EXPECT_EQ(chain.reader.directoryCount, static_cast<int>(allowed / kEntries + 1));
