@@ -39,6 +39,34 @@ void bilevelColours(const ImageRecord& source, uint8_t set[3], uint8_t clear[3])
     std::memcpy(clear, whiteIsZero ? kWhite : kBlack, 3);
 }
 
+// Rows of `depth`-bit indexes (1, 4 or 8) become rows of `pixelBytes`-byte colours, the
+// colours of index i at colours + i * pixelBytes. Each source byte becomes all its pixels at
+// once, from a table of its 256 patterns.
+void expandIndexedRows(const ImageRecord& source, ImageRecord& target, uint32_t depth,
+                       size_t pixelBytes, const uint8_t* colours) {
+    const auto perByte = static_cast<int32_t>(8 / depth);
+    const size_t patternBytes = size_t(perByte) * pixelBytes;
+    uint8_t patterns[256][24];
+    for (int byte = 0; byte < 256; ++byte)
+        for (int32_t i = 0; i < perByte; ++i)
+            std::memcpy(patterns[byte] + size_t(i) * pixelBytes,
+                        colours + ((byte << (i * depth) & 0xFF) >> (8 - depth)) * pixelBytes,
+                        pixelBytes);
+    const int32_t wholeBytes = source.width / perByte;
+    const size_t leftOver = size_t(source.width % perByte) * pixelBytes;
+    const uint8_t* from = source.pixels;
+    uint8_t* to = target.pixels;
+    for (int32_t row = 0; row < source.height; ++row) {
+        uint8_t* out = to;
+        for (int32_t i = 0; i < wholeBytes; ++i, out += patternBytes)
+            std::memcpy(out, patterns[from[i]], patternBytes);
+        if (leftOver != 0)
+            std::memcpy(out, patterns[from[wholeBytes]], leftOver);
+        from += source.bytesPerRow;
+        to += target.bytesPerRow;
+    }
+}
+
 // A page of 1, 4 or 8 bits whose colours are all grey, as one grey level a pixel: a third
 // of the 24-bit form's bytes. libjpeg makes blue = green = red into exactly that level, so
 // the JPEG is the same.
@@ -63,31 +91,13 @@ int32_t makeGreyLevels(DeviceContext context, const ImageRecord* source, ImageRe
     bool identity = depth == 8;
     for (int i = 0; i < 256 && identity; ++i)
         identity = levels[i] == i;
-    // Each source byte gives 8 / depth levels at once, from a table of its 256 patterns.
-    const int32_t perByte = static_cast<int32_t>(8 / depth);
-    uint8_t patterns[256][8];
-    for (int byte = 0; byte < 256; ++byte)
-        for (int32_t i = 0; i < perByte; ++i)
-            patterns[byte][i] = levels[(byte << (i * depth) & 0xFF) >> (8 - depth)];
-
-    const int32_t width = source->width;
-    const int32_t wholeBytes = width / perByte;
-    const auto leftOver = static_cast<size_t>(width % perByte);
-    const uint8_t* from = source->pixels;
-    uint8_t* to = target->pixels;
-    for (int32_t row = 0; row < source->height; ++row) {
-        if (identity) {
-            std::memcpy(to, from, size_t(width));
-        } else {
-            uint8_t* out = to;
-            for (int32_t i = 0; i < wholeBytes; ++i, out += perByte)
-                std::memcpy(out, patterns[from[i]], size_t(perByte));
-            if (leftOver != 0)
-                std::memcpy(out, patterns[from[wholeBytes]], leftOver);
-        }
-        from += source->bytesPerRow;
-        to += target->bytesPerRow;
+    if (!identity) {
+        expandIndexedRows(*source, *target, depth, 1, levels);
+        return 0;
     }
+    for (int32_t row = 0; row < source->height; ++row)
+        std::memcpy(target->pixels + int64_t{row} * target->bytesPerRow,
+                    source->pixels + int64_t{row} * source->bytesPerRow, size_t(source->width));
     return 0;
 }
 
@@ -297,29 +307,8 @@ int32_t expandBilevelForJpeg(DeviceContext context, const ImageRecord* source,
     if (int32_t status = startConvertedBitmap(context, source, 1, target, 24); status != 0)
         return status;
 
-    uint8_t set[3];
-    uint8_t clear[3];
-    bilevelColours(*source, set, clear);
-
-    // Each source byte becomes 24 target bytes at once, from a table of its 256 patterns.
-    uint8_t patterns[256][24];
-    for (int byte = 0; byte < 256; ++byte)
-        for (int bit = 0; bit < 8; ++bit)
-            std::memcpy(patterns[byte] + 3 * bit, (byte << bit & 0x80) != 0 ? set : clear, 3);
-
-    const int32_t width = source->width;
-    const int32_t wholeBytes = width / 8;
-    const int32_t leftOver = width % 8;
-    const uint8_t* from = source->pixels;
-    uint8_t* to = target->pixels;
-    for (int32_t row = 0; row < source->height; ++row) {
-        uint8_t* out = to;
-        for (int32_t i = 0; i < wholeBytes; ++i, out += 24)
-            std::memcpy(out, patterns[from[i]], 24);
-        if (leftOver != 0)
-            std::memcpy(out, patterns[from[wholeBytes]], 3 * size_t(leftOver));
-        from += source->bytesPerRow;
-        to += target->bytesPerRow;
-    }
+    uint8_t colours[2][3]; // index 0 a clear bit, 1 a set one
+    bilevelColours(*source, colours[1], colours[0]);
+    expandIndexedRows(*source, *target, 1, 3, &colours[0][0]);
     return 0;
 }
